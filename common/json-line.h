@@ -1,0 +1,19 @@
+// JSON lines: one compact JSON object of valid UTF-8 text, then a line feed.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+namespace pelko {
+
+using Json = nlohmann::json;
+
+/// The compact text of `value` (no white space), or nothing when it cannot be serialised,
+/// for example because a string in it is not valid UTF-8.
+std::optional<std::string> compactJson(const Json& value);
+
+/// Parses `text` as JSON; nothing when it is not JSON.
+std::optional<Json> parseJson(const std::string& text);
+
+}  // namespace pelko
