@@ -1,0 +1,51 @@
+// pelko-computer on the simulated desktop: the scene comes from PELKO_SCENE, or the bundled
+// sample scene; PELKO_SIM_LOG names the call log.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include "request-loop.h"
+#include "sim/sim-desktop.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The sample scene, found next to an installed program or in the source tree it was built from.
+std::string sampleScenePath() {
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const fs::path installed =
+            executable.parent_path().parent_path() / "share/pelko/scenes/desktop.json";
+        if (fs::exists(installed)) return installed.string();
+    }
+    return PELKO_EXAMPLES_DIR "/scenes/desktop.json";
+}
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
+
+int main() {
+    using namespace pelko;
+    std::string scenePath = environment("PELKO_SCENE");
+    if (scenePath.empty()) scenePath = sampleScenePath();
+    static RealClock clock;
+    static MainLoop mainLoop(clock);
+    try {
+        static computer::sim::SimDesktop desktop(
+            clock, computer::sim::SimDesktop::loadScene(scenePath), environment("PELKO_SIM_LOG"));
+        static computer::Platform platform{clock,   mainLoop, desktop,
+                                           desktop, desktop,  desktop};
+        computer::runComputer(platform, STDIN_FILENO);
+    } catch (const computer::sim::SceneError& error) {
+        std::cerr << "pelko-computer: " << error.what() << "\n";
+        return 1;
+    }
+}

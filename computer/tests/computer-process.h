@@ -1,0 +1,63 @@
+// pelko-computer started on a scene for a black-box test, with its call log in a private folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "child-process.h"
+#include "json-line.h"
+
+namespace pelko::computer::testing {
+
+using pelko::testing::ChildProcess;
+using pelko::testing::ScopedTempDir;
+
+class ComputerProcess {
+public:
+    /// Starts the program on `scene`; the `ready` line is read off by `ready()`.
+    explicit ComputerProcess(const Json& scene) {
+        pelko::testing::writeFile(dir_ / "scene.json", scene.dump());
+        pelko::testing::ChildOptions options;
+        options.environment = {{"PELKO_SCENE", (dir_ / "scene.json").string()},
+                               {"PELKO_SIM_LOG", (dir_ / "calls.log").string()}};
+        child_ = std::make_unique<ChildProcess>(std::vector<std::string>{PELKO_COMPUTER}, options);
+    }
+
+    ChildProcess& child() { return *child_; }
+
+    /// The next output line as JSON; a null value when none came in time or it is not JSON.
+    Json nextLine(pelko::testing::Timeout timeout = pelko::testing::kDefaultTimeout) {
+        auto line = child_->readLine(timeout);
+        if (!line) return Json();
+        auto value = parseJson(*line);
+        return value ? *value : Json();
+    }
+
+    /// Sends one request and returns the next line.
+    Json request(const Json& request) {
+        child_->writeLine(request.dump());
+        return nextLine();
+    }
+
+    /// The call log's entries, without their times.
+    std::vector<Json> calls() const {
+        std::vector<Json> entries;
+        const std::string text = pelko::testing::readFile(dir_ / "calls.log");
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            Json entry = Json::parse(text.substr(start, end - start));
+            entry.erase("t");
+            entries.push_back(entry);
+        }
+        return entries;
+    }
+
+private:
+    ScopedTempDir dir_;
+    std::unique_ptr<ChildProcess> child_;
+};
+
+}  // namespace pelko::computer::testing

@@ -1,0 +1,132 @@
+// pelko-computer through its standard streams: the line protocol, the queues and the exit.
+#include <gtest/gtest.h>
+
+#include "computer-process.h"
+
+namespace pelko::computer::testing {
+namespace {
+
+const Json kTrusted = {{"trusted", true}, {"screenCapture", true}};
+
+TEST(Protocol, AnnouncesItselfWithBothPermissions) {
+    ComputerProcess computer({{"trusted", false}, {"screenCapture", true}});
+    EXPECT_EQ(computer.nextLine(),
+              Json::parse(R"({"event": "ready", "accessibility": false, "screenRecording": true})"));
+}
+
+TEST(Protocol, EchoesEveryKindOfIdUnchanged) {
+    ComputerProcess computer(kTrusted);
+    computer.nextLine();
+    EXPECT_EQ(computer.request({{"id", 7}, {"method", "ping"}}),
+              Json::parse(R"({"id": 7, "result": {"pong": true}})"));
+    EXPECT_EQ(computer.request({{"method", "ping"}}),
+              Json::parse(R"({"id": null, "result": {"pong": true}})"));
+    for (const Json& id : {Json("seven"), Json(7.5), Json(-3), Json(true), Json(nullptr),
+                          Json::parse(R"({"a": [1, {"b": null}]})"), Json::array({1, "x"})}) {
+        EXPECT_EQ(computer.request({{"id", id}, {"method", "ping"}}),
+                  Json({{"id", id}, {"result", {{"pong", true}}}}));
+    }
+}
+
+TEST(Protocol, RefusesUnknownAndMissingMethodsAndGoesOn) {
+    ComputerProcess computer(kTrusted);
+    computer.nextLine();
+    EXPECT_EQ(computer.request({{"id", 1}, {"method", "dance"}}),
+              Json::parse(R"({"id": 1, "error": "Unknown method dance.", "code": "bad-input"})"));
+    EXPECT_EQ(computer.request({{"id", 2}}),
+              Json::parse(R"({"id": 2, "error": "Unknown method .", "code": "bad-input"})"));
+    EXPECT_EQ(computer.request({{"id", 3}, {"method", 12}}),
+              Json::parse(R"({"id": 3, "error": "Unknown method .", "code": "bad-input"})"));
+    EXPECT_EQ(computer.request({{"id", 4}, {"method", "ping"}})["result"]["pong"], true);
+}
+
+TEST(Protocol, DropsLinesThatAreNotObjectsWithoutAnyOutput) {
+    ComputerProcess computer(kTrusted);
+    computer.nextLine();
+    for (const char* line : {"[1, 2]", "42", "hello there", "", "{\"id\": 1", "\"ping\""})
+        computer.child().writeLine(line);
+    // The first line after them is the ping's reply: nothing was written for the others.
+    EXPECT_EQ(computer.request({{"id", "after"}, {"method", "ping"}}),
+              Json::parse(R"({"id": "after", "result": {"pong": true}})"));
+    EXPECT_TRUE(computer.child().silentFor(std::chrono::milliseconds(200)));
+}
+
+TEST(Protocol, RepairsInvalidUtf8AndKeepsServing) {
+    ComputerProcess computer(kTrusted);
+    computer.nextLine();
+    computer.child().writeLine("{\"id\": \"a\xFF" "b\", \"method\": \"ping\"}");
+    EXPECT_EQ(computer.nextLine(), Json::parse(R"({"id": "a\ufffdb", "result": {"pong": true}})"));
+    computer.child().writeLine("{\"id\": 2, \"method\": \"pi\xC3ng\"}");
+    EXPECT_EQ(computer.nextLine()["error"], "Unknown method pi\xEF\xBF\xBDng.");
+    EXPECT_EQ(computer.request({{"id", 3}, {"method", "ping"}})["id"], 3);
+}
+
+TEST(Protocol, TreatsParamsThatAreNotAnObjectAsEmpty) {
+    ComputerProcess computer({{"trusted", true}, {"screenCapture", false}});
+    computer.nextLine();
+    // Without an object, "kind" takes its default: the accessibility pane.
+    EXPECT_EQ(computer.request({{"id", 1}, {"method", "requestAccess"}, {"params", "screen"}}),
+              Json::parse(R"({"id": 1, "result": {"accessibility": true, "screenRecording": false}})"));
+    EXPECT_EQ(computer.calls().back(),
+              Json::parse(R"({"call": "openURL", "url":
+                "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"})"));
+}
+
+TEST(Protocol, EndsWithStatusZeroAtEndOfInputEvenWhileARequestRuns) {
+    // Opening a location takes 30 seconds on this desktop.
+    ComputerProcess computer({{"trusted", true}, {"openURLSeconds", 30}});
+    computer.nextLine();
+    computer.child().writeLine(R"({"id": 1, "method": "requestAccess"})");
+    computer.child().writeLine(R"({"id": 2, "method": "ping"})");
+    computer.child().closeStdin();
+    const auto status = computer.child().waitExit(std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value()) << "still running after its input ended";
+    EXPECT_EQ(*status, (pelko::testing::ExitStatus{true, 0, 0}));
+    EXPECT_EQ(computer.child().readToEnd(), "") << "abandoned requests get no reply";
+}
+
+TEST(Protocol, AnswersBannerBeforeASlowRequestAheadOfIt) {
+    ComputerProcess computer({{"trusted", true}, {"openURLSeconds", 2}});
+    computer.nextLine();
+    computer.child().writeLine(R"({"id": "slow", "method": "requestAccess"})");
+    computer.child().writeLine(R"({"id": "ping", "method": "ping"})");
+    computer.child().writeLine(R"({"id": "banner", "method": "banner", "params": {"show": true}})");
+    EXPECT_EQ(computer.nextLine(), Json::parse(R"({"id": "banner", "result": {"ok": true}})"));
+    EXPECT_EQ(computer.nextLine()["id"], "slow");
+    EXPECT_EQ(computer.nextLine()["id"], "ping") << "work replies keep request order";
+}
+
+TEST(Protocol, RequestAccessOpensTheExactSettingsLocations) {
+    ComputerProcess computer({{"trusted", false},
+                              {"screenCapture", false},
+                              {"trustPromptGrants", true},
+                              {"screenCapturePromptGrants", false}});
+    computer.nextLine();
+    EXPECT_EQ(computer.request({{"id", 1}, {"method", "requestAccess"}, {"params", {{"kind", "screen"}}}}),
+              Json::parse(R"({"id": 1, "result": {"accessibility": false, "screenRecording": false}})"));
+    EXPECT_EQ(computer.request({{"id", 2}, {"method", "requestAccess"}, {"params", {{"kind", "camera"}}}}),
+              Json::parse(R"({"id": 2, "result": {"accessibility": true, "screenRecording": false}})"))
+        << "this desktop grants trust at the prompt";
+    EXPECT_EQ(computer.request({{"id", 3}, {"method", "status"}})["result"]["accessibility"], true);
+    const std::string pane = "x-apple.systempreferences:com.apple.preference.security";
+    EXPECT_EQ(computer.calls(),
+              (std::vector<Json>{
+                  {{"call", "becomeAccessory"}},
+                  {{"call", "screenCapturePrompt"}, {"granted", false}},
+                  {{"call", "openURL"}, {"url", pane + "?Privacy_ScreenCapture"}},
+                  {{"call", "trustPrompt"}, {"granted", true}},
+                  {{"call", "openURL"}, {"url", pane + "?Privacy_Accessibility"}},
+              }));
+}
+
+TEST(Protocol, ScreenKindDoesNotPromptWhenCaptureIsAllowed) {
+    ComputerProcess computer({{"trusted", true}, {"screenCapture", true}});
+    computer.nextLine();
+    computer.request({{"id", 1}, {"method", "requestAccess"}, {"params", {{"kind", "screen"}}}});
+    EXPECT_EQ(computer.calls().back()["url"],
+              "x-apple.systempreferences:com.apple.preference.security?Privacy_ScreenCapture");
+    for (const auto& call : computer.calls()) EXPECT_NE(call["call"], "screenCapturePrompt");
+}
+
+}  // namespace
+}  // namespace pelko::computer::testing
