@@ -71,7 +71,9 @@ void VirtualClock::sleepFor(Duration d) {
     advanceTo(target, nullptr);
 }
 
-void VirtualClock::advance(Duration d) { advanceTo(now() + d, nullptr); }
+void VirtualClock::advance(Duration d) {
+    advanceTo(now() + d, nullptr);
+}
 
 bool VirtualClock::wait(Signal& signal, Duration limit) {
     advanceTo(now() + limit, &signal);

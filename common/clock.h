@@ -24,16 +24,18 @@ constexpr Duration seconds(double value) {
     return std::chrono::duration_cast<Duration>(std::chrono::duration<double>(value));
 }
 /// A clock duration in seconds, for messages and comparisons in tests.
-constexpr double inSeconds(Duration d) { return std::chrono::duration<double>(d).count(); }
+constexpr double inSeconds(Duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 /// A one-shot flag that one thread raises and another waits for (a semaphore signalled once).
 /// Shared by reference count so that a late `raise` after the waiter gave up writes harmlessly.
 class Signal {
-public:
+  public:
     void raise();
     bool isRaised() const;
 
-private:
+  private:
     friend class RealClock;
     friend class VirtualClock;
     mutable std::mutex mutex_;
@@ -42,7 +44,7 @@ private:
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual Instant now() const = 0;
     /// Pauses the calling thread.
@@ -56,7 +58,7 @@ public:
 
 /// Wall time: steady_clock, real sleeps, one timer thread started on first `schedule`.
 class RealClock final : public Clock {
-public:
+  public:
     RealClock() = default;
     ~RealClock() override;
     Instant now() const override { return std::chrono::steady_clock::now(); }
@@ -64,7 +66,7 @@ public:
     bool wait(Signal& signal, Duration limit) override;
     void schedule(Duration delay, std::function<void()> task) override;
 
-private:
+  private:
     void runTimers();
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -76,7 +78,7 @@ private:
 /// Time that moves only when the code under test sleeps or waits. Every sleep is recorded.
 /// Scheduled tasks run, in time order, on the thread whose sleep or wait reaches their time.
 class VirtualClock final : public Clock {
-public:
+  public:
     Instant now() const override;
     void sleepFor(Duration d) override;
     bool wait(Signal& signal, Duration limit) override;
@@ -89,7 +91,7 @@ public:
     /// Time passed since the clock was made.
     Duration elapsed() const;
 
-private:
+  private:
     void advanceTo(Instant target, Signal* stopWhenRaised);
     mutable std::mutex mutex_;
     Instant now_{};

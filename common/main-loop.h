@@ -14,7 +14,7 @@
 namespace pelko {
 
 class MainLoop {
-public:
+  public:
     /// Delayed tasks take their time from `clock`, which must outlive the loop.
     explicit MainLoop(Clock& clock) : clock_(clock) {}
 
@@ -29,7 +29,7 @@ public:
     void onMain(const std::function<void()>& task);
     bool isMainThread() const;
 
-private:
+  private:
     Clock& clock_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -11,7 +11,7 @@
 namespace pelko {
 
 class SerialQueue {
-public:
+  public:
     explicit SerialQueue(std::string label);
     /// Runs what is queued, then stops the thread.
     ~SerialQueue();
@@ -26,7 +26,7 @@ public:
     /// Whether the calling thread is this queue's thread.
     bool isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
 
-private:
+  private:
     void run();
     std::string label_;
     std::mutex mutex_;

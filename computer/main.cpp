@@ -41,8 +41,7 @@ int main() {
     try {
         static computer::sim::SimDesktop desktop(
             clock, computer::sim::SimDesktop::loadScene(scenePath), environment("PELKO_SIM_LOG"));
-        static computer::Platform platform{clock,   mainLoop, desktop,
-                                           desktop, desktop,  desktop};
+        static computer::Platform platform{clock, mainLoop, desktop, desktop, desktop, desktop};
         computer::runComputer(platform, STDIN_FILENO);
     } catch (const computer::sim::SceneError& error) {
         std::cerr << "pelko-computer: " << error.what() << "\n";

@@ -9,7 +9,9 @@ void Overlay::show(const std::string&) {
     shown_ = true;
 }
 
-void Overlay::hide() { shown_ = false; }
+void Overlay::hide() {
+    shown_ = false;
+}
 
 Json banner(Computer& computer, const Json& params) {
     const bool show = param<bool>(params, "show").value_or(false);

@@ -12,7 +12,7 @@ struct Computer;
 
 /// The one overlay of the process. Used on the main thread only.
 class Overlay {
-public:
+  public:
     /// Shows the banner with `text`, or updates the banner already shown.
     void show(const std::string& text);
     /// Hides the banner; it is kept for the next show.
@@ -20,7 +20,7 @@ public:
     /// Whether the banner is meant to be visible.
     bool shown() const { return shown_; }
 
-private:
+  private:
     bool shown_ = false;
 };
 

@@ -21,7 +21,9 @@ Json permissions(Computer& computer) {
 
 const std::string kSettingsPane = "x-apple.systempreferences:com.apple.preference.security";
 
-Json status(Computer& computer, const Json&) { return permissions(computer); }
+Json status(Computer& computer, const Json&) {
+    return permissions(computer);
+}
 
 Json requestAccess(Computer& computer, const Json& params) {
     const std::string kind = param<std::string>(params, "kind").value_or("accessibility");
@@ -36,7 +38,9 @@ Json requestAccess(Computer& computer, const Json& params) {
     return permissions(computer);
 }
 
-Json ping(Computer&, const Json&) { return {{"pong", true}}; }
+Json ping(Computer&, const Json&) {
+    return {{"pong", true}};
+}
 
 using Method = Json (*)(Computer&, const Json&);
 
@@ -100,7 +104,8 @@ void readRequests(Computer& computer, int inputFd) {
         for (size_t newline; (newline = pending.find('\n', start)) != std::string::npos;
              start = newline + 1) {
             if (newline > start)
-                serve(computer, repairUtf8(std::string_view(pending).substr(start, newline - start)));
+                serve(computer,
+                      repairUtf8(std::string_view(pending).substr(start, newline - start)));
         }
         pending.erase(0, start);
     }
@@ -189,13 +194,13 @@ void serve(Computer& computer, const std::string& line) {
                              ? methodValue->get<std::string>()
                              : std::string();
     const auto paramsValue = request->find("params");
-    Json params = paramsValue != request->end() && paramsValue->is_object() ? *paramsValue
-                                                                            : Json::object();
+    Json params =
+        paramsValue != request->end() && paramsValue->is_object() ? *paramsValue : Json::object();
     SerialQueue& queue = method == "banner" ? computer.uiWork : computer.work;
-    queue.async([&computer, id = std::move(id), method = std::move(method),
-                 params = std::move(params)] {
-        computer.output.emit(reply(id, computer, method, params));
-    });
+    queue.async(
+        [&computer, id = std::move(id), method = std::move(method), params = std::move(params)] {
+            computer.output.emit(reply(id, computer, method, params));
+        });
 }
 
 void runComputer(Platform& platform, int inputFd) {

@@ -31,13 +31,13 @@ constexpr int64_t ownEventMark = 0x50454C4B;
 
 /// Writes output lines: one compact JSON object, a newline, flushed at once, under `writeLock`.
 class LineOutput {
-public:
+  public:
     explicit LineOutput(std::FILE* stream) : stream_(stream) {}
     /// Writes `object` as one line; a value that cannot be serialised (or is not valid UTF-8)
     /// writes nothing.
     void emit(const Json& object);
 
-private:
+  private:
     std::FILE* stream_;
     std::mutex writeLock_;
 };

@@ -4,7 +4,7 @@
 namespace pelko::computer {
 
 class Accessibility {
-public:
+  public:
     virtual ~Accessibility() = default;
     /// Whether this process is trusted for accessibility control. Never prompts.
     virtual bool isTrusted() = 0;

@@ -14,7 +14,7 @@ struct KeyDown {
 };
 
 class Application {
-public:
+  public:
     virtual ~Application() = default;
     /// Gives the process the accessory activation policy: no Dock icon, no menu bar, and it
     /// never becomes the active app by itself.

@@ -4,7 +4,7 @@
 namespace pelko::computer {
 
 class ScreenCapture {
-public:
+  public:
     virtual ~ScreenCapture() = default;
     /// Whether this process may capture the screen. Never prompts.
     virtual bool preflight() = 0;

@@ -6,7 +6,7 @@
 namespace pelko::computer {
 
 class Workspace {
-public:
+  public:
     virtual ~Workspace() = default;
     /// Opens a URL with its default handler; false when nothing could open it.
     virtual bool openURL(const std::string& url) = 0;

@@ -13,13 +13,13 @@
 namespace pelko::computer::sim {
 
 class CallLog {
-public:
+  public:
     /// Appends to the file at `path`; an empty path logs nothing. Times are read from `clock`.
     CallLog(Clock& clock, const std::string& path);
     /// Appends {"t": seconds since the log began, "call": call, ...fields}.
     void record(const std::string& call, Json fields = Json::object());
 
-private:
+  private:
     Clock& clock_;
     Instant start_;
     std::mutex mutex_;

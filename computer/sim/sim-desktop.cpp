@@ -38,7 +38,9 @@ SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPa
       screenCapturePromptGrants_(read(scene, "screenCapturePromptGrants", false)),
       openURLTime_(seconds(read(scene, "openURLSeconds", 0.0))) {}
 
-void SimDesktop::becomeAccessory() { log_.record("becomeAccessory"); }
+void SimDesktop::becomeAccessory() {
+    log_.record("becomeAccessory");
+}
 
 bool SimDesktop::addGlobalKeyDownMonitor(std::function<void(const KeyDown&)> handler) {
     std::lock_guard lock(mutex_);

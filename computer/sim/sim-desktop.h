@@ -22,7 +22,7 @@ class SimDesktop final : public Application,
                          public Accessibility,
                          public ScreenCapture,
                          public Workspace {
-public:
+  public:
     /// Builds the desktop that `scene` describes; throws `SceneError` when it is malformed.
     /// Pauses of the model (a slow open, say) take their time from `clock`.
     SimDesktop(Clock& clock, const Json& scene, const std::string& logPath = {});
@@ -43,7 +43,7 @@ public:
 
     CallLog& log() { return log_; }
 
-private:
+  private:
     Clock& clock_;
     CallLog log_;
     std::mutex mutex_;

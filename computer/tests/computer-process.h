@@ -16,7 +16,7 @@ using pelko::testing::ChildProcess;
 using pelko::testing::ScopedTempDir;
 
 class ComputerProcess {
-public:
+  public:
     /// Starts the program on `scene`; the `ready` line is read off by `ready()`.
     explicit ComputerProcess(const Json& scene) {
         pelko::testing::writeFile(dir_ / "scene.json", scene.dump());
@@ -55,7 +55,7 @@ public:
         return entries;
     }
 
-private:
+  private:
     ScopedTempDir dir_;
     std::unique_ptr<ChildProcess> child_;
 };

@@ -10,8 +10,9 @@ const Json kTrusted = {{"trusted", true}, {"screenCapture", true}};
 
 TEST(Protocol, AnnouncesItselfWithBothPermissions) {
     ComputerProcess computer({{"trusted", false}, {"screenCapture", true}});
-    EXPECT_EQ(computer.nextLine(),
-              Json::parse(R"({"event": "ready", "accessibility": false, "screenRecording": true})"));
+    EXPECT_EQ(
+        computer.nextLine(),
+        Json::parse(R"({"event": "ready", "accessibility": false, "screenRecording": true})"));
 }
 
 TEST(Protocol, EchoesEveryKindOfIdUnchanged) {
@@ -22,7 +23,7 @@ TEST(Protocol, EchoesEveryKindOfIdUnchanged) {
     EXPECT_EQ(computer.request({{"method", "ping"}}),
               Json::parse(R"({"id": null, "result": {"pong": true}})"));
     for (const Json& id : {Json("seven"), Json(7.5), Json(-3), Json(true), Json(nullptr),
-                          Json::parse(R"({"a": [1, {"b": null}]})"), Json::array({1, "x"})}) {
+                           Json::parse(R"({"a": [1, {"b": null}]})"), Json::array({1, "x"})}) {
         EXPECT_EQ(computer.request({{"id", id}, {"method", "ping"}}),
                   Json({{"id", id}, {"result", {{"pong", true}}}}));
     }
@@ -54,7 +55,9 @@ TEST(Protocol, DropsLinesThatAreNotObjectsWithoutAnyOutput) {
 TEST(Protocol, RepairsInvalidUtf8AndKeepsServing) {
     ComputerProcess computer(kTrusted);
     computer.nextLine();
-    computer.child().writeLine("{\"id\": \"a\xFF" "b\", \"method\": \"ping\"}");
+    computer.child().writeLine(
+        "{\"id\": \"a\xFF"
+        "b\", \"method\": \"ping\"}");
     EXPECT_EQ(computer.nextLine(), Json::parse(R"({"id": "a\ufffdb", "result": {"pong": true}})"));
     computer.child().writeLine("{\"id\": 2, \"method\": \"pi\xC3ng\"}");
     EXPECT_EQ(computer.nextLine()["error"], "Unknown method pi\xEF\xBF\xBDng.");
@@ -65,10 +68,10 @@ TEST(Protocol, TreatsParamsThatAreNotAnObjectAsEmpty) {
     ComputerProcess computer({{"trusted", true}, {"screenCapture", false}});
     computer.nextLine();
     // Without an object, "kind" takes its default: the accessibility pane.
-    EXPECT_EQ(computer.request({{"id", 1}, {"method", "requestAccess"}, {"params", "screen"}}),
-              Json::parse(R"({"id": 1, "result": {"accessibility": true, "screenRecording": false}})"));
-    EXPECT_EQ(computer.calls().back(),
-              Json::parse(R"({"call": "openURL", "url":
+    EXPECT_EQ(
+        computer.request({{"id", 1}, {"method", "requestAccess"}, {"params", "screen"}}),
+        Json::parse(R"({"id": 1, "result": {"accessibility": true, "screenRecording": false}})"));
+    EXPECT_EQ(computer.calls().back(), Json::parse(R"({"call": "openURL", "url":
                 "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"})"));
 }
 
@@ -102,21 +105,24 @@ TEST(Protocol, RequestAccessOpensTheExactSettingsLocations) {
                               {"trustPromptGrants", true},
                               {"screenCapturePromptGrants", false}});
     computer.nextLine();
-    EXPECT_EQ(computer.request({{"id", 1}, {"method", "requestAccess"}, {"params", {{"kind", "screen"}}}}),
-              Json::parse(R"({"id": 1, "result": {"accessibility": false, "screenRecording": false}})"));
-    EXPECT_EQ(computer.request({{"id", 2}, {"method", "requestAccess"}, {"params", {{"kind", "camera"}}}}),
-              Json::parse(R"({"id": 2, "result": {"accessibility": true, "screenRecording": false}})"))
+    EXPECT_EQ(
+        computer.request(
+            {{"id", 1}, {"method", "requestAccess"}, {"params", {{"kind", "screen"}}}}),
+        Json::parse(R"({"id": 1, "result": {"accessibility": false, "screenRecording": false}})"));
+    EXPECT_EQ(
+        computer.request(
+            {{"id", 2}, {"method", "requestAccess"}, {"params", {{"kind", "camera"}}}}),
+        Json::parse(R"({"id": 2, "result": {"accessibility": true, "screenRecording": false}})"))
         << "this desktop grants trust at the prompt";
     EXPECT_EQ(computer.request({{"id", 3}, {"method", "status"}})["result"]["accessibility"], true);
     const std::string pane = "x-apple.systempreferences:com.apple.preference.security";
-    EXPECT_EQ(computer.calls(),
-              (std::vector<Json>{
-                  {{"call", "becomeAccessory"}},
-                  {{"call", "screenCapturePrompt"}, {"granted", false}},
-                  {{"call", "openURL"}, {"url", pane + "?Privacy_ScreenCapture"}},
-                  {{"call", "trustPrompt"}, {"granted", true}},
-                  {{"call", "openURL"}, {"url", pane + "?Privacy_Accessibility"}},
-              }));
+    EXPECT_EQ(computer.calls(), (std::vector<Json>{
+                                    {{"call", "becomeAccessory"}},
+                                    {{"call", "screenCapturePrompt"}, {"granted", false}},
+                                    {{"call", "openURL"}, {"url", pane + "?Privacy_ScreenCapture"}},
+                                    {{"call", "trustPrompt"}, {"granted", true}},
+                                    {{"call", "openURL"}, {"url", pane + "?Privacy_Accessibility"}},
+                                }));
 }
 
 TEST(Protocol, ScreenKindDoesNotPromptWhenCaptureIsAllowed) {

@@ -51,7 +51,7 @@ TEST(ParamReaders, IntegersComeFromAnyNumberAndFlags) {
 // A computer on a simulated desktop whose output lines are collected in memory. The queues
 // drain when `run` ends, so every reply has been written when it returns.
 class RequestLoop : public ::testing::Test {
-protected:
+  protected:
     std::vector<Json> run(const std::vector<std::string>& lines) {
         char* buffer = nullptr;
         size_t size = 0;

@@ -26,7 +26,8 @@ void check(bool ok, const char* what) {
 }
 
 int millisecondsLeft(SteadyClock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -216,7 +217,9 @@ std::optional<ExitStatus> ChildProcess::waitExit(Timeout timeout) {
     }
 }
 
-void ChildProcess::signal(int number) { kill(pid_, number); }
+void ChildProcess::signal(int number) {
+    kill(pid_, number);
+}
 
 std::string ChildProcess::stderrText() {
     // Once the child has ended, give its last writes a moment to arrive.

@@ -44,7 +44,7 @@ struct ChildOptions {
 /// Standard error is collected in the background so the child never blocks on it.
 /// The destructor kills (SIGKILL) and reaps a child that is still running.
 class ChildProcess {
-public:
+  public:
     ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -73,7 +73,7 @@ public:
     /// Standard error so far (all of it once the child has ended and `waitExit` returned).
     std::string stderrText();
 
-private:
+  private:
     bool fill(std::chrono::steady_clock::time_point deadline);
     pid_t pid_ = -1;
     int stdin_ = -1;
@@ -94,7 +94,7 @@ private:
 
 /// A fresh folder under the system's temporary folder, removed with all it holds.
 class ScopedTempDir {
-public:
+  public:
     ScopedTempDir();
     ~ScopedTempDir();
     ScopedTempDir(const ScopedTempDir&) = delete;
@@ -102,7 +102,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
