@@ -8,6 +8,7 @@
 #include <limits>
 #include <thread>
 
+#include "apps.h"
 #include "utf8.h"
 
 namespace pelko::computer {
@@ -49,8 +50,7 @@ template <const char* Name>
 Json notYet(Computer&, const Json&) {
     throw Failure{std::string("The ") + Name + " method is not available yet."};
 }
-constexpr char kListApps[] = "listApps", kFind[] = "find", kResolve[] = "resolve",
-               kState[] = "state", kScreenshot[] = "screenshot", kClick[] = "click",
+constexpr char kState[] = "state", kScreenshot[] = "screenshot", kClick[] = "click",
                kSetValue[] = "setValue", kTypeText[] = "typeText", kPressKey[] = "pressKey",
                kScroll[] = "scroll", kAction[] = "action", kMenu[] = "menu";
 
@@ -63,9 +63,9 @@ struct MethodEntry {
 const MethodEntry kMethods[] = {
     {"status", status},
     {"requestAccess", requestAccess},
-    {"listApps", notYet<kListApps>},
-    {"find", notYet<kFind>},
-    {"resolve", notYet<kResolve>},
+    {"listApps", listApps},
+    {"find", find},
+    {"resolve", resolve},
     {"state", notYet<kState>},
     {"screenshot", notYet<kScreenshot>},
     {"click", notYet<kClick>},

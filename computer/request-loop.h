@@ -15,6 +15,7 @@
 #include "overlay.h"
 #include "platform/platform.h"
 #include "serial-queue.h"
+#include "sessions.h"
 
 namespace pelko::computer {
 
@@ -49,6 +50,8 @@ struct Computer {
     Platform& platform;
     LineOutput output;
     Overlay overlay;
+    /// The element sessions of the apps read so far (used on `work` only).
+    Sessions sessions;
     /// Runs every method but "banner", one request at a time, in arrival order.
     SerialQueue work{"pelko.computer.work"};
     /// Runs "banner" only, so that the banner never waits behind a long action.

@@ -1,11 +1,20 @@
 // A simulated desktop: a scriptable model of the platform, loaded from a scene (a JSON file or
 // a value built in code), that implements every seam of pelko-computer.
+//
+// The model keeps state and changes it when the program acts: a performed action runs the
+// element's scripted effects, a set attribute reads back changed, an opened bundle becomes a
+// running app. Everything that changes anything is written to the call log. The scene format,
+// the log and the control commands are described in docs/sim-desktop.md.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "call-log.h"
@@ -18,16 +27,38 @@ struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+/// Counts of the accessibility traffic, for benchmarks: every attribute copied, and every
+/// call that would be one round trip to another process.
+struct AccessibilityTraffic {
+    long attributeReads = 0;
+    long roundTrips = 0;
+};
+
 class SimDesktop final : public Application,
                          public Accessibility,
                          public ScreenCapture,
                          public Workspace {
   public:
     /// Builds the desktop that `scene` describes; throws `SceneError` when it is malformed.
-    /// Pauses of the model (a slow open, say) take their time from `clock`.
+    /// Pauses and delays of the model take their time from `clock`.
     SimDesktop(Clock& clock, const Json& scene, const std::string& logPath = {});
+    ~SimDesktop() override;
     /// Reads the scene from the file at `path`.
     static Json loadScene(const std::string& path);
+
+    /// Runs one control command (the user or an app acting); throws `SceneError` when the
+    /// command is malformed. The same commands serve as the scripted effects of actions.
+    void control(const Json& command);
+    /// Reads control commands, one JSON object per line, from the file (a FIFO) at `path` on a
+    /// thread of its own until the desktop is destroyed.
+    void listenForControl(const std::string& path);
+
+    /// The element that the scene named `name`; empty when there is none.
+    Element elementNamed(const std::string& name);
+    /// The process identifier of the running app with this localized name; 0 when none.
+    pid_t pidOf(const std::string& appName);
+    AccessibilityTraffic traffic() const;
+    CallLog& log() { return log_; }
 
     // Application
     void becomeAccessory() override;
@@ -35,24 +66,128 @@ class SimDesktop final : public Application,
     // Accessibility
     bool isTrusted() override;
     bool isTrustedWithPrompt() override;
+    Element applicationElement(pid_t pid) override;
+    Element systemWideElement() override;
+    AttributeRead copyAttribute(const Element& element, const std::string& name) override;
+    std::vector<AttributeRead> copyAttributes(const Element& element,
+                                              const std::vector<std::string>& names) override;
+    std::optional<bool> isSettable(const Element& element, const std::string& name) override;
+    int setAttribute(const Element& element, const std::string& name, const Value& value) override;
+    std::optional<std::vector<std::string>> actionNames(const Element& element) override;
+    int performAction(const Element& element, const std::string& action) override;
+    bool isEqual(const Element& a, const Element& b) override;
+    std::optional<pid_t> processId(const Element& element) override;
+    int setMessagingTimeout(const Element& element, double seconds) override;
     // ScreenCapture
     bool preflight() override;
     bool request() override;
     // Workspace
     bool openURL(const std::string& url) override;
-
-    CallLog& log() { return log_; }
+    std::vector<RunningApp> runningApplications() override;
+    std::vector<RunningApp> runningApplications(const std::string& bundleId) override;
+    std::optional<RunningApp> frontmostApplication() override;
+    std::optional<RunningApp> runningApplication(pid_t pid) override;
+    std::optional<std::string> applicationLocation(const std::string& bundleId) override;
+    void openApplication(const std::string& path, bool activates,
+                         OpenCompletion completion) override;
+    std::optional<BundleDescription> bundleAt(const std::string& path) override;
+    bool fileExists(const std::string& path) override;
+    std::optional<std::vector<std::string>> listFolder(const std::string& path) override;
+    std::string homeFolder() override;
 
   private:
+    using Id = int;
+    static constexpr Id kSystemWide = -1;
+
+    struct Node {
+        Id id = 0;
+        pid_t pid = 0;
+        std::string name;  // the scene's id for it, if any
+        Id parent = 0;
+        std::vector<Id> children;
+        /// Attribute values as scene JSON: references to elements are {"ref": name}.
+        std::map<std::string, Json> attributes;
+        /// Attributes whose read fails with the given error number.
+        std::map<std::string, int> failing;
+        std::set<std::string> settable;
+        std::vector<std::string> actions;
+        /// Per action: the commands it runs, and the error number it answers.
+        std::map<std::string, Json> effects;
+        std::map<std::string, int> actionErrors;
+        /// Its children stay hidden until the app's tree is revealed.
+        bool lazy = false;
+        bool destroyed = false;
+    };
+
+    struct App {
+        RunningApp info;
+        Id element = 0;  // the application element
+        Id menuBar = 0;
+        std::vector<Id> windows;
+        /// The first this many reads of "AXWindows" find none (a window still coming up).
+        int windowlessReads = 0;
+        /// The attribute whose setting to true reveals lazy parts ("" when they are never hidden
+        /// for want of a switch), the delay after that, and when the reveal happened.
+        std::string revealedBy;
+        Duration revealDelay{};
+        std::optional<Instant> revealedAt;
+        /// Key events sent to the process are accepted while it is in the background.
+        bool acceptsBackgroundKeys = false;
+    };
+
+    struct Bundle {
+        std::string path;
+        BundleDescription description;
+        Json launch = Json::object();  // how opening it goes, and the app it becomes
+    };
+
+    struct Handle : ElementHandle {
+        explicit Handle(Id id) : id(id) {}
+        Id id;
+    };
+
+    // All private members are called with `mutex_` held.
+    Element handle(Id id) const { return std::make_shared<Handle>(id); }
+    static Id idOf(const Element& element);
+    Node* live(const Element& element);
+    App* appOf(pid_t pid);
+    App* appWithElement(Id id);
+    Id addNode(const Json& spec, pid_t pid, Id parent);
+    void addApp(const Json& spec, std::optional<pid_t> pid = std::nullopt);
+    Id resolveName(const Json& reference) const;
+    bool revealed(const App& app) const;
+    Value toValue(const Json& json) const;
+    Json toJson(const Value& value) const;
+    AttributeRead read(const Node& node, const std::string& name);
+    void detach(Id id);
+    void destroy(Id id);
+    void runCommand(const Json& command, std::vector<std::function<void()>>& after);
+    void makeFront(pid_t pid);
+    App* appByReference(const Json& reference);
+
     Clock& clock_;
     CallLog log_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     bool trusted_;
     bool screenCapture_;
     bool trustPromptGrants_;
     bool screenCapturePromptGrants_;
     Duration openURLTime_;
+    std::string home_;
+    std::map<Id, Node> nodes_;
+    std::map<std::string, Id> names_;
+    Id nextId_ = 1;
+    std::vector<pid_t> order_;  // running apps in the workspace's order
+    std::map<pid_t, App> apps_;
+    pid_t nextPid_ = 1000;
+    std::vector<Bundle> bundles_;
+    std::set<std::string> folders_;
+    std::set<std::string> unlistable_;
     std::vector<std::function<void(const KeyDown&)>> keyMonitors_;
+    AccessibilityTraffic traffic_;
+    std::atomic<bool> stopping_{false};
+    std::thread controlThread_;
+    int controlWakeFd_ = -1;
 };
 
 }  // namespace pelko::computer::sim

@@ -1,0 +1,44 @@
+// App discovery and launch: turning the name the agent gives into a running app, finding
+// installed bundles, opening them, and the three discovery methods.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "json-line.h"
+#include "platform/platform.h"
+
+namespace pelko::computer {
+
+struct Computer;
+
+/// Where installed apps are searched, in order, before the user's own Applications folder.
+extern const std::vector<std::string> applicationSearchFolders;
+
+/// Every running regular (Dock) app that is not terminated, in the workspace's order.
+std::vector<RunningApp> runningApps(Workspace& workspace);
+/// The app description: "name", "pid", "active", "hidden", and "bundleId", "path" when known.
+Json appInfo(const RunningApp& app);
+/// `name` lower-cased, every ".app" removed, white space trimmed from both ends.
+std::string normalized(const std::string& name);
+/// The first app with exactly this bundle identifier that is not terminated.
+std::optional<RunningApp> runningById(Workspace& workspace, const std::string& bundleId);
+/// The running app that `name` means (identifier, display name, path, exact identifier, or the
+/// installed bundle's identifier); never opens anything.
+std::optional<RunningApp> findRunning(Workspace& workspace, const std::string& name);
+/// Where the app that `name` means is installed, if anywhere.
+std::optional<std::string> installedURL(Workspace& workspace, const std::string& name);
+/// The running app that `name` means, opening it in the background when `launch` allows and
+/// waiting for it (up to 20 s) and for its first window (up to 24 × 0.25 s). Throws
+/// "not-running" or "no-app" failures.
+RunningApp resolveApp(Platform& platform, const std::string& name, bool launch);
+/// Throws the "accessibility" failure when the process is not trusted.
+void requireAccessibility(Accessibility& ax);
+
+/// The "listApps", "find" and "resolve" methods.
+Json listApps(Computer& computer, const Json& params);
+Json find(Computer& computer, const Json& params);
+Json resolve(Computer& computer, const Json& params);
+
+}  // namespace pelko::computer

@@ -1,0 +1,116 @@
+#include "ax-readers.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace pelko::computer {
+namespace {
+
+std::string lowerWithoutSpaces(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        if (c != ' ') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+}  // namespace
+
+std::optional<Value> attr(Accessibility& ax, const Element& element, const std::string& name) {
+    if (!element) return std::nullopt;
+    AttributeRead read = ax.copyAttribute(element, name);
+    if (read.error != axSuccess) return std::nullopt;
+    return std::move(read.value);
+}
+
+std::optional<std::string> str(Accessibility& ax, const Element& element, const std::string& name) {
+    const auto value = attr(ax, element, name);
+    const auto* text = value ? value->as<std::string>() : nullptr;
+    if (!text || text->empty()) return std::nullopt;
+    return *text;
+}
+
+std::optional<bool> boolAttr(Accessibility& ax, const Element& element, const std::string& name) {
+    const auto value = attr(ax, element, name);
+    if (!value) return std::nullopt;
+    if (const auto* flag = value->as<bool>()) return *flag;
+    if (const auto* number = value->as<int64_t>()) {
+        if (*number == 0 || *number == 1) return *number == 1;
+    }
+    if (const auto* number = value->as<double>()) {
+        if (*number == 0 || *number == 1) return *number == 1;
+    }
+    return std::nullopt;
+}
+
+std::vector<Element> children(Accessibility& ax, const Element& element) {
+    const auto value = attr(ax, element, "AXChildren");
+    const auto* list = value ? value->as<Value::List>() : nullptr;
+    if (!list) return {};
+    std::vector<Element> elements;
+    for (const auto& item : *list) {
+        const auto* child = item.as<Element>();
+        if (!child) return {};  // not a list of elements
+        elements.push_back(*child);
+    }
+    return elements;
+}
+
+std::optional<Rect> frameOf(Accessibility& ax, const Element& element) {
+    const auto position = attr(ax, element, "AXPosition");
+    const auto* origin = position ? position->as<Point>() : nullptr;
+    if (!origin) return std::nullopt;
+    const auto size = attr(ax, element, "AXSize");
+    const auto* extent = size ? size->as<Size>() : nullptr;
+    if (!extent) return std::nullopt;
+    return Rect{*origin, *extent};
+}
+
+std::vector<std::string> actionsOf(Accessibility& ax, const Element& element) {
+    if (!element) return {};
+    return ax.actionNames(element).value_or(std::vector<std::string>{});
+}
+
+std::string actionLabel(std::string_view action) {
+    if (action.starts_with("AX")) {
+        std::string rest(action.substr(2));
+        if (!rest.empty())
+            rest[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
+        return rest;
+    }
+    if (action.starts_with("Name:")) {
+        // Custom actions describe themselves over several lines; the first non-empty line names
+        // them.
+        size_t start = 0;
+        while (start <= action.size()) {
+            size_t end = action.find('\n', start);
+            if (end == std::string_view::npos) end = action.size();
+            if (end > start) {
+                const std::string_view line = action.substr(start, end - start);
+                return std::string(line.size() > 5 ? line.substr(5) : std::string_view());
+            }
+            start = end + 1;
+        }
+        return "";
+    }
+    return std::string(action);
+}
+
+bool matchesAction(std::string_view action, std::string_view wanted) {
+    if (lowerWithoutSpaces(actionLabel(action)) == wanted) return true;
+    const std::string name = lower(action);
+    return name == wanted || name == "ax" + std::string(wanted);
+}
+
+bool isSame(Accessibility& ax, const Element& a, const Element& b) {
+    return a && b && ax.isEqual(a, b);
+}
+
+}  // namespace pelko::computer

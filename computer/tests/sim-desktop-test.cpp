@@ -1,0 +1,144 @@
+// The simulated desktop is a model, not a script: what the program does to it reads back.
+#include "sim/sim-desktop.h"
+
+#include <gtest/gtest.h>
+
+#include "ax-readers.h"
+#include "child-process.h"
+
+namespace pelko::computer::sim {
+namespace {
+
+const char* kScene = R"({
+  "apps": [{
+    "name": "Chat", "pid": 20, "bundleId": "com.example.chat", "active": true,
+    "settable": ["AXManualAccessibility", "AXEnhancedUserInterface"],
+    "revealedBy": "AXManualAccessibility", "revealDelaySeconds": 0.5,
+    "windows": [{"id": "win", "role": "AXWindow", "title": "Chat", "children": [
+      {"id": "web", "role": "AXWebArea", "lazy": true, "children": [
+        {"id": "send", "role": "AXButton", "title": "Send", "actions": ["AXPress"],
+         "onAction": {"AXPress": [
+           {"do": "set", "element": "status", "attribute": "AXValue", "value": "Sent"},
+           {"do": "add", "parent": "web", "element": {"id": "toast", "role": "AXStaticText", "value": "Delivered"}},
+           {"do": "destroy", "element": "draft"}
+         ]}},
+        {"id": "draft", "role": "AXTextField", "value": "hi", "settable": ["AXValue"]},
+        {"id": "status", "role": "AXStaticText", "value": ""},
+        {"id": "refuse", "role": "AXButton", "actions": ["AXPress"], "actionErrors": {"AXPress": -25200}}
+      ]}
+    ]}],
+    "menuBar": {"id": "menubar", "role": "AXMenuBar", "children": [
+      {"role": "AXMenuBarItem", "title": "File"}]}
+  }]
+})";
+
+class Model : public ::testing::Test {
+  protected:
+    Model() : desktop(clock, Json::parse(kScene), (dir / "calls.log").string()) {}
+    Element named(const std::string& name) { return desktop.elementNamed(name); }
+    std::vector<std::string> childNames(const std::string& name) {
+        std::vector<std::string> names;
+        for (const auto& child : children(desktop, named(name)))
+            names.push_back(str(desktop, child, "AXTitle")
+                                .value_or(str(desktop, child, "AXRole").value_or("?")));
+        return names;
+    }
+
+    pelko::testing::ScopedTempDir dir;
+    VirtualClock clock;
+    SimDesktop desktop;
+};
+
+TEST_F(Model, TheAppElementLeadsToWindowsMenusAndFocus) {
+    const Element app = desktop.applicationElement(20);
+    EXPECT_EQ(str(desktop, app, "AXRole"), "AXApplication");
+    EXPECT_EQ(str(desktop, app, "AXTitle"), "Chat");
+    const auto focused = attr(desktop, app, "AXFocusedWindow");
+    ASSERT_TRUE(focused && focused->as<Element>());
+    EXPECT_TRUE(isSame(desktop, *focused->as<Element>(), named("win")));
+    const auto menuBar = attr(desktop, app, "AXMenuBar");
+    ASSERT_TRUE(menuBar && menuBar->as<Element>());
+    EXPECT_TRUE(isSame(desktop, *menuBar->as<Element>(), named("menubar")));
+    const auto front = attr(desktop, desktop.systemWideElement(), "AXFocusedApplication");
+    ASSERT_TRUE(front && front->as<Element>());
+    EXPECT_EQ(desktop.processId(*front->as<Element>()), 20);
+    EXPECT_EQ(desktop.copyAttribute(desktop.applicationElement(999), "AXRole").error,
+              axInvalidElement);
+}
+
+TEST_F(Model, ALazyTreeAppearsOnlyAfterItsSwitchAndDelay) {
+    EXPECT_TRUE(children(desktop, named("web")).empty());
+    const Element app = desktop.applicationElement(20);
+    EXPECT_EQ(desktop.setAttribute(app, "AXManualAccessibility", true), axSuccess);
+    EXPECT_TRUE(children(desktop, named("web")).empty()) << "still building";
+    clock.advance(seconds(0.5));
+    EXPECT_EQ(children(desktop, named("web")).size(), 4u);
+    EXPECT_EQ(boolAttr(desktop, app, "AXManualAccessibility"), true) << "the set reads back";
+}
+
+TEST_F(Model, SettingReadsBackAndRefusalsChangeNothing) {
+    EXPECT_EQ(desktop.isSettable(named("draft"), "AXValue"), true);
+    EXPECT_EQ(desktop.isSettable(named("status"), "AXValue"), false);
+    EXPECT_EQ(desktop.setAttribute(named("draft"), "AXValue", "hello"), axSuccess);
+    EXPECT_EQ(str(desktop, named("draft"), "AXValue"), "hello");
+    EXPECT_EQ(desktop.setAttribute(named("status"), "AXValue", "x"), axAttributeUnsupported);
+    EXPECT_EQ(str(desktop, named("status"), "AXValue"), std::nullopt);
+}
+
+TEST_F(Model, ActionsRunTheirEffectsAndDestroyedElementsAreInvalid) {
+    desktop.setAttribute(desktop.applicationElement(20), "AXManualAccessibility", true);
+    clock.advance(seconds(1));
+    const Element draft = named("draft");
+    EXPECT_EQ(desktop.performAction(named("send"), "AXPress"), axSuccess);
+    EXPECT_EQ(str(desktop, named("status"), "AXValue"), "Sent");
+    EXPECT_EQ(childNames("web"),
+              (std::vector<std::string>{"Send", "AXStaticText", "AXButton", "AXStaticText"}));
+    EXPECT_EQ(str(desktop, named("toast"), "AXValue"), "Delivered");
+    EXPECT_EQ(desktop.copyAttribute(draft, "AXRole").error, axInvalidElement);
+    EXPECT_EQ(desktop.performAction(draft, "AXPress"), axInvalidElement);
+    EXPECT_EQ(desktop.setAttribute(draft, "AXValue", "x"), axInvalidElement);
+    EXPECT_EQ(desktop.performAction(named("refuse"), "AXPress"), axFailure);
+    EXPECT_EQ(desktop.performAction(named("status"), "AXPress"), axActionUnsupported);
+
+    const std::string log = pelko::testing::readFile(dir / "calls.log");
+    EXPECT_NE(log.find(R"("call":"performAction","element":"send","result":0)"), std::string::npos)
+        << log;
+    EXPECT_NE(
+        log.find(R"("action":"AXPress","call":"performAction","element":"refuse","result":-25200)"),
+        std::string::npos)
+        << log;
+}
+
+TEST_F(Model, QuittingAnAppInvalidatesItsElementsAndFrontMoves) {
+    desktop.control(Json::parse(R"({"do": "launch", "app": {"name": "Other", "pid": 30}})"));
+    desktop.control(Json::parse(R"({"do": "front", "app": "Other"})"));
+    EXPECT_EQ(desktop.frontmostApplication()->pid, 30);
+    EXPECT_FALSE(desktop.runningApplication(20)->active);
+    desktop.control(Json::parse(R"({"do": "quit", "app": 20})"));
+    EXPECT_TRUE(desktop.runningApplication(20)->terminated);
+    EXPECT_EQ(desktop.copyAttribute(named("win"), "AXTitle").error, axInvalidElement);
+    EXPECT_THROW(desktop.control(Json::parse(R"({"do": "dance"})")), SceneError);
+}
+
+TEST_F(Model, BatchedReadsCountOneRoundTrip) {
+    const auto before = desktop.traffic();
+    const auto reads = desktop.copyAttributes(named("win"), {"AXRole", "AXTitle", "AXNothing"});
+    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_EQ(*reads[0].value.as<std::string>(), "AXWindow");
+    EXPECT_EQ(reads[2].error, axAttributeUnsupported);
+    const auto after = desktop.traffic();
+    EXPECT_EQ(after.attributeReads - before.attributeReads, 3);
+    EXPECT_EQ(after.roundTrips - before.roundTrips, 1);
+}
+
+TEST(SceneErrors, NameTheProblem) {
+    VirtualClock clock;
+    EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"trusted": "yes"})")), SceneError);
+    EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"apps": [{"pid": 1}, {"pid": 1}]})")),
+                 SceneError);
+    EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"bundles": [{"path": "Relative.app"}]})")),
+                 SceneError);
+}
+
+}  // namespace
+}  // namespace pelko::computer::sim
