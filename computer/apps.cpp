@@ -7,14 +7,13 @@
 
 #include "ax-readers.h"
 #include "request-loop.h"
+#include "text.h"
 
 namespace pelko::computer {
 namespace {
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+std::string lower(const std::string& text) {
+    return lowerCased(text);
 }
 
 bool endsWith(const std::string& text, const std::string& ending) {
@@ -87,10 +86,7 @@ Json appInfo(const RunningApp& app) {
 std::string normalized(const std::string& name) {
     std::string text = lower(name);
     for (size_t at; (at = text.find(".app")) != std::string::npos;) text.erase(at, 4);
-    const auto isBlank = [](unsigned char c) { return std::isspace(c) != 0; };
-    const auto first = std::find_if_not(text.begin(), text.end(), isBlank);
-    const auto last = std::find_if_not(text.rbegin(), text.rend(), isBlank).base();
-    return first < last ? std::string(first, last) : std::string();
+    return trimmedWhitespace(text);
 }
 
 std::optional<RunningApp> runningById(Workspace& workspace, const std::string& bundleId) {

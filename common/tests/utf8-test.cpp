@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "json-line.h"
+#include "text.h"
 
 namespace pelko {
 namespace {
@@ -33,6 +34,14 @@ TEST(CompactJson, WritesNoWhiteSpaceAndRefusesInvalidText) {
     EXPECT_EQ(compactJson(Json{{"a", "\xFF"}}), std::nullopt);
     EXPECT_EQ(parseJson("[1"), std::nullopt);
     EXPECT_EQ(parseJson(" 3 "), Json(3));
+}
+
+TEST(Text, LowersAndTrimsBeyondAscii) {
+    EXPECT_EQ(lowerCased("CAFÉ Ångström ΣΟΦΊΑ"), "café ångström σοφία");
+    EXPECT_EQ(lowerCased("bad \xFF KEEP"), "bad \xFF keep");
+    EXPECT_EQ(trimmedWhitespace("\u00A0\u2003 Notes\u2028\n"), "Notes");
+    EXPECT_EQ(trimmedWhitespace(" a b "), "a b");
+    EXPECT_EQ(trimmedWhitespace("\u3000"), "");
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ TEST_F(Apps, NormalizedLowersCutsEveryDotAppAndTrims) {
     EXPECT_EQ(normalized("com.example.appstore"), "com.examplestore");
     EXPECT_EQ(normalized("My.app Thing.app"), "my thing");
     EXPECT_EQ(normalized(" \t "), "");
+    EXPECT_EQ(normalized("\u00A0ÉCRAN.APP\n"), "écran");
 }
 
 TEST_F(Apps, RunningAppsAreRegularAndAliveInWorkspaceOrder) {

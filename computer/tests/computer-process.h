@@ -1,7 +1,10 @@
 // pelko-computer started on a scene for a black-box test, with its call log in a private folder.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -9,6 +12,10 @@
 
 #include "child-process.h"
 #include "json-line.h"
+
+#ifndef PELKO_EXAMPLES_DIR
+#error "the tests need the examples folder"
+#endif
 
 namespace pelko::computer::testing {
 
@@ -20,9 +27,11 @@ class ComputerProcess {
     /// Starts the program on `scene`; the `ready` line is read off by `ready()`.
     explicit ComputerProcess(const Json& scene) {
         pelko::testing::writeFile(dir_ / "scene.json", scene.dump());
+        mkfifo((dir_ / "control").c_str(), 0600);
         pelko::testing::ChildOptions options;
         options.environment = {{"PELKO_SCENE", (dir_ / "scene.json").string()},
-                               {"PELKO_SIM_LOG", (dir_ / "calls.log").string()}};
+                               {"PELKO_SIM_LOG", (dir_ / "calls.log").string()},
+                               {"PELKO_SIM_CONTROL", (dir_ / "control").string()}};
         child_ = std::make_unique<ChildProcess>(std::vector<std::string>{PELKO_COMPUTER}, options);
     }
 
@@ -42,6 +51,15 @@ class ComputerProcess {
         return nextLine();
     }
 
+    /// Acts on the desktop as the user or an app would, through the control channel.
+    void control(const Json& command) {
+        const int fd = open((dir_ / "control").c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const std::string line = command.dump() + "\n";
+        ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        close(fd);
+    }
+
     /// The call log's entries, without their times.
     std::vector<Json> calls() const {
         std::vector<Json> entries;
@@ -53,6 +71,11 @@ class ComputerProcess {
             entries.push_back(entry);
         }
         return entries;
+    }
+
+    /// The bundled sample desktop.
+    static Json sampleScene() {
+        return Json::parse(pelko::testing::readFile(PELKO_EXAMPLES_DIR "/scenes/desktop.json"));
     }
 
   private:

@@ -18,9 +18,22 @@ namespace {
 using pelko::Json;
 using pelko::testing::ChildProcess;
 
+// Short lines stay on one line; long ones are laid out over several, indented.
 void printIncoming(const Json& line) {
     const bool event = line.contains("event");
-    std::cout << (event ? "  ⇠ event " : "  ← ") << line.dump(-1) << "\n";
+    const std::string compact = line.dump(-1);
+    std::cout << (event ? "  ⇠ event " : "  ← ");
+    if (compact.size() <= 100) {
+        std::cout << compact << "\n";
+        return;
+    }
+    const std::string laidOut = line.dump(2);
+    for (size_t start = 0; start < laidOut.size();) {
+        size_t end = laidOut.find('\n', start);
+        if (end == std::string::npos) end = laidOut.size();
+        std::cout << (start == 0 ? "" : "    ") << laidOut.substr(start, end - start) << "\n";
+        start = end + 1;
+    }
 }
 
 }  // namespace
