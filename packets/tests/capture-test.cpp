@@ -2,6 +2,8 @@
 // records, the size budget, the stop, and tcpdump reading what the tool wrote.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
@@ -113,6 +115,39 @@ TEST_F(Capture, DeadlineEndsAQuietCaptureWithSuccess) {
     EXPECT_EQ(tool.readToEnd().size(), 24u);
     EXPECT_EQ(tool.waitExit(), exitedWith(0));
     EXPECT_EQ(tool.stderrText(), "");
+}
+
+TEST_F(Capture, OutputThatFailsMidStreamEndsWithFailure) {
+    // The host reads the header and goes away; the next record cannot be written.
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::vector<std::string> argv = inNetworkNamespace({"30", "1000000"});
+    std::vector<char*> args;
+    for (auto& argument : argv) args.push_back(argument.data());
+    args.push_back(nullptr);
+    const pid_t tool = fork();
+    if (tool == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        dup2(ends[1], 1);
+        close(ends[0]);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    char header[24];
+    size_t got = 0;
+    while (got < sizeof header) {
+        ssize_t n = read(ends[0], header + got, sizeof header - got);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(ends[0]);
+    EXPECT_EQ(got, sizeof header);
+    EXPECT_TRUE(sendLoopbackDatagrams(tool, {10}));
+    int raw = 0;
+    ASSERT_EQ(waitpid(tool, &raw, 0), tool);
+    EXPECT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
+    EXPECT_EQ(WEXITSTATUS(raw), 1);
 }
 
 TEST(CaptureWithoutPrivilege, PacketSocketRefused) {

@@ -71,10 +71,14 @@ TEST(Supervise, StopSignalEndsTheWholeProcessGroup) {
 }
 
 TEST(Supervise, DeathOfTheParentStopsIt) {
-    // The tool's parent is a shell that leaves after a moment.
-    ChildProcess parent({"/bin/sh", "-c",
-                         "\"$0\" --supervise /bin/sh -c 'echo $$; exec sleep 60' & sleep 0.5",
-                         toolPath()});
+    // The tool's parent is a shell that leaves as soon as the supervised program runs.
+    ScopedTempDir temp;
+    const std::string marker = (temp / "running").string();
+    ChildProcess parent(
+        {"/bin/sh", "-c",
+         "\"$0\" --supervise /bin/sh -c 'echo $$; : > \"$0\"; exec sleep 60' \"$1\" &\n"
+         "while [ ! -e \"$1\" ]; do sleep 0.02; done",
+         toolPath(), marker});
     const auto program = parent.readLine();
     ASSERT_TRUE(program.has_value());
     EXPECT_EQ(parent.waitExit(), exitedWith(0));
@@ -86,9 +90,9 @@ class Record : public ::testing::Test {
     void SetUp() override {
         if (!namespaceAllowed("-m")) GTEST_SKIP() << "the kernel refuses a private mount namespace";
     }
-    /// The recorder script: notes its arguments, says "started", then does `rest`.
+    /// The recorder script: notes its arguments, then does `rest`.
     void recorder(const std::string& rest) {
-        root_.installRecorder("echo \"$@\" > /out/arguments\necho started\n" + rest);
+        root_.installRecorder("echo \"$@\" > /out/arguments\n" + rest);
     }
     std::vector<std::string> command(const std::vector<std::string>& arguments) const {
         return root_.command(arguments);
@@ -102,11 +106,12 @@ class Record : public ::testing::Test {
 // Finishes the file and exits 0 on the interrupt.
 const std::string finalisingRecorder =
     "trap 'echo finalised > /out/state; exit 0' INT\n"
+    "echo started\n"
     "while :; do sleep 0.05; done\n";
 
 TEST_F(Record, FullRecordingFinalisesAndSucceeds) {
     recorder(finalisingRecorder);
-    ChildProcess tool(command({"--record", "1", "/out/video.mp4"}));
+    ChildProcess tool(command({"--record", "2", "/out/video.mp4"}));
     EXPECT_EQ(tool.readLine(), "started");
     EXPECT_EQ(tool.waitExit(), exitedWith(0));
     EXPECT_EQ(tool.stderrText(), "");
@@ -125,7 +130,7 @@ TEST_F(Record, StoppedEarlyIsAFailureEvenWhenFinalised) {
 }
 
 TEST_F(Record, RecorderIgnoringTheInterruptIsKilledAfterEightSeconds) {
-    recorder("trap '' INT\necho $$\nsleep 60 & echo $!\nwait\n");
+    recorder("trap '' INT\necho started\necho $$\nsleep 60 & echo $!\nwait\n");
     ChildProcess tool(command({"--record", "1", "/out/video.mp4"}));
     ASSERT_EQ(tool.readLine(), "started");
     const auto recorderPid = tool.readLine();

@@ -119,6 +119,65 @@ TEST(ProcessIdentity, NameWithParenthesesAndAnotherUid) {
     EXPECT_EQ(run.err, "");
 }
 
+/// Runs --process 42 in a private mount namespace whose /proc is an empty tmpfs except for the
+/// stat file and (when given) the status file written by the test.
+ToolRun processFromFakeProc(const std::string& stat, const std::string* status) {
+    ScopedTempDir temp;
+    pelko::testing::writeFile(temp / "stat", stat);
+    if (status != nullptr) pelko::testing::writeFile(temp / "status", *status);
+    ChildProcess tool({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                       "set -e\n"
+                       "mount --make-rprivate /\n"
+                       "mount -t tmpfs none /proc\n"
+                       "mkdir /proc/42\n"
+                       "cp \"$1/stat\" /proc/42/stat\n"
+                       "if [ -e \"$1/status\" ]; then cp \"$1/status\" /proc/42/status; fi\n"
+                       "exec \"$0\" --process 42\n",
+                       toolPath(), temp.path().string()},
+                      nullStdin());
+    ToolRun run;
+    run.out = tool.readToEnd();
+    run.status = tool.waitExit().value_or(ExitStatus{});
+    run.err = tool.stderrText();
+    return run;
+}
+
+// A stat line whose field 22 (the start time) is `startTime`, after the name `name`.
+std::string statLine(const std::string& name, const std::string& startTime) {
+    std::string line = "42 (" + name + ") S";
+    for (int field = 4; field < 22; ++field) line += " " + std::to_string(field);
+    return line + " " + startTime + " 23 24 25\n";
+}
+
+TEST(ProcessIdentity, ParsesTheKernelsFilesStrictly) {
+    if (!namespaceAllowed("-m")) GTEST_SKIP() << "the kernel refuses a private mount namespace";
+    const std::string status = "Name:\tx\nUmask:\t0077\nUid:\t10123\t10124\t10125\t10126\n";
+    ToolRun good = processFromFakeProc(statLine("x) (y", "987654321"), &status);
+    EXPECT_EQ(good.status, exitedWith(0)) << good.err;
+    EXPECT_EQ(good.out, "{\"uid\":10123,\"started\":\"987654321\"}\n");
+
+    const std::string noUid = "Name:\tx\nGid:\t1\n";
+    const std::string uidWithoutNumber = "Uid:\tnone\n";
+    const struct {
+        std::string stat;
+        const std::string* status;
+    } failures[] = {
+        {"42 x S 1 2 3\n", &status},             // no ")"
+        {"42 (x) S 4 5 6 7 8 9 10\n", &status},  // too few fields
+        {statLine("x", "98x"), &status},         // not a number
+        {statLine("x", "-5"), &status},          // not unsigned
+        {statLine("x", "987654321"), &noUid},    // no "Uid:" line
+        {statLine("x", "987654321"), &uidWithoutNumber},
+        {statLine("x", "987654321"), nullptr},  // no status file
+    };
+    for (const auto& failure : failures) {
+        ToolRun run = processFromFakeProc(failure.stat, failure.status);
+        EXPECT_EQ(run.status, exitedWith(1)) << failure.stat;
+        EXPECT_EQ(run.out, "") << failure.stat;
+        EXPECT_EQ(run.err, "") << failure.stat;
+    }
+}
+
 TEST(Binary, NeedsNoSharedLibraryButTheCLibrary) {
     ChildProcess readelf({"/usr/bin/readelf", "-d", toolPath()}, nullStdin());
     const std::string dynamic = readelf.readToEnd();
