@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -17,7 +18,9 @@ namespace pelko::packets::testing {
 namespace fs = std::filesystem;
 
 std::string toolPath() {
-    return PELKO_PACKETS_BINARY;
+    // Another build of the tool (one with sanitizers, say) can be put under the same tests.
+    const char* other = std::getenv("PELKO_PACKETS_UNDER_TEST");
+    return other != nullptr && *other != '\0' ? other : PELKO_PACKETS_BINARY;
 }
 
 ToolRun runTool(const std::vector<std::string>& arguments, std::string_view input) {
