@@ -119,35 +119,20 @@ TEST_F(Capture, DeadlineEndsAQuietCaptureWithSuccess) {
 
 TEST_F(Capture, OutputThatFailsMidStreamEndsWithFailure) {
     // The host reads the header and goes away; the next record cannot be written.
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    std::vector<std::string> argv = inNetworkNamespace({"30", "1000000"});
-    std::vector<char*> args;
-    for (auto& argument : argv) args.push_back(argument.data());
-    args.push_back(nullptr);
-    const pid_t tool = fork();
-    if (tool == 0) {
-        signal(SIGPIPE, SIG_DFL);
-        dup2(ends[1], 1);
-        close(ends[0]);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(ends[1]);
+    int output = -1;
+    const pid_t tool = startWithOutputPipe(inNetworkNamespace({"30", "1000000"}), output);
+    ASSERT_GT(tool, 0);
     char header[24];
     size_t got = 0;
     while (got < sizeof header) {
-        ssize_t n = read(ends[0], header + got, sizeof header - got);
+        const ssize_t n = read(output, header + got, sizeof header - got);
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
-    close(ends[0]);
+    close(output);
     EXPECT_EQ(got, sizeof header);
     EXPECT_TRUE(sendLoopbackDatagrams(tool, {10}));
-    int raw = 0;
-    ASSERT_EQ(waitpid(tool, &raw, 0), tool);
-    EXPECT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
-    EXPECT_EQ(WEXITSTATUS(raw), 1);
+    EXPECT_EQ(waitFor(tool), exitedWith(1));  // not killed by SIGPIPE
 }
 
 TEST(CaptureWithoutPrivilege, PacketSocketRefused) {

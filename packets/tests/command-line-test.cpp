@@ -194,28 +194,13 @@ TEST(Binary, NeedsNoSharedLibraryButTheCLibrary) {
 
 // A host that stops reading: the write fails and the tool exits 1; it is not killed by SIGPIPE.
 ExitStatus runIntoClosedPipe(const std::vector<std::string>& arguments) {
-    int ends[2];
-    if (pipe(ends) != 0) return {};
-    close(ends[0]);
     std::vector<std::string> argv{toolPath()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> args;
-    for (auto& argument : argv) args.push_back(argument.data());
-    args.push_back(nullptr);
-    pid_t child = fork();
-    if (child == 0) {
-        signal(SIGPIPE, SIG_DFL);
-        dup2(ends[1], 1);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(ends[1]);
-    int raw = 0;
-    waitpid(child, &raw, 0);
-    if (WIFEXITED(raw)) return exitedWith(WEXITSTATUS(raw));
-    return ExitStatus{false, -1, WTERMSIG(raw)};
+    int output = -1;
+    const pid_t tool = startWithOutputPipe(argv, output);
+    close(output);
+    return waitFor(tool);
 }
-
 TEST(CommandLine, ClosedOutputIsAFailureNotADeath) {
     ScopedTempDir app;
     pelko::testing::writeFile(app / "file", std::string(200000, 'x'));

@@ -6,8 +6,11 @@
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -34,6 +37,34 @@ ToolRun runTool(const std::vector<std::string>& arguments, std::string_view inpu
     run.status = child.waitExit(std::chrono::seconds(60)).value_or(ExitStatus{});
     run.err = child.stderrText();
     return run;
+}
+
+pid_t startWithOutputPipe(const std::vector<std::string>& argv, int& output) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return -1;
+    std::vector<std::string> copy = argv;
+    std::vector<char*> args;
+    for (auto& argument : copy) args.push_back(argument.data());
+    args.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        dup2(ends[1], 1);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    output = ends[0];
+    return child;
+}
+
+ExitStatus waitFor(pid_t pid) {
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0) {
+        if (errno != EINTR) return {};
+    }
+    if (WIFEXITED(raw)) return exitedWith(WEXITSTATUS(raw));
+    return ExitStatus{false, -1, WTERMSIG(raw)};
 }
 
 ExitStatus exitedWith(int code) {

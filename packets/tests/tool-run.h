@@ -40,6 +40,14 @@ struct ToolRun {
 /// collects everything it writes until it ends.
 ToolRun runTool(const std::vector<std::string>& arguments, std::string_view input = {});
 
+/// Starts `argv` with its standard output on a new pipe whose reading end goes to `output`;
+/// the test may close that end to play a host that stops reading. The child gets the usual
+/// SIGPIPE disposition. -1 when it could not be started.
+pid_t startWithOutputPipe(const std::vector<std::string>& argv, int& output);
+
+/// Waits for a process started by `startWithOutputPipe` to end.
+ExitStatus waitFor(pid_t pid);
+
 /// The exit status of a normal exit with `code`, for comparisons.
 ExitStatus exitedWith(int code);
 
