@@ -241,6 +241,7 @@ void installStopHandling() {
 // ---------------------------------------------------------------------------------------------
 // --version and --process.
 
+/// Prints the version line.
 int printVersion() {
     return writeAll(STDOUT_FILENO, versionLine, strlen(versionLine)) ? exitSuccess : exitFailure;
 }
@@ -421,6 +422,7 @@ Fd openAppFile(int directory, const char* name, struct stat& info, bool& isRegul
     return file;
 }
 
+/// Copies one regular file of the app to standard output, at most 128 MiB of it.
 int readAppFile(WalkEnd walk) {
     struct stat info {};
     bool isRegular = false;
@@ -458,6 +460,7 @@ void writeEscapedName(FILE* out, const char* name) {
     }
 }
 
+/// Lists one directory of the app, a line per entry, at most 10000 entries.
 int listAppDirectory(WalkEnd walk) {
     DIR* listing = fdopendir(walk.directory.get());
     if (listing == nullptr) {
@@ -630,6 +633,7 @@ int writeAppFile(WalkEnd walk) {
     return writeAll(STDOUT_FILENO, done, strlen(done)) ? exitSuccess : exitFailure;
 }
 
+/// Walks to the app file or directory named by argv[2..4] and runs `command` on it.
 int runAppCommand(AppCommand command, char** argv) {
     WalkEnd walk = walkAppPath(command, argv[2], argv[3], argv[4]);
     if (walk.status != exitSuccess) return walk.status;
@@ -676,12 +680,16 @@ int childEnded(pid_t child, int& raw) {
     return done == 0 ? 0 : -1;
 }
 
+/// Waits for the child to end, however long that takes (after a kill it is at once).
 void waitForChild(pid_t child) {
     int raw = 0;
     while (waitpid(child, &raw, 0) < 0 && errno == EINTR) {
     }
 }
 
+/// Records the screen for `seconds` into `outputPath`, then has the recorder finalise the file
+/// within 8 seconds. 0 only for a full recording that finalised; otherwise 1 or the recorder's
+/// own status when it ended by itself.
 int recordScreen(const char* secondsText, const char* outputPath) {
     const long seconds = leadingDecimal(secondsText);
     if (seconds < 1 || seconds > maxRecordSeconds) return exitBadArguments;
@@ -721,6 +729,8 @@ int recordScreen(const char* secondsText, const char* outputPath) {
     return fail("Screen recorder did not finalize before its deadline\n");
 }
 
+/// Runs argv[2] with the arguments after it for at most 310 seconds and passes its status on;
+/// 1 when it had to be ended from outside.
 int superviseProgram(char** argv) {
     installStopHandling();
     const pid_t child = startGroupLeader(argv[2], argv + 2, "exec helper");
@@ -766,6 +776,9 @@ struct CaptureRecordHeader {
 };
 static_assert(sizeof(CaptureRecordHeader) == 16);
 
+/// Writes the frames of every interface to standard output as a capture stream for `seconds`,
+/// never more than `maxBytes` in all. 0 when the time ran out or a stop came; 1 when the
+/// budget ran out or a socket or output error ended it.
 int capturePackets(const char* secondsText, const char* maxBytesText) {
     const long seconds = leadingDecimal(secondsText);
     const unsigned long long maxBytes = strtoull(maxBytesText, nullptr, 10);
@@ -833,6 +846,7 @@ int capturePackets(const char* secondsText, const char* maxBytesText) {
 // ---------------------------------------------------------------------------------------------
 // The command line.
 
+/// Reports a command line that matches no form.
 int usageError() {
     writeText(STDERR_FILENO, usageText);
     return exitBadArguments;
