@@ -1,0 +1,149 @@
+// Packet capture inside a private network namespace: the stream's exact header, whole
+// records, the size budget, the stop, and tcpdump reading what the tool wrote.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <sstream>
+
+#include "tool-run.h"
+
+namespace pelko::packets::testing {
+namespace {
+
+constexpr size_t udpFrameOverhead = 14 + 20 + 8;  // Ethernet, IPv4 and UDP headers
+
+class Capture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!namespaceAllowed("-n"))
+            GTEST_SKIP() << "the kernel refuses a private network namespace";
+    }
+};
+
+// On loopback each datagram is seen twice, leaving and arriving.
+size_t streamSizeFor(const std::vector<size_t>& payloads) {
+    size_t size = 24;
+    for (size_t payload : payloads) size += 2 * (16 + udpFrameOverhead + payload);
+    return size;
+}
+
+TEST_F(Capture, StopSignalGivesAValidStreamThatTcpdumpReads) {
+    const time_t before = time(nullptr);
+    ChildProcess tool(inNetworkNamespace({"30", "1000000"}));
+    const auto header = tool.readBytes(24);
+    ASSERT_TRUE(header.has_value());
+    const unsigned char expectedHeader[24] = {
+        0xd4, 0xc3, 0xb2, 0xa1,  // magic number, little-endian
+        2,    0,                 // major version
+        4,    0,                 // minor version
+        0,    0,    0,    0,     // time-zone correction
+        0,    0,    0,    0,     // time-stamp accuracy
+        0xff, 0xff, 0,    0,     // snapshot length 65535
+        1,    0,    0,    0,     // link type: Ethernet
+    };
+    EXPECT_EQ(*header, std::string(reinterpret_cast<const char*>(expectedHeader), 24));
+
+    const std::vector<size_t> payloads{1, 100, 1400, 9000};
+    ASSERT_TRUE(sendLoopbackDatagrams(tool.pid(), payloads));
+    const auto records = tool.readBytes(streamSizeFor(payloads) - 24);
+    ASSERT_TRUE(records.has_value());
+    tool.signal(SIGINT);
+    EXPECT_EQ(tool.waitExit(), exitedWith(0));
+    const std::string stream = *header + *records + tool.readToEnd();
+    EXPECT_EQ(tool.stderrText(), "");
+
+    std::vector<CaptureRecord> parsed;
+    ASSERT_TRUE(parseCapture(stream, parsed));
+    std::map<size_t, int> framesBySize;
+    for (const CaptureRecord& record : parsed) {
+        EXPECT_EQ(record.capturedLength, record.originalLength);
+        EXPECT_GE(record.seconds, static_cast<uint32_t>(before));
+        EXPECT_LE(record.seconds, static_cast<uint32_t>(time(nullptr)));
+        EXPECT_LT(record.microseconds, 1000000u);
+        ++framesBySize[record.frame.size()];
+    }
+    for (size_t payload : payloads)
+        EXPECT_EQ(framesBySize[udpFrameOverhead + payload], 2) << payload;
+    EXPECT_EQ(parsed.size(), 2 * payloads.size());
+
+    // Debian's tcpdump reads the stream: one line per record, no complaint.
+    ScopedTempDir temp;
+    pelko::testing::writeFile(temp / "capture.pcap", stream);
+    ChildProcess tcpdump({"/usr/bin/tcpdump", "-nn", "-r", (temp / "capture.pcap").string()},
+                         nullStdin());
+    const std::string decoded = tcpdump.readToEnd();
+    EXPECT_EQ(tcpdump.waitExit(), exitedWith(0));
+    EXPECT_EQ(std::count(decoded.begin(), decoded.end(), '\n'), static_cast<long>(parsed.size()));
+    EXPECT_NE(decoded.find("127.0.0.1"), std::string::npos) << decoded;
+    EXPECT_NE(tcpdump.stderrText().find("link-type EN10MB (Ethernet), snapshot length 65535"),
+              std::string::npos)
+        << tcpdump.stderrText();
+}
+
+TEST_F(Capture, BudgetIsNeverExceeded) {
+    // Frames of 142 bytes make records of 158: with 1024 bytes, six fit after the header.
+    ChildProcess smallest(inNetworkNamespace({"10", "1024"}));
+    ASSERT_TRUE(smallest.readBytes(24).has_value());
+    ASSERT_TRUE(sendLoopbackDatagrams(smallest.pid(), std::vector<size_t>(4, 100)));
+    EXPECT_EQ(smallest.waitExit(), exitedWith(1));
+    const std::string rest = smallest.readToEnd();
+    EXPECT_EQ(rest.size(), 6u * 158);
+    EXPECT_EQ(smallest.stderrText(), "capture size limit\n");
+
+    // A budget that seven records fill exactly is used to the last byte.
+    const size_t exact = 24 + 7 * 158;
+    ChildProcess filled(inNetworkNamespace({"10", std::to_string(exact)}));
+    ASSERT_TRUE(filled.readBytes(24).has_value());
+    ASSERT_TRUE(sendLoopbackDatagrams(filled.pid(), std::vector<size_t>(4, 100)));
+    EXPECT_EQ(filled.waitExit(), exitedWith(1));
+    std::vector<CaptureRecord> parsed;
+    const std::string stream = std::string(24, '\0') + filled.readToEnd();
+    EXPECT_EQ(stream.size(), exact);
+    EXPECT_TRUE(parseCapture(stream, parsed));
+    EXPECT_EQ(parsed.size(), 7u);
+    EXPECT_EQ(filled.stderrText(), "capture size limit\n");
+}
+
+TEST_F(Capture, DeadlineEndsAQuietCaptureWithSuccess) {
+    // The largest budget is accepted; no traffic, so the stream is the header alone.
+    ChildProcess tool(inNetworkNamespace({"1", "268435456"}));
+    EXPECT_EQ(tool.readToEnd().size(), 24u);
+    EXPECT_EQ(tool.waitExit(), exitedWith(0));
+    EXPECT_EQ(tool.stderrText(), "");
+}
+
+TEST_F(Capture, OutputThatFailsMidStreamEndsWithFailure) {
+    // The host reads the header and goes away; the next record cannot be written.
+    int output = -1;
+    const pid_t tool = startWithOutputPipe(inNetworkNamespace({"30", "1000000"}), output);
+    ASSERT_GT(tool, 0);
+    char header[24];
+    size_t got = 0;
+    while (got < sizeof header) {
+        const ssize_t n = read(output, header + got, sizeof header - got);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(output);
+    EXPECT_EQ(got, sizeof header);
+    EXPECT_TRUE(sendLoopbackDatagrams(tool, {10}));
+    EXPECT_EQ(waitFor(tool), exitedWith(1));  // not killed by SIGPIPE
+}
+
+TEST(CaptureWithoutPrivilege, PacketSocketRefused) {
+    // Root without the raw-network capability may not open a packet socket.
+    ChildProcess tool({"/usr/bin/setpriv", "--bounding-set=-net_raw", "--inh-caps=-net_raw",
+                       toolPath(), "1", "2048"},
+                      nullStdin());
+    EXPECT_EQ(tool.readToEnd(), "");
+    EXPECT_EQ(tool.waitExit(), exitedWith(1));
+    EXPECT_EQ(tool.stderrText(), "packet socket: Operation not permitted\n");
+}
+
+}  // namespace
+}  // namespace pelko::packets::testing
