@@ -65,16 +65,13 @@ class SimCaptureSession final : public CaptureSession {
         std::uint64_t frame = 0;
         for (;;) {
             const double at = inSeconds(clock.now() - started);
-            if (device.disconnectAfter && at >= *device.disconnectAfter) {
-                running_ = false;
-                system_.disconnect(device.uniqueId);
-                return;
-            }
-            if (device.runtimeErrorAfter && at >= *device.runtimeErrorAfter) {
-                running_ = false;
-                system_.failSession(device);
-                return;
-            }
+            // Both may fall due together; then both are reported, as two system threads would.
+            const bool unplugged = device.disconnectAfter && at >= *device.disconnectAfter;
+            const bool failed = device.runtimeErrorAfter && at >= *device.runtimeErrorAfter;
+            if (unplugged || failed) running_ = false;
+            if (unplugged) system_.disconnect(device.uniqueId);
+            if (failed) system_.failSession(device);
+            if (unplugged || failed) return;
             if (!pictureInQueue_) {
                 ScreenSize size = device.sizes.front();
                 for (const auto& later : device.sizes) {
