@@ -145,6 +145,25 @@ TEST(RequestPermission, ADecidedStateIsPrintedAtOnce) {
     }
 }
 
+TEST(Scenes, TheExampleScenesLoadAndShowWhatTheySay) {
+    int loaded = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(PELKO_PHONE_EXAMPLES)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with("phone-") || entry.path().extension() != ".json") continue;
+        EXPECT_NO_THROW(sim::loadScene(entry.path())) << name;
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 2);
+
+    TestPlatform test(Json::parse(pelko::testing::readFile(
+        std::filesystem::path(PELKO_PHONE_EXAMPLES) / "phone-camera-only.json")));
+    EXPECT_EQ(runListOn(test), Json::parse(R"({"permission":"granted","devices":[],
+                  "screenMissing":true,"screenMissingName":"Anna's iPhone"})"));
+    EXPECT_THROW(sim::parseScene(Json::parse(R"({"permission":"maybe"})")), sim::SceneError);
+    EXPECT_THROW(sim::parseScene(Json::parse(R"({"devices":[{"name":"no id"}]})")),
+                 sim::SceneError);
+}
+
 TEST(WiredIphones, AreReadFromTheKernelsUsbDeviceList) {
     pelko::testing::ScopedTempDir root;
     auto device = [&](const std::string& name, const std::string& vendor,
