@@ -34,7 +34,8 @@ class SimCaptureSession final : public CaptureSession {
     void startRunning() override {
         std::lock_guard guard(mutex_);
         if (running_ || thread_.joinable() || !device_ || !delegate_) return;
-        if (device_->sessionFailure == "start") return;
+        // A session stopped before it started (the stream ended meanwhile) stays stopped.
+        if (device_->sessionFailure == "start" || stop_.isRaised()) return;
         running_ = true;
         thread_ = std::thread([this] { deliver(); });
     }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <mutex>
+#include <thread>
 
 #include "framed-writer.h"
 #include "stream-command.h"
@@ -224,6 +226,45 @@ TEST(RunStream, FailuresBeforeStreamingEndWithOneErrorFrame) {
         EXPECT_NE(test.error.readAvailable().find(std::string("pelko-phone: ") + c.message),
                   std::string::npos);
     }
+}
+
+TEST(FinishStream, RunsItsEndingOnceWhoeverCallsAndExitsAfterEveryFrameIsOut) {
+    TestPlatform test(Json::parse(R"({"devices": [{"uniqueId": "P"}]})"));
+    std::vector<int> exits;
+    std::string outputAtExit;
+    std::mutex recorded;
+    test.platform.exitProcess = [&](int status) {
+        std::lock_guard guard(recorded);
+        exits.push_back(status);
+        outputAtExit = test.output.readAvailable();
+    };
+    PhoneProcess process(test.platform, {"pelko-phone", "stream", "P"});
+    // A picture and a status already queued must still go out before the exit.
+    ASSERT_TRUE(process.writer->claimFrameSlot());
+    process.writer->sendFrame({0xFF, 0xD8, 0xFF, 0xD9});
+
+    std::vector<std::thread> finishers;
+    for (int i = 0; i < 8; ++i) {
+        finishers.emplace_back([&process, i] {
+            finishStream(process, i % 2,
+                         i % 2
+                             ? std::optional<StreamFailure>({"failed", "Stop " + std::to_string(i)})
+                             : std::nullopt);
+        });
+    }
+    for (auto& finisher : finishers) finisher.join();
+
+    ASSERT_EQ(exits.size(), 1u);
+    auto frames = parseFrames(outputAtExit);
+    ASSERT_GE(frames.size(), 1u);
+    EXPECT_EQ(frames[0].payload, "\xFF\xD8\xFF\xD9");
+    if (exits[0] == 1) {
+        ASSERT_EQ(frames.size(), 2u) << "the one error frame";
+        EXPECT_EQ(Json::parse(frames[1].payload)["code"], "failed");
+    } else {
+        EXPECT_EQ(frames.size(), 1u) << "a plain stop sends no error frame";
+    }
+    EXPECT_EQ(test.output.readAvailable(), "") << "nothing after the exit";
 }
 
 }  // namespace
