@@ -92,6 +92,8 @@ TEST(FramedWriter, EveryFailedWriteFreesTheSlotAndReportsTheBrokenPipe) {
 
 TEST(FramedWriter, DrainReturnsOnlyOnceEverythingBeforeItIsOnTheOutput) {
     Pipe pipe;
+    // A non-blocking output that fills up: writes go out in parts, between "try again" refusals.
+    ::fcntl(pipe.writeEnd, F_SETFL, O_NONBLOCK);
     FramedWriter writer(pipe.writeEnd);
     // More than a pipe holds, read slowly on another thread, so that draining has to wait for
     // writes that go out in several parts.
