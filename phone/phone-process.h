@@ -42,14 +42,17 @@ struct Platform {
 
 /// The process-wide values, made by `main` in this order before the command line is examined.
 struct PhoneProcess {
+    /// Makes the values for one run of the program on `platform`.
     PhoneProcess(Platform& platform, std::vector<std::string> arguments);
 
+    /// What the program reaches outside itself; outlives the process values.
     Platform& platform;
     /// The single writer of the framed stream; made for every command, used only by `stream`.
     std::shared_ptr<FramedWriter> writer;
     /// The running capture pipeline of `stream`; set once by `runStream`. Guarded by
     /// `exitLock`, because the finishing path reads it from other threads.
     std::shared_ptr<PhoneStreamer> streamer;
+    /// Guards `exiting` and `streamer`.
     std::mutex exitLock;
     /// Set once, by the first caller of `finishStream`.
     bool exiting = false;

@@ -62,6 +62,7 @@ class PhoneStreamer final : public SampleBufferDelegate {
     void start();
     /// Stops the session on the calling thread, then waits for a running picture callback.
     void stop();
+    /// Whether the capture session is running.
     bool isRunning();
 
     /// One picture, on the capture queue: paced, limited to one in flight, scaled, encoded and

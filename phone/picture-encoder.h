@@ -16,6 +16,7 @@ namespace pelko::phone {
 /// at a time (the capture queue).
 class PictureEncoder {
   public:
+    /// An encoder; a failure to set up TurboJPEG shows later as pictures that do not encode.
     PictureEncoder();
     ~PictureEncoder();
     PictureEncoder(const PictureEncoder&) = delete;

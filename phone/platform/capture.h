@@ -55,6 +55,7 @@ struct SampleBuffer {
 class SampleBufferDelegate {
   public:
     virtual ~SampleBufferDelegate() = default;
+    /// One new sample; the picture's bytes are valid only during the call.
     virtual void captureOutput(const SampleBuffer& sample) = 0;
 };
 
@@ -63,13 +64,18 @@ class SampleBufferDelegate {
 class CaptureSession {
   public:
     virtual ~CaptureSession() = default;
+    /// Opens a change of configuration; the changes take effect together at the commit.
     virtual void beginConfiguration() = 0;
+    /// Closes the change opened by `beginConfiguration`.
     virtual void commitConfiguration() = 0;
     /// Makes the input for a device, kept for `addInput`. Returns the error's localised
     /// description when the input cannot be made.
     virtual std::optional<std::string> makeDeviceInput(const std::string& uniqueId) = 0;
+    /// Whether the session takes the input made by `makeDeviceInput`.
     virtual bool canAddInput() = 0;
+    /// Whether the session takes a video data output.
     virtual bool canAddOutput() = 0;
+    /// Adds the input made by `makeDeviceInput`; only after `canAddInput` said yes.
     virtual void addInput() = 0;
     /// Adds a video data output that discards late frames and delivers every other picture to
     /// `delegate` on `queue`. Both must outlive the session's running.
@@ -78,6 +84,7 @@ class CaptureSession {
     virtual void startRunning() = 0;
     /// Stops delivering; no new picture callback is queued once it returns.
     virtual void stopRunning() = 0;
+    /// Whether the session is delivering pictures (false again after a runtime error).
     virtual bool isRunning() = 0;
 };
 
@@ -92,6 +99,7 @@ class CaptureSystem {
     virtual std::vector<CaptureDeviceInfo> discover(DiscoveryQuery query) = 0;
     /// Whether another application is using the device now; false for an unknown device.
     virtual bool isInUseByAnotherApplication(const std::string& uniqueId) = 0;
+    /// The camera authorisation state now.
     virtual Authorization authorizationStatus() = 0;
     /// Shows the consent prompt; `answer` is called once, on any thread, with the prompt's flag.
     virtual void requestAccess(std::function<void(bool granted)> answer) = 0;

@@ -36,10 +36,14 @@ class SimCaptureSystem final : public CaptureSystem {
     /// How many times the screen-capture switch was set.
     int screenCaptureSwitches() const;
 
-    // Used by the sessions.
+    /// The scene's device when it has appeared and is still plugged in; nothing otherwise.
     const SceneDevice* visibleDevice(const std::string& uniqueId);
+    /// Unplugs the device and tells the disconnect observers, on the calling thread.
     void disconnect(const std::string& uniqueId);
+    /// Reports the device's runtime error to the observers, on the calling thread, marking the
+    /// device as used by another app first when the scene says so.
     void failSession(const SceneDevice& device);
+    /// The clock the scene's times are measured on.
     Clock& clock() { return clock_; }
 
   private:
