@@ -149,6 +149,12 @@ void ChildProcess::closeStdin() {
     stdin_ = -1;
 }
 
+void ChildProcess::closeStdout() {
+    if (stdout_ >= 0) close(stdout_);
+    stdout_ = -1;
+    stdoutEnded_ = true;
+}
+
 bool ChildProcess::fill(SteadyClock::time_point deadline) {
     if (stdoutEnded_) return false;
     pollfd p{stdout_, POLLIN, 0};

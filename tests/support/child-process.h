@@ -56,6 +56,9 @@ class ChildProcess {
     bool write(std::string_view bytes);
     bool writeLine(std::string_view line) { return write(std::string(line) + "\n"); }
     void closeStdin();
+    /// Closes the test's end of the child's standard output, as a reader that goes away does;
+    /// the child's next write to it fails (broken pipe).
+    void closeStdout();
 
     /// The next line of standard output without its newline; nothing at end of output or when
     /// no whole line came within `timeout`.

@@ -1,0 +1,169 @@
+#include "discovery.h"
+
+#include <utf8proc.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <memory>
+
+namespace pelko::phone {
+
+void enableScreenCaptureDevices(Platform& platform) {
+    const std::int32_t status = platform.capture.allowScreenCaptureDevices();
+    if (status != 0) {
+        log(platform.errorFd,
+            "allowing screen capture devices failed: status " + std::to_string(status));
+    }
+}
+
+std::vector<CaptureDeviceInfo> phoneScreens(CaptureSystem& capture) {
+    std::vector<CaptureDeviceInfo> screens;
+    for (auto& device : capture.discover(DiscoveryQuery::externalMuxed)) {
+        if (device.modelId != "iOS Device") continue;
+        if (device.manufacturer != "Apple Inc.") continue;
+        if (!device.hasMuxedMedia) continue;
+        screens.push_back(std::move(device));
+    }
+    return screens;
+}
+
+std::vector<CaptureDeviceInfo> phoneCamerasOnly(CaptureSystem& capture) {
+    std::vector<CaptureDeviceInfo> cameras;
+    for (auto& device : capture.discover(DiscoveryQuery::externalAndContinuityCameras)) {
+        if (device.hasMuxedMedia) continue;
+        if (!device.modelId.starts_with("iPhone")) continue;
+        cameras.push_back(std::move(device));
+    }
+    return cameras;
+}
+
+namespace {
+
+struct FreeUtf8proc {
+    void operator()(utf8proc_uint8_t* text) const { std::free(text); }
+};
+
+/// The text in composed normal form, so that a decomposed "Cámara" matches the suffix; the
+/// text itself when it cannot be normalised.
+std::string composed(const std::string& text) {
+    std::unique_ptr<utf8proc_uint8_t, FreeUtf8proc> result(
+        utf8proc_NFC(reinterpret_cast<const utf8proc_uint8_t*>(text.c_str())));
+    return result ? std::string(reinterpret_cast<const char*>(result.get())) : text;
+}
+
+/// The byte offsets at which the user-perceived characters of `text` begin.
+std::vector<std::size_t> characterStarts(const std::string& text) {
+    std::vector<std::size_t> starts;
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    utf8proc_ssize_t at = 0;
+    const auto size = static_cast<utf8proc_ssize_t>(text.size());
+    utf8proc_int32_t previous = -1;
+    utf8proc_int32_t state = 0;
+    while (at < size) {
+        utf8proc_int32_t codepoint = 0;
+        utf8proc_ssize_t length = utf8proc_iterate(bytes + at, size - at, &codepoint);
+        if (length <= 0) {
+            codepoint = 0xFFFD;
+            length = 1;
+        }
+        if (previous < 0 || utf8proc_grapheme_break_stateful(previous, codepoint, &state)) {
+            starts.push_back(static_cast<std::size_t>(at));
+        }
+        previous = codepoint;
+        at += length;
+    }
+    return starts;
+}
+
+}  // namespace
+
+std::string phoneNameOfCamera(const CaptureDeviceInfo& device) {
+    static const std::array<std::string, 4> suffixes = {" Camera", " Kamera", " Caméra", " Cámara"};
+    const std::string& name = device.localizedName;
+    const std::string normalName = composed(name);
+    for (const std::string& suffix : suffixes) {
+        if (!normalName.ends_with(suffix)) continue;
+        // Removed by its count of characters, which is the same in either normal form.
+        const auto starts = characterStarts(name);
+        const std::size_t count = characterStarts(suffix).size();
+        if (starts.size() < count) return {};
+        return name.substr(0, starts[starts.size() - count]);
+    }
+    return name;
+}
+
+std::vector<std::string> wiredIphoneSerials(UsbDevices& usb) {
+    return usb.wiredIphoneSerials();
+}
+
+bool screenMissingNow(Platform& platform) {
+    if (!phoneScreens(platform.capture).empty()) return false;
+    if (wiredIphoneSerials(platform.usb).empty()) return false;
+    return !phoneCamerasOnly(platform.capture).empty();
+}
+
+void runList(PhoneProcess& process) {
+    Platform& platform = process.platform;
+    enableScreenCaptureDevices(platform);
+
+    // The screens take a moment to appear: wait until the same non-empty set has been seen on
+    // three polls in a row, or 5 seconds.
+    std::vector<std::string> previous;
+    bool stable = false;
+    spin(platform.clock, seconds(5.0), seconds(0.25), [&] {
+        std::vector<std::string> ids;
+        for (const auto& screen : phoneScreens(platform.capture)) ids.push_back(screen.uniqueId);
+        std::sort(ids.begin(), ids.end());
+        bool settled = false;
+        if (ids == previous && !ids.empty()) {
+            if (stable) settled = true;
+            stable = true;
+        } else {
+            stable = false;
+        }
+        previous = std::move(ids);
+        return settled;
+    });
+
+    Json devices = Json::array();
+    for (const auto& screen : phoneScreens(platform.capture)) {
+        devices.push_back(
+            {{"id", screen.uniqueId}, {"name", screen.localizedName}, {"model", screen.modelId}});
+    }
+    Json result = {{"permission", permissionName(platform.capture.authorizationStatus())},
+                   {"devices", std::move(devices)}};
+    if (screenMissingNow(platform)) {
+        result["screenMissing"] = true;
+        const auto cameras = phoneCamerasOnly(platform.capture);
+        if (wiredIphoneSerials(platform.usb).size() == 1 && cameras.size() == 1) {
+            result["screenMissingName"] = phoneNameOfCamera(cameras.front());
+        }
+    }
+    printJSONLine(platform.outputFd, result);
+    process.exit(0);
+}
+
+void runRequestPermission(PhoneProcess& process) {
+    Platform& platform = process.platform;
+    const Authorization state = platform.capture.authorizationStatus();
+    if (state != Authorization::notDetermined) {
+        const char* word = state == Authorization::authorized   ? "granted"
+                           : state == Authorization::restricted ? "restricted"
+                                                                : "denied";
+        printJSONLine(platform.outputFd, {{"permission", word}});
+        return process.exit(0);
+    }
+    // The answer's flag is not trusted: the state read after the prompt is what counts.
+    platform.capture.requestAccess([&process](bool) {
+        process.platform.mainLoop.post([&process] {
+            Platform& platform = process.platform;
+            printJSONLine(platform.outputFd,
+                          {{"permission", permissionName(platform.capture.authorizationStatus())}});
+            process.exit(0);
+        });
+    });
+    platform.mainLoop.run();
+}
+
+}  // namespace pelko::phone

@@ -1,0 +1,42 @@
+// Finding phone screens, camera-only phones and wired iPhones, and the `list` and
+// `request-permission` commands built on that.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "phone-process.h"
+#include "platform/capture.h"
+#include "platform/usb.h"
+
+namespace pelko::phone {
+
+/// Lets screen-capture devices appear; a failing property write is logged, never fatal.
+void enableScreenCaptureDevices(Platform& platform);
+
+/// The phone screen devices (external, muxed, model "iOS Device", maker "Apple Inc."), in
+/// discovery order.
+std::vector<CaptureDeviceInfo> phoneScreens(CaptureSystem& capture);
+
+/// The phones seen only as a camera (no muxed media, model beginning with "iPhone"), in
+/// discovery order.
+std::vector<CaptureDeviceInfo> phoneCamerasOnly(CaptureSystem& capture);
+
+/// The device's localised name without a trailing " Camera", " Kamera", " Caméra" or
+/// " Cámara" (the first that matches); the whole name otherwise.
+std::string phoneNameOfCamera(const CaptureDeviceInfo& device);
+
+/// One serial number (possibly empty) per iPhone wired by USB.
+std::vector<std::string> wiredIphoneSerials(UsbDevices& usb);
+
+/// True when no phone screen is seen while an iPhone is wired and seen as a camera only.
+bool screenMissingNow(Platform& platform);
+
+/// The `list` command: waits for the screens to settle, prints one JSON line, exits 0.
+void runList(PhoneProcess& process);
+
+/// The `request-permission` command: asks for camera access when undecided, prints the state
+/// as one JSON line, exits 0.
+void runRequestPermission(PhoneProcess& process);
+
+}  // namespace pelko::phone

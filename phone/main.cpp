@@ -1,0 +1,46 @@
+// pelko-phone: lists wired iPhones and their screens, asks for camera access, and streams a
+// phone's screen as framed JPEG pictures. Capture devices come from the phone scene named by
+// PELKO_PHONE_SCENE (none: a computer without capture devices); wired iPhones from the scene's
+// list when it has one, otherwise from the computer's USB devices.
+#include <cstdlib>
+#include <memory>
+
+#include "clock.h"
+#include "linux/sysfs-usb.h"
+#include "main-loop.h"
+#include "phone-process.h"
+#include "sim/phone-scene.h"
+#include "sim/sim-capture.h"
+
+using namespace pelko;
+using namespace pelko::phone;
+
+int main(int argc, char** argv) {
+    RealClock clock;
+    MainLoop mainLoop(clock);
+
+    sim::Scene scene;
+    if (const char* path = std::getenv("PELKO_PHONE_SCENE"); path && *path) {
+        try {
+            scene = sim::loadScene(path);
+        } catch (const sim::SceneError& error) {
+            log(2, std::string("the phone scene could not be read: ") + error.what());
+            return 1;
+        }
+    }
+    std::unique_ptr<UsbDevices> usb;
+    if (scene.wiredIphones) {
+        usb = std::make_unique<sim::FixedUsbDevices>(*scene.wiredIphones);
+    } else {
+        usb = std::make_unique<linux_usb::SysfsUsbDevices>();
+    }
+    sim::SimCaptureSystem capture(std::move(scene), clock);
+
+    // Every output is written unbuffered, so ending at once loses nothing; it also keeps the
+    // other threads from running on into the teardown of what they use.
+    Platform platform{capture, *usb, clock, mainLoop,
+                      0,       1,    2,     [](int status) { std::_Exit(status); }};
+    PhoneProcess process(platform, std::vector<std::string>(argv, argv + argc));
+    runCommandLine(process);
+    std::_Exit(0);
+}

@@ -1,0 +1,190 @@
+// Discovery of phone screens, camera-only phones and wired iPhones, and the `list` and
+// `request-permission` commands, on simulated devices in virtual time.
+#include "discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "child-process.h"
+#include "linux/sysfs-usb.h"
+#include "test-support.h"
+
+namespace pelko::phone {
+namespace {
+
+using testing::ProcessExit;
+using testing::TestPlatform;
+
+Json screen(const std::string& id, double appearAfter = 0) {
+    return {{"uniqueId", id},
+            {"name", id + "'s iPhone"},
+            {"mediaTypes", {"muxed"}},
+            {"appearAfter", appearAfter}};
+}
+
+Json cameraOnly(const std::string& id, const std::string& name) {
+    return {{"uniqueId", id},
+            {"name", name},
+            {"model", "iPhone15,2"},
+            {"type", "continuityCamera"},
+            {"mediaTypes", {"video"}}};
+}
+
+/// Runs `list` and returns its JSON line; the exit status must be 0.
+Json runListOn(TestPlatform& test) {
+    PhoneProcess process(test.platform, {"pelko-phone", "list"});
+    try {
+        runList(process);
+        ADD_FAILURE() << "list did not exit";
+    } catch (const ProcessExit& exit) {
+        EXPECT_EQ(exit.status, 0);
+    }
+    const std::string line = test.output.readAvailable();
+    EXPECT_TRUE(line.ends_with("}\n")) << line;
+    return parseJson(line).value_or(Json());
+}
+
+TEST(Discovery, OnlyApplePhoneScreensCount) {
+    Json otherMaker = screen("B");
+    otherMaker["manufacturer"] = "Elgato";
+    Json otherModel = screen("C");
+    otherModel["model"] = "Capture Card";
+    Json notMuxed = screen("D");
+    notMuxed["mediaTypes"] = {"video"};
+    TestPlatform test(Json{{"devices",
+                            {screen("A"), otherMaker, otherModel, notMuxed, screen("E"),
+                             cameraOnly("F", "F Camera")}}});
+    std::vector<std::string> ids;
+    for (const auto& device : phoneScreens(test.capture)) ids.push_back(device.uniqueId);
+    EXPECT_EQ(ids, (std::vector<std::string>{"A", "E"}));
+
+    ids.clear();
+    for (const auto& device : phoneCamerasOnly(test.capture)) ids.push_back(device.uniqueId);
+    EXPECT_EQ(ids, (std::vector<std::string>{"F"})) << "model must begin with iPhone";
+}
+
+TEST(Discovery, TheCameraSuffixIsRemovedByItsCharacterCount) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Anna's iPhone Camera", "Anna's iPhone"},
+        {"Annas iPhone Kamera", "Annas iPhone"},
+        {"iPhone de Anne Caméra", "iPhone de Anne"},
+        {"iPhone de Ana Cámara", "iPhone de Ana"},
+        {"iPhone de Ana Ca\u0301mara", "iPhone de Ana"},  // decomposed á: the same 7 characters
+        {"iPhone Camera Kamera", "iPhone Camera"},        // only the first matching suffix
+        {"Camera", "Camera"},                             // no leading space, no suffix
+        {" Camera", ""},
+        {"Anna's iPhone", "Anna's iPhone"},
+    };
+    for (const auto& [name, expected] : cases) {
+        CaptureDeviceInfo device;
+        device.localizedName = name;
+        EXPECT_EQ(phoneNameOfCamera(device), expected) << name;
+    }
+}
+
+TEST(List, ReturnsOnceTheSameScreensAreSeenThreeTimesInARow) {
+    TestPlatform test(Json{{"devices", {screen("B"), screen("A", 0.3)}}});
+    Json result = runListOn(test);
+    // Polls at 0 and 0.25 see B; at 0.5 A has joined, and 0.75 and 1.0 see the same two.
+    EXPECT_EQ(test.clock.pauses(), std::vector<Duration>(4, seconds(0.25)));
+    EXPECT_EQ(result, Json::parse(R"({"permission":"granted","devices":[
+                 {"id":"B","name":"B's iPhone","model":"iOS Device"},
+                 {"id":"A","name":"A's iPhone","model":"iOS Device"}]})"));
+    EXPECT_EQ(test.capture.screenCaptureSwitches(), 1);
+}
+
+TEST(List, WithoutAScreenWaitsTheFullFiveSeconds) {
+    TestPlatform test(Json{{"permission", "notDetermined"}, {"allowScreenCaptureStatus", -50}});
+    Json result = runListOn(test);
+    EXPECT_EQ(test.clock.pauses(), std::vector<Duration>(20, seconds(0.25)));
+    EXPECT_EQ(result, Json::parse(R"({"permission":"notDetermined","devices":[]})"));
+    EXPECT_EQ(test.error.readAvailable(),
+              "pelko-phone: allowing screen capture devices failed: status -50\n");
+}
+
+TEST(List, APhoneSeenOnlyAsACameraIsReportedWithItsName) {
+    TestPlatform one(
+        Json{{"wiredIphones", {"S1"}}, {"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
+    EXPECT_EQ(runListOn(one), Json::parse(R"({"permission":"granted","devices":[],
+                  "screenMissing":true,"screenMissingName":"Anna's iPhone"})"));
+
+    TestPlatform two(
+        Json{{"wiredIphones", {"S1", ""}}, {"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
+    EXPECT_EQ(runListOn(two), Json::parse(R"({"permission":"granted","devices":[],
+                  "screenMissing":true})"));
+
+    TestPlatform unwired(Json{{"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
+    EXPECT_FALSE(screenMissingNow(unwired.platform));
+    TestPlatform withScreen(
+        Json{{"wiredIphones", {"S1"}}, {"devices", {screen("A"), cameraOnly("C", "x Camera")}}});
+    EXPECT_FALSE(screenMissingNow(withScreen.platform));
+    EXPECT_FALSE(runListOn(withScreen).contains("screenMissing"));
+}
+
+TEST(RequestPermission, AnUndecidedStateIsReadAgainAfterThePrompt) {
+    // The prompt answers "granted" but the state afterwards is denied: the state counts.
+    TestPlatform test(
+        Json{{"permission", "notDetermined"}, {"promptAnswer", "denied"}, {"promptFlag", true}});
+    PhoneProcess process(test.platform, {"pelko-phone", "request-permission"});
+    try {
+        runRequestPermission(process);
+        ADD_FAILURE() << "did not exit";
+    } catch (const ProcessExit& exit) {
+        EXPECT_EQ(exit.status, 0);
+    }
+    EXPECT_EQ(test.output.readAvailable(), "{\"permission\":\"denied\"}\n");
+}
+
+TEST(RequestPermission, ADecidedStateIsPrintedAtOnce) {
+    for (const char* state : {"granted", "restricted", "denied"}) {
+        TestPlatform test(Json{{"permission", state}, {"promptAnswer", "notDetermined"}});
+        PhoneProcess process(test.platform, {"pelko-phone", "request-permission"});
+        EXPECT_THROW(runRequestPermission(process), ProcessExit);
+        EXPECT_EQ(test.output.readAvailable(), std::string("{\"permission\":\"") + state + "\"}\n");
+    }
+}
+
+TEST(Scenes, TheExampleScenesLoadAndShowWhatTheySay) {
+    int loaded = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(PELKO_PHONE_EXAMPLES)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with("phone-") || entry.path().extension() != ".json") continue;
+        EXPECT_NO_THROW(sim::loadScene(entry.path())) << name;
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 2);
+
+    TestPlatform test(Json::parse(pelko::testing::readFile(
+        std::filesystem::path(PELKO_PHONE_EXAMPLES) / "phone-camera-only.json")));
+    EXPECT_EQ(runListOn(test), Json::parse(R"({"permission":"granted","devices":[],
+                  "screenMissing":true,"screenMissingName":"Anna's iPhone"})"));
+    EXPECT_THROW(sim::parseScene(Json::parse(R"({"permission":"maybe"})")), sim::SceneError);
+    EXPECT_THROW(sim::parseScene(Json::parse(R"({"devices":[{"name":"no id"}]})")),
+                 sim::SceneError);
+}
+
+TEST(WiredIphones, AreReadFromTheKernelsUsbDeviceList) {
+    pelko::testing::ScopedTempDir root;
+    auto device = [&](const std::string& name, const std::string& vendor,
+                      const std::string& product, const char* serial) {
+        std::filesystem::create_directories(root / name);
+        pelko::testing::writeFile(root / name / "idVendor", vendor + "\n");
+        pelko::testing::writeFile(root / name / "product", product + "\n");
+        if (serial) pelko::testing::writeFile(root / name / "serial", std::string(serial) + "\n");
+    };
+    device("1-2", "05ac", "iPhone", "00008110-001");
+    device("1-1", "05ac", "iPhone", nullptr);  // no serial: counted, with an empty one
+    device("1-3", "05ac", "iPad", "X");
+    device("2-1", "18d1", "iPhone", "Y");  // another vendor
+    device("2-2", "05ac", "Apple Keyboard", "Z");
+    std::filesystem::create_directories(root / "1-2:1.0");  // an interface, no attributes
+
+    linux_usb::SysfsUsbDevices usb(root.path());
+    EXPECT_EQ(usb.wiredIphoneSerials(), (std::vector<std::string>{"", "00008110-001"}));
+    linux_usb::SysfsUsbDevices missing(root / "absent");
+    EXPECT_TRUE(missing.wiredIphoneSerials().empty());
+}
+
+}  // namespace
+}  // namespace pelko::phone

@@ -1,0 +1,271 @@
+// The streamer's handling of each picture: pacing, the one-picture slot checked before any
+// work, the size arithmetic and the "started" statuses, and building the pipeline.
+#include "phone-streamer.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <mutex>
+#include <thread>
+
+#include "framed-writer.h"
+#include "stream-command.h"
+#include "test-support.h"
+
+namespace pelko::phone {
+namespace {
+
+using testing::Pipe;
+using testing::ProcessExit;
+using testing::TestPlatform;
+
+struct Frame {
+    int kind;
+    std::string payload;
+};
+
+std::vector<Frame> parseFrames(const std::string& bytes) {
+    std::vector<Frame> frames;
+    std::size_t at = 0;
+    while (at + 5 <= bytes.size()) {
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+        const std::size_t length = (std::size_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+        if (at + 4 + length > bytes.size()) break;
+        frames.push_back({b[4], bytes.substr(at + 5, length - 1)});
+        at += 4 + length;
+    }
+    EXPECT_EQ(at, bytes.size()) << "the output ends with a whole frame";
+    return frames;
+}
+
+/// A solid picture of the given size.
+struct Picture {
+    Picture(int width, int height) : pixels(static_cast<std::size_t>(width) * height * 4, 128) {
+        sample.pixelBuffer = PixelBuffer{width, height, width * 4, pixels.data()};
+    }
+    std::vector<std::uint8_t> pixels;
+    SampleBuffer sample;
+};
+
+const Json phoneScene = Json::parse(R"({"devices": [{"uniqueId": "P", "mediaTypes": ["muxed"]}]})");
+
+struct StreamerTest : ::testing::Test {
+    TestPlatform test{phoneScene};
+    Pipe output;
+    std::shared_ptr<FramedWriter> writer = std::make_shared<FramedWriter>(output.writeEnd);
+
+    std::unique_ptr<PhoneStreamer> makeStreamer(StreamOptions options = {}) {
+        auto streamer = std::make_unique<PhoneStreamer>(test.capture, "P", writer, options,
+                                                        test.clock, test.error.writeEnd);
+        // Uptime is never near zero on a running computer.
+        test.clock.advance(seconds(100));
+        return streamer;
+    }
+};
+
+TEST_F(StreamerTest, AStartedStatusPrecedesTheFirstPictureAndEverySizeChange) {
+    auto streamer = makeStreamer();
+    Picture portrait(1170, 2532), landscape(2532, 1170);
+    for (const Picture* picture : {&portrait, &portrait, &landscape}) {
+        streamer->captureOutput(picture->sample);
+        writer->drain();
+        test.clock.advance(seconds(0.1));
+    }
+    auto frames = parseFrames(output.readAvailable());
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[0].kind, 2);
+    EXPECT_EQ(Json::parse(frames[0].payload),
+              Json::parse(R"({"event":"started","width":590,"height":1280,
+                              "sourceWidth":1170,"sourceHeight":2532})"));
+    EXPECT_EQ(frames[1].kind, 1);
+    EXPECT_EQ(testing::jpegSize(frames[1].payload), (std::pair{590, 1280}));
+    EXPECT_EQ(frames[2].kind, 1) << "same size, no new status";
+    EXPECT_EQ(frames[3].kind, 2);
+    EXPECT_EQ(Json::parse(frames[3].payload),
+              Json::parse(R"({"event":"started","width":1280,"height":590,
+                              "sourceWidth":2532,"sourceHeight":1170})"));
+    EXPECT_EQ(testing::jpegSize(frames[4].payload), (std::pair{1280, 590}));
+}
+
+TEST_F(StreamerTest, SmallSourcesKeepTheirSizeLoweredToEvenNumbers) {
+    auto streamer = makeStreamer({.maxEdge = 4000, .fps = 30, .quality = 0});
+    Picture picture(1125, 2437);
+    streamer->captureOutput(picture.sample);
+    writer->drain();
+    auto frames = parseFrames(output.readAvailable());
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(Json::parse(frames[0].payload)["width"], 1124);
+    EXPECT_EQ(testing::jpegSize(frames[1].payload), (std::pair{1124, 2436}));
+}
+
+TEST_F(StreamerTest, PicturesArePacedByNineTenthsOfTheFramePeriod) {
+    auto streamer = makeStreamer({.maxEdge = 64, .fps = 10, .quality = 0.7});
+    EXPECT_EQ(streamer->minInterval(), 90'000'000u);
+    Picture picture(64, 64);
+    auto offer = [&](double after) {
+        test.clock.advance(seconds(after));
+        streamer->captureOutput(picture.sample);
+        writer->drain();
+    };
+    offer(0);     // sent
+    offer(0.05);  // 50 ms after: skipped
+    offer(0.03);  // 80 ms after: skipped
+    offer(0.01);  // 90 ms after the last one sent: sent
+    offer(0.089);
+    EXPECT_EQ(streamer->encodeAttempts(), 2u);
+    EXPECT_EQ(parseFrames(output.readAvailable()).size(), 3u);  // started and two pictures
+}
+
+TEST_F(StreamerTest, ATakenSlotSkipsThePictureBeforeAnyWork) {
+    auto streamer = makeStreamer();
+    Picture picture(100, 100);
+    ASSERT_TRUE(writer->claimFrameSlot());
+    streamer->captureOutput(picture.sample);
+    writer->drain();
+    EXPECT_EQ(streamer->encodeAttempts(), 0u);
+    EXPECT_EQ(output.readAvailable(), "");
+
+    // A sample without a picture gives the slot back.
+    writer->releaseFrameSlot();
+    test.clock.advance(seconds(1));
+    streamer->captureOutput(SampleBuffer{});
+    EXPECT_TRUE(writer->claimFrameSlot());
+    EXPECT_EQ(streamer->encodeAttempts(), 0u);
+}
+
+TEST_F(StreamerTest, AReaderThatStopsReadingCostsNoEncodingAndItsLeavingFreesTheSlot) {
+    std::signal(SIGPIPE, SIG_IGN);
+    ::fcntl(output.writeEnd, F_SETPIPE_SZ, 4096);
+    std::atomic<int> broken{0};
+    writer->setOnBrokenPipe([&] { ++broken; });
+    auto streamer = makeStreamer({.maxEdge = 1280, .fps = 120, .quality = 1});
+    Picture picture(600, 800);
+    streamer->captureOutput(picture.sample);  // larger than the pipe: its write blocks
+    for (int i = 0; i < 20; ++i) {
+        test.clock.advance(seconds(0.1));
+        streamer->captureOutput(picture.sample);
+    }
+    EXPECT_EQ(streamer->encodeAttempts(), 1u) << "pictures behind a pending write are not encoded";
+    EXPECT_FALSE(writer->claimFrameSlot());
+
+    output.closeRead();  // the reader goes away: the pending write fails
+    writer->drain();
+    // The picture's write fails, and so does the status before it if it had not gone out yet.
+    EXPECT_GE(broken, 1);
+    EXPECT_TRUE(writer->claimFrameSlot());
+}
+
+TEST_F(StreamerTest, BuildingFailsWithTheInputsErrorOrWhenTheSessionRefuses) {
+    TestPlatform inputFails(Json::parse(R"({"devices": [{"uniqueId": "P",
+        "sessionFailure": "input", "inputError": "The device is locked."}]})"));
+    try {
+        PhoneStreamer streamer(inputFails.capture, "P", writer, {}, test.clock, -1);
+        ADD_FAILURE() << "built";
+    } catch (const CaptureError& error) {
+        EXPECT_STREQ(error.what(), "The device is locked.");
+    }
+    TestPlatform refuses(
+        Json::parse(R"({"devices": [{"uniqueId": "P", "sessionFailure": "refused"}]})"));
+    try {
+        PhoneStreamer streamer(refuses.capture, "P", writer, {}, test.clock, -1);
+        ADD_FAILURE() << "built";
+    } catch (const CaptureError& error) {
+        EXPECT_STREQ(error.what(), "The capture session refused the iPhone's stream.");
+    }
+}
+
+/// Runs `stream` in this process up to its exit, which must come before the capture starts.
+std::vector<Frame> streamUntilExit(TestPlatform& test, int expectedStatus) {
+    PhoneProcess process(test.platform, {"pelko-phone", "stream", "P"});
+    try {
+        runStream(process, "P", {});
+        ADD_FAILURE() << "stream did not exit";
+    } catch (const ProcessExit& exit) {
+        EXPECT_EQ(exit.status, expectedStatus);
+    }
+    return parseFrames(test.output.readAvailable());
+}
+
+TEST(RunStream, FailuresBeforeStreamingEndWithOneErrorFrame) {
+    struct Case {
+        Json scene;
+        const char* code;
+        const char* message;
+        std::vector<Duration> pauses;
+    };
+    const Duration step = seconds(0.25);
+    const std::vector<Case> cases = {
+        {Json::parse(R"({"permission": "notDetermined", "devices": [{"uniqueId": "P"}]})"),
+         "permission",
+         "Pelko is not allowed to use the camera, which covers the iPhone's screen.",
+         {}},
+        {Json::parse(R"({"devices": []})"), "gone", "The iPhone is not connected.",
+         std::vector<Duration>(32, step)},
+        {Json::parse(R"({"wiredIphones": ["S"], "devices": [{"uniqueId": "C",
+             "model": "iPhone15,2", "mediaTypes": ["video"]}]})"),
+         "screenMissing", "The Mac sees the iPhone as a camera only, not its screen.",
+         std::vector<Duration>(32, step)},
+        {Json::parse(R"({"devices": [{"uniqueId": "P", "appearAfter": 1,
+             "sessionFailure": "refused"}]})"),
+         "failed", "The capture session refused the iPhone's stream.",
+         std::vector<Duration>(4, step)},
+        {Json::parse(R"({"devices": [{"uniqueId": "P", "inUseByAnotherApp": true,
+             "sessionFailure": "input"}]})"),
+         "busy",
+         "Another app is showing this iPhone's screen.",
+         {}},
+    };
+    for (const auto& c : cases) {
+        TestPlatform test(c.scene);
+        auto frames = streamUntilExit(test, 1);
+        ASSERT_EQ(frames.size(), 1u) << c.code;
+        EXPECT_EQ(frames[0].kind, 2);
+        EXPECT_EQ(Json::parse(frames[0].payload),
+                  (Json{{"event", "error"}, {"code", c.code}, {"message", c.message}}));
+        EXPECT_EQ(test.clock.pauses(), c.pauses) << c.code;
+        EXPECT_NE(test.error.readAvailable().find(std::string("pelko-phone: ") + c.message),
+                  std::string::npos);
+    }
+}
+
+TEST(FinishStream, RunsItsEndingOnceWhoeverCallsAndExitsAfterEveryFrameIsOut) {
+    TestPlatform test(Json::parse(R"({"devices": [{"uniqueId": "P"}]})"));
+    std::vector<int> exits;
+    std::string outputAtExit;
+    std::mutex recorded;
+    test.platform.exitProcess = [&](int status) {
+        std::lock_guard guard(recorded);
+        exits.push_back(status);
+        outputAtExit = test.output.readAvailable();
+    };
+    PhoneProcess process(test.platform, {"pelko-phone", "stream", "P"});
+    // A picture and a status already queued must still go out before the exit.
+    ASSERT_TRUE(process.writer->claimFrameSlot());
+    process.writer->sendFrame({0xFF, 0xD8, 0xFF, 0xD9});
+
+    std::vector<std::thread> finishers;
+    for (int i = 0; i < 8; ++i) {
+        finishers.emplace_back([&process, i] {
+            finishStream(process, i % 2,
+                         i % 2
+                             ? std::optional<StreamFailure>({"failed", "Stop " + std::to_string(i)})
+                             : std::nullopt);
+        });
+    }
+    for (auto& finisher : finishers) finisher.join();
+
+    ASSERT_EQ(exits.size(), 1u);
+    auto frames = parseFrames(outputAtExit);
+    ASSERT_GE(frames.size(), 1u);
+    EXPECT_EQ(frames[0].payload, "\xFF\xD8\xFF\xD9");
+    if (exits[0] == 1) {
+        ASSERT_EQ(frames.size(), 2u) << "the one error frame";
+        EXPECT_EQ(Json::parse(frames[1].payload)["code"], "failed");
+    } else {
+        EXPECT_EQ(frames.size(), 1u) << "a plain stop sends no error frame";
+    }
+    EXPECT_EQ(test.output.readAvailable(), "") << "nothing after the exit";
+}
+
+}  // namespace
+}  // namespace pelko::phone

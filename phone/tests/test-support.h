@@ -1,0 +1,94 @@
+// Helpers the phone's in-process tests share: pipes, an in-memory platform, JPEG sizes.
+#pragma once
+
+#include <fcntl.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "clock.h"
+#include "main-loop.h"
+#include "phone-process.h"
+#include "sim/sim-capture.h"
+
+namespace pelko::phone::testing {
+
+/// A pipe whose ends close themselves.
+struct Pipe {
+    int readEnd = -1;
+    int writeEnd = -1;
+    Pipe() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) == 0) {
+            readEnd = fds[0];
+            writeEnd = fds[1];
+        }
+    }
+    ~Pipe() {
+        closeRead();
+        closeWrite();
+    }
+    void closeRead() {
+        if (readEnd >= 0) ::close(readEnd);
+        readEnd = -1;
+    }
+    void closeWrite() {
+        if (writeEnd >= 0) ::close(writeEnd);
+        writeEnd = -1;
+    }
+    /// Everything in the pipe now, without waiting for more.
+    std::string readAvailable() {
+        std::string text;
+        const int flags = ::fcntl(readEnd, F_GETFL);
+        ::fcntl(readEnd, F_SETFL, flags | O_NONBLOCK);
+        char chunk[65536];
+        for (ssize_t n; (n = ::read(readEnd, chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+        ::fcntl(readEnd, F_SETFL, flags);
+        return text;
+    }
+};
+
+/// Thrown by the test platform's exit, so that a command's run ends the test's call.
+struct ProcessExit {
+    int status;
+};
+
+/// A platform of simulated devices on a virtual clock, with pipes for standard output and
+/// error, whose exit throws `ProcessExit`.
+struct TestPlatform {
+    explicit TestPlatform(const Json& scene)
+        : sceneValue(sim::parseScene(scene)),
+          capture(sceneValue, clock),
+          usb(sceneValue.wiredIphones.value_or(std::vector<std::string>{})),
+          mainLoop(clock),
+          platform{
+              capture, usb, clock, mainLoop, -1, output.writeEnd, error.writeEnd, [](int status) {
+                  throw ProcessExit{status};
+              }} {}
+
+    VirtualClock clock;
+    sim::Scene sceneValue;
+    sim::SimCaptureSystem capture;
+    sim::FixedUsbDevices usb;
+    MainLoop mainLoop;
+    Pipe output;
+    Pipe error;
+    Platform platform;
+};
+
+/// Width and height of a JPEG, or nothing when it is not one.
+inline std::optional<std::pair<int, int>> jpegSize(const std::string& jpeg) {
+    tjhandle handle = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    const int failed =
+        tjDecompressHeader3(handle, reinterpret_cast<const unsigned char*>(jpeg.data()),
+                            jpeg.size(), &width, &height, &subsampling, &colorspace);
+    tjDestroy(handle);
+    if (failed) return {};
+    return std::pair{width, height};
+}
+
+}  // namespace pelko::phone::testing
