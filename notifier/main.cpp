@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <string>
 
 #include "client.h"
 #include "linux/unix-message-port.h"
@@ -33,6 +34,7 @@ int serve() {
     UnixMessagePorts ports;
     auto resident = std::make_shared<Resident>(windowing, ports);
     resident->applicationDidFinishLaunching();
+    if (resident->hasPort()) windowing.record("resident " + std::to_string(::getpid()));
     return windowing.run();
 }
 

@@ -109,6 +109,8 @@ class SimWindowing final : public Windowing {
     // What happened.
     /// The log so far, one line per change: "<seconds> <what>".
     const std::vector<std::string>& log() const { return log_; }
+    /// Adds a line to the log, stamped with the current time.
+    void record(const std::string& what);
     /// Also writes every log line to `out` as it happens (nothing when null).
     void mirrorLog(std::ostream* out) { mirror_ = out; }
     const std::vector<SimAnimation>& animations() const { return animations_; }
@@ -123,7 +125,6 @@ class SimWindowing final : public Windowing {
 
   private:
     friend class SimPanel;
-    void record(const std::string& what);
     void enqueue(Duration delay, std::function<void()> task);
     std::optional<std::function<void()>> takeDue(Instant until);
     void forget(SimPanel* panel);
