@@ -144,7 +144,9 @@ TEST_F(Program, ConcurrentResidentsLeaveExactlyOne) {
     ASSERT_EQ(ended, 3u);
     for (auto& server : servers) {
         auto status = server->waitExit(Timeout(100));
-        if (status) EXPECT_EQ(*status, exited0);
+        if (status) {
+            EXPECT_EQ(*status, exited0);
+        }
         EXPECT_EQ(server->stderrText(), "");
     }
     ASSERT_EQ(residents().size(), 1u);
