@@ -64,6 +64,9 @@ void launchResident(const std::filesystem::path& executable) {
         posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
                                          stream == 0 ? O_RDONLY : O_WRONLY, 0);
     }
+    // The resident outlives the client by minutes: it must not keep open any pipe or file the
+    // host handed the client.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     std::string path = executable.native();
     std::string serve = "serve";
     char* argv[] = {path.data(), serve.data(), nullptr};

@@ -168,7 +168,14 @@ class UnixLocalPort final : public LocalPort {
             if (fds[1].revents) return;
             Fd connection(
                 ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-            if (!connection.valid()) continue;
+            if (!connection.valid()) {
+                // Out of descriptors or similar: pause instead of spinning on the ready socket.
+                if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
+                    pollfd wake{wake_.get(), POLLIN, 0};
+                    if (::poll(&wake, 1, 100) > 0) return;
+                }
+                continue;
+            }
             // Only the user's own clients may post; anyone else is hung up on unread.
             if (peerUid(connection.get()) != ::geteuid()) continue;
             readRequest(std::move(connection));

@@ -76,24 +76,6 @@ TEST(CardView, DotColourFollowsKindAndEmptyLabelsHide) {
     EXPECT_EQ(view.subtitleLabel().text, "sub");
 }
 
-TEST(CardView, LabelsAreMadeAsSpecified) {
-    CardView view(content("a", "t"));
-    EXPECT_EQ(view.titleLabel().font.size, 13.5);
-    EXPECT_TRUE(view.titleLabel().font.semibold);
-    EXPECT_EQ(view.titleLabel().maxLines, 1);
-    EXPECT_EQ(view.subtitleLabel().font.size, 14.5);
-    EXPECT_TRUE(view.subtitleLabel().font.semibold);
-    EXPECT_EQ(view.subtitleLabel().maxLines, 1);
-    EXPECT_EQ(view.bodyLabel().font.size, 13.5);
-    EXPECT_FALSE(view.bodyLabel().font.semibold);
-    EXPECT_EQ(view.bodyLabel().maxLines, 3);
-    for (const Label* label : {&view.titleLabel(), &view.subtitleLabel(), &view.bodyLabel()}) {
-        EXPECT_EQ(label->preferredMaxLayoutWidth, 320);
-        EXPECT_FALSE(label->selectable);
-        EXPECT_EQ(label->color, colors::label);
-    }
-}
-
 TEST(CardView, IconComesFromPngOrDesktopEntryElseOwn) {
     pelko::testing::ScopedTempDir folder;
     EXPECT_TRUE(iconFor("").imagePath.empty());

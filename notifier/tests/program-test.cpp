@@ -2,6 +2,7 @@
 // started by the client, concurrent residents, crashes and a second user. Every test has its
 // own runtime folder, so concurrent tests never share a resident.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +126,21 @@ TEST_F(Program, PostsReachTheResidentItStarts) {
     ASSERT_TRUE(waitForLog("panel 2 closed"));
     EXPECT_EQ(log().find("panel 3"), std::string::npos);
     EXPECT_EQ(residents().size(), 1u);  // every post went to the one resident
+}
+
+TEST_F(Program, ResidentKeepsNoneOfTheClientsFiles) {
+    // A pipe the client inherits, as a host's pipes might be: once the client has ended, only
+    // the resident could still hold its write end open.
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    EXPECT_EQ(run({"post", "--id", "a", "--title", "t"}).status, exited0);
+    ASSERT_EQ(residents().size(), 1u);
+    ::close(pipeEnds[1]);
+    pollfd end{pipeEnds[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&end, 1, 10000), 1) << "the write end is still open somewhere";
+    char byte;
+    EXPECT_EQ(::read(pipeEnds[0], &byte, 1), 0);
+    ::close(pipeEnds[0]);
 }
 
 TEST_F(Program, ConcurrentResidentsLeaveExactlyOne) {
