@@ -8,6 +8,7 @@
 
 namespace pelko::notifier {
 
+/// What one card shows. Every field is text; `kind` is "input", "failed" or anything else.
 struct CardContent {
     std::string id;
     std::string title;

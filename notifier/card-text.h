@@ -18,13 +18,17 @@ struct Rgba {
     bool operator==(const Rgba&) const = default;
 };
 
+/// The system font at a size, regular or semibold.
 struct Font {
     double size = 13;  ///< in points
     bool semibold = false;
 };
 
+/// Where a label's lines sit.
 enum class TextAlignment { left, right };
+/// A label's base writing direction.
 enum class WritingDirection { leftToRight, rightToLeft };
+/// How a label breaks its lines.
 enum class LineBreak { truncatingTail, wordWrapping };
 
 /// A wrapping text label that shows at most `maxLines` lines, the last one truncated at its

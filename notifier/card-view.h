@@ -58,6 +58,7 @@ struct CardIcon {
 /// else the program's own.
 CardIcon iconFor(const std::string& appPath);
 
+/// A card's content view, 400 points wide. Lives as long as its card; used on the main thread.
 class CardView {
   public:
     static constexpr double width = 400;

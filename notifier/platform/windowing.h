@@ -15,26 +15,33 @@ namespace pelko::notifier {
 
 class CardView;
 
+/// A location in screen points.
 struct Point {
     double x = 0;
     double y = 0;
     bool operator==(const Point&) const = default;
 };
 
+/// A rectangle in screen points: (x, y) is its bottom-left corner.
 struct Rect {
     double x = 0;
     double y = 0;
     double width = 0;
     double height = 0;
+    /// The right edge.
     double maxX() const { return x + width; }
+    /// The top edge.
     double maxY() const { return y + height; }
+    /// The horizontal middle.
     double midX() const { return x + width / 2; }
     /// Whether `p` lies inside, the left and bottom edges included, the right and top excluded.
     bool contains(Point p) const { return p.x >= x && p.x < maxX() && p.y >= y && p.y < maxY(); }
+    /// The same rectangle moved by (dx, dy).
     Rect offsetBy(double dx, double dy) const { return {x + dx, y + dy, width, height}; }
     bool operator==(const Rect&) const = default;
 };
 
+/// One display.
 struct Screen {
     Rect frame;
     /// The frame without the menu bar and the Dock (or the desktop's panels).
@@ -91,6 +98,7 @@ class Timer {
     virtual void invalidate() = 0;
 };
 
+/// The window system as the resident sees it. Called on the main thread unless noted.
 class Windowing {
   public:
     virtual ~Windowing() = default;

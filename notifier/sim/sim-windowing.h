@@ -65,6 +65,7 @@ struct SimAnimation {
     std::vector<Change> changes;
 };
 
+/// The recording model of the window system (see docs/notifier-sim.md).
 class SimWindowing final : public Windowing {
   public:
     /// A desktop in virtual time: nothing happens until `advance` or `runPending`.
