@@ -14,8 +14,10 @@ namespace pelko::notifier {
 inline constexpr uint32_t requestMagic = 0x504C4B4E;
 /// The resident's answer once its callback has the request.
 inline constexpr unsigned char receivedByte = 0x01;
-/// The largest payload a resident reads; longer requests are refused.
-inline constexpr uint32_t maxPayloadBytes = 1 << 20;
+/// The largest payload a resident reads; longer requests are refused. No command line comes
+/// near it with the usual limits: the kernel allows all arguments together a quarter of the
+/// stack limit (2 MiB by default), and escaping in JSON at most sextuples them.
+inline constexpr uint32_t maxPayloadBytes = 16 << 20;
 
 /// The folder that holds this user's ports: $XDG_RUNTIME_DIR when set, else /tmp/pelko-<uid>
 /// (created when missing). Nothing when the folder is not a real folder owned by the effective

@@ -104,6 +104,41 @@ TEST_F(Port, DeliversOneRequestAndConfirmsIt) {
     EXPECT_EQ(received.requests[1], std::make_pair(7, std::string()));
 }
 
+/// Connects to `path`, writes `bytes`, and reads the answer: the byte, or -1 at a hang-up.
+int rawExchange(const std::filesystem::path& path, const std::string& bytes) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    int answer = -2;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        (void)::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        unsigned char byte = 0;
+        answer = ::recv(fd, &byte, 1, 0) == 1 ? byte : -1;
+    }
+    ::close(fd);
+    return answer;
+}
+
+TEST_F(Port, MalformedRequestsAreHungUpOn) {
+    Received received;
+    auto port = ports.createLocal(portName, recordInto(received), mainQueue());
+    ASSERT_TRUE(port);
+    std::string wrongMagic = encodeRequest(1, "{}");
+    wrongMagic[0] = 'X';
+    EXPECT_EQ(rawExchange(socketPath(), wrongMagic), -1);
+    std::string tooLong = encodeRequest(1, "");
+    tooLong.replace(8, 4, std::string("\x01\x00\x00\x01", 4));  // 16 MiB + 1
+    EXPECT_EQ(rawExchange(socketPath(), tooLong), -1);
+    // Cut short and stalled: the header promises more than comes; the resident gives up after
+    // 2 seconds.
+    EXPECT_EQ(rawExchange(socketPath(), encodeRequest(1, "{}").substr(0, 13)), -1);
+    EXPECT_EQ(rawExchange(socketPath(), encodeRequest(1, "{}")), 0x01);
+    std::lock_guard lock(received.mutex);
+    ASSERT_EQ(received.requests.size(), 1u);
+    EXPECT_EQ(received.requests[0].second, "{}");
+}
+
 TEST_F(Port, NameIsTakenWhileRegisteredAndFreeAfterwards) {
     Received received;
     EXPECT_FALSE(ports.sendRequest(portName, 1, "x", seconds(2)));  // nobody there
