@@ -133,7 +133,7 @@ void Resident::post(const CardContent& content) {
     auto card = std::make_shared<Card>();
     card->content = content;
     card->view = std::make_unique<CardView>(content);
-    card->panel = windowing_.createPanel(PanelSettings{}, *card->view);
+    card->panel = windowing_.createPanel(CardPanelSettings{}, *card->view);
     std::weak_ptr<Resident> weakResident = weak_from_this();
     std::weak_ptr<Card> weakCard = card;
     card->view->onClick = [weakResident, weakCard, &windowing = windowing_] {

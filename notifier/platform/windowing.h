@@ -48,8 +48,9 @@ struct Screen {
     Rect visibleFrame;
 };
 
-/// How a card panel is made: a borderless, non-activating floating panel on every desktop.
-struct PanelSettings {
+/// How a card panel (`CardPanel`) is made: a borderless, non-activating floating panel on every
+/// desktop that never becomes the key or main window.
+struct CardPanelSettings {
     Rect contentRect{0, 0, 400, 80};
     unsigned styleMask = 128;  ///< non-activating panel, nothing else
     bool bufferedBacking = true;
@@ -108,7 +109,8 @@ class Windowing {
     virtual std::optional<Screen> mainScreen() = 0;
     virtual Point pointerLocation() = 0;
     /// A new, hidden panel showing `view`, which must outlive the panel.
-    virtual std::unique_ptr<Panel> createPanel(const PanelSettings& settings, CardView& view) = 0;
+    virtual std::unique_ptr<Panel> createPanel(const CardPanelSettings& settings,
+                                               CardView& view) = 0;
     /// Runs one animation group over `duration`; `completion` runs on the main thread once it
     /// has finished. The panels' frame and alpha read as the targets from the start.
     virtual void animate(Duration duration, std::vector<PanelAnimation> changes,

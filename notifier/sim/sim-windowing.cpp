@@ -32,7 +32,8 @@ std::string describe(Rect rect) {
            text(rect.height) + ")";
 }
 
-SimPanel::SimPanel(SimWindowing& desktop, int number, const PanelSettings& settings, CardView& view)
+SimPanel::SimPanel(SimWindowing& desktop, int number, const CardPanelSettings& settings,
+                   CardView& view)
     : desktop_(desktop),
       number_(number),
       settings_(settings),
@@ -95,7 +96,8 @@ Point SimWindowing::pointerLocation() {
     return pointer_;
 }
 
-std::unique_ptr<Panel> SimWindowing::createPanel(const PanelSettings& settings, CardView& view) {
+std::unique_ptr<Panel> SimWindowing::createPanel(const CardPanelSettings& settings,
+                                                 CardView& view) {
     auto panel = std::make_unique<SimPanel>(*this, nextPanelNumber_++, settings, view);
     panels_.push_back(panel.get());
     record("panel " + std::to_string(panel->number()) + " created " +

@@ -22,7 +22,7 @@ class SimWindowing;
 /// A panel of the simulated desktop.
 class SimPanel final : public Panel {
   public:
-    SimPanel(SimWindowing& desktop, int number, const PanelSettings& settings, CardView& view);
+    SimPanel(SimWindowing& desktop, int number, const CardPanelSettings& settings, CardView& view);
     ~SimPanel() override;
 
     Rect frame() const override { return frame_; }
@@ -36,7 +36,7 @@ class SimPanel final : public Panel {
 
     /// The panel's number in the log: 1 for the first panel made, and so on.
     int number() const { return number_; }
-    const PanelSettings& settings() const { return settings_; }
+    const CardPanelSettings& settings() const { return settings_; }
     CardView& view() const { return view_; }
     bool isClosed() const { return closed_; }
 
@@ -44,7 +44,7 @@ class SimPanel final : public Panel {
     friend class SimWindowing;
     SimWindowing& desktop_;
     int number_;
-    PanelSettings settings_;
+    CardPanelSettings settings_;
     CardView& view_;
     Rect frame_;
     double alpha_ = 1;
@@ -78,7 +78,7 @@ class SimWindowing final : public Windowing {
     std::vector<Screen> screens() override;
     std::optional<Screen> mainScreen() override;
     Point pointerLocation() override;
-    std::unique_ptr<Panel> createPanel(const PanelSettings& settings, CardView& view) override;
+    std::unique_ptr<Panel> createPanel(const CardPanelSettings& settings, CardView& view) override;
     void animate(Duration duration, std::vector<PanelAnimation> changes,
                  std::function<void()> completion) override;
     std::unique_ptr<Timer> scheduleTimer(Duration delay, std::function<void()> fire) override;

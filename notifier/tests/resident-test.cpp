@@ -100,7 +100,7 @@ TEST_F(Stack, NewCardRisesIntoPlaceWhileFadingIn) {
                                   "panel 1 front",
                                   "animate 0.2 s: panel 1 frame (520, 799, 400, 64) alpha 1",
                               }));
-    const PanelSettings& settings = panel("a").settings();
+    const CardPanelSettings& settings = panel("a").settings();
     EXPECT_FALSE(settings.canBecomeKey);
     EXPECT_FALSE(settings.canBecomeMain);
     EXPECT_TRUE(settings.floating);
