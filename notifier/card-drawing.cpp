@@ -1,0 +1,178 @@
+// How a card looks: its icon, background, dot, labels and close button drawn with Cairo.
+#include <cairo.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "card-view.h"
+
+namespace pelko::notifier {
+namespace {
+
+struct SurfaceDestroy {
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
+struct CairoDestroy {
+    void operator()(cairo_t* cairo) const { cairo_destroy(cairo); }
+};
+using CairoPtr = std::unique_ptr<cairo_t, CairoDestroy>;
+
+/// The PNG image at `path`, or nothing when it is not a readable PNG.
+SurfacePtr loadPng(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return nullptr;
+    SurfacePtr image(cairo_image_surface_create_from_png(path.c_str()));
+    if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+    return image;
+}
+
+bool isPng(const std::filesystem::path& path) {
+    return loadPng(path) != nullptr;
+}
+
+/// The icon named in a .desktop entry, as an image file: an absolute path, or the name looked
+/// up in the hicolor theme and the pixmaps folder.
+std::string desktopEntryIcon(const std::filesystem::path& entry) {
+    std::ifstream in(entry);
+    std::string line;
+    std::string name;
+    while (std::getline(in, line)) {
+        if (line.rfind("Icon=", 0) == 0) {
+            name = line.substr(5);
+            break;
+        }
+    }
+    if (name.empty()) return {};
+    if (name.front() == '/') return isPng(name) ? name : std::string();
+    for (const char* size : {"256x256", "128x128", "64x64", "48x48", "32x32"}) {
+        std::filesystem::path candidate =
+            std::filesystem::path("/usr/share/icons/hicolor") / size / "apps" / (name + ".png");
+        if (isPng(candidate)) return candidate;
+    }
+    std::filesystem::path pixmap = "/usr/share/pixmaps/" + name + ".png";
+    return isPng(pixmap) ? pixmap.string() : std::string();
+}
+
+void roundedRect(cairo_t* cairo, double x, double y, double w, double h, double r) {
+    cairo_new_sub_path(cairo);
+    cairo_arc(cairo, x + w - r, y + r, r, -M_PI / 2, 0);
+    cairo_arc(cairo, x + w - r, y + h - r, r, 0, M_PI / 2);
+    cairo_arc(cairo, x + r, y + h - r, r, M_PI / 2, M_PI);
+    cairo_arc(cairo, x + r, y + r, r, M_PI, 3 * M_PI / 2);
+    cairo_close_path(cairo);
+}
+
+void setColor(cairo_t* cairo, Rgba color) {
+    cairo_set_source_rgba(cairo, color.red, color.green, color.blue, color.alpha);
+}
+
+/// The program's own icon: a blue tile holding a small white card with two text lines.
+void drawOwnIcon(cairo_t* cairo, Rect at) {
+    cairo_pattern_t* fill = cairo_pattern_create_linear(0, at.y, 0, at.maxY());
+    cairo_pattern_add_color_stop_rgb(fill, 0, 0.35, 0.62, 1.0);
+    cairo_pattern_add_color_stop_rgb(fill, 1, 0.10, 0.40, 0.92);
+    roundedRect(cairo, at.x, at.y, at.width, at.height, 8);
+    cairo_set_source(cairo, fill);
+    cairo_fill(cairo);
+    cairo_pattern_destroy(fill);
+    cairo_set_source_rgba(cairo, 1, 1, 1, 0.95);
+    roundedRect(cairo, at.x + 7, at.y + 10, at.width - 14, at.height - 20, 3);
+    cairo_fill(cairo);
+    cairo_set_source_rgba(cairo, 0.10, 0.40, 0.92, 1);
+    cairo_rectangle(cairo, at.x + 11, at.y + 14, at.width - 22, 2.5);
+    cairo_rectangle(cairo, at.x + 11, at.y + 19.5, at.width - 28, 2.5);
+    cairo_fill(cairo);
+}
+
+void drawIcon(cairo_t* cairo, const CardIcon& icon, Rect at) {
+    SurfacePtr image = icon.imagePath.empty() ? nullptr : loadPng(icon.imagePath);
+    if (!image) {
+        drawOwnIcon(cairo, at);
+        return;
+    }
+    // Scaled proportionally, up or down, to fit the icon's square.
+    double w = cairo_image_surface_get_width(image.get());
+    double h = cairo_image_surface_get_height(image.get());
+    double scale = std::min(at.width / w, at.height / h);
+    cairo_save(cairo);
+    cairo_translate(cairo, at.x + (at.width - w * scale) / 2, at.y + (at.height - h * scale) / 2);
+    cairo_scale(cairo, scale, scale);
+    cairo_set_source_surface(cairo, image.get(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_BEST);
+    cairo_paint(cairo);
+    cairo_restore(cairo);
+}
+
+void drawCloseButton(cairo_t* cairo, Rect at) {
+    double cx = at.midX();
+    double cy = at.y + at.height / 2;
+    cairo_arc(cairo, cx, cy, at.width / 2 - 1, 0, 2 * M_PI);
+    setColor(cairo, colors::secondaryLabel);
+    cairo_fill(cairo);
+    cairo_set_source_rgba(cairo, 1, 1, 1, 1);
+    cairo_set_line_width(cairo, 1.6);
+    cairo_set_line_cap(cairo, CAIRO_LINE_CAP_ROUND);
+    cairo_move_to(cairo, cx - 3.2, cy - 3.2);
+    cairo_line_to(cairo, cx + 3.2, cy + 3.2);
+    cairo_move_to(cairo, cx + 3.2, cy - 3.2);
+    cairo_line_to(cairo, cx - 3.2, cy + 3.2);
+    cairo_stroke(cairo);
+}
+
+}  // namespace
+
+CardIcon iconFor(const std::string& appPath) {
+    if (appPath.empty()) return {};
+    std::filesystem::path path(appPath);
+    if (isPng(path)) return {path.string()};
+    if (path.extension() == ".desktop") return {desktopEntryIcon(path)};
+    return {};
+}
+
+void CardView::draw(cairo_t* cairo) const {
+    CardLayout parts = layout();
+    double height = std::ceil(parts.height);
+
+    // The background stands in for the popover material: light, slightly translucent, with a
+    // hairline border and round corners.
+    roundedRect(cairo, 0.25, 0.25, width - 0.5, height - 0.5, 14);
+    cairo_set_source_rgba(cairo, 0.965, 0.965, 0.965, 0.96);
+    cairo_fill_preserve(cairo);
+    setColor(cairo, colors::separator);
+    cairo_set_line_width(cairo, 0.5);
+    cairo_stroke(cairo);
+
+    drawIcon(cairo, icon_, parts.icon);
+
+    cairo_arc(cairo, parts.dot.midX(), parts.dot.y + parts.dot.height / 2, parts.dot.width / 2, 0,
+              2 * M_PI);
+    setColor(cairo, dotColor_);
+    cairo_fill(cairo);
+
+    drawLabel(cairo, titleLabel_, parts.title.x, parts.title.y, parts.title.width,
+              parts.title.height);
+    drawLabel(cairo, subtitleLabel_, parts.subtitle.x, parts.subtitle.y, parts.subtitle.width,
+              parts.subtitle.height);
+    drawLabel(cairo, bodyLabel_, parts.body.x, parts.body.y, parts.body.width, parts.body.height);
+
+    if (!closeButtonHidden_) drawCloseButton(cairo, parts.closeButton);
+}
+
+bool renderCardPng(const CardView& view, const std::string& path, double scale) {
+    double height = view.fittingHeight();
+    SurfacePtr surface(cairo_image_surface_create(
+        CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(CardView::width * scale)),
+        static_cast<int>(std::ceil(height * scale))));
+    if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return false;
+    {
+        CairoPtr cairo(cairo_create(surface.get()));
+        cairo_scale(cairo.get(), scale, scale);
+        view.draw(cairo.get());
+    }
+    return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace pelko::notifier

@@ -1,0 +1,197 @@
+#include "card-text.h"
+
+#include <pango/pangocairo.h>
+
+#include <cctype>
+#include <memory>
+
+namespace pelko::notifier {
+namespace {
+
+/// The system font's stand-in on this platform.
+constexpr const char* fontFamily = "DejaVu Sans";
+
+struct GObjectUnref {
+    void operator()(void* object) const {
+        if (object) g_object_unref(object);
+    }
+};
+using ContextPtr = std::unique_ptr<PangoContext, GObjectUnref>;
+using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
+struct FontDescriptionFree {
+    void operator()(PangoFontDescription* description) const {
+        pango_font_description_free(description);
+    }
+};
+using FontDescriptionPtr = std::unique_ptr<PangoFontDescription, FontDescriptionFree>;
+
+/// A text context whose measurements do not depend on where the text is drawn: metrics are
+/// not hinted, so the heights measured are the heights drawn at any scale.
+ContextPtr makeContext(WritingDirection direction) {
+    ContextPtr context(pango_font_map_create_context(pango_cairo_font_map_get_default()));
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+    pango_cairo_context_set_font_options(context.get(), options);
+    cairo_font_options_destroy(options);
+    pango_context_set_base_dir(context.get(), direction == WritingDirection::rightToLeft
+                                                  ? PANGO_DIRECTION_RTL
+                                                  : PANGO_DIRECTION_LTR);
+    return context;
+}
+
+FontDescriptionPtr describe(Font font) {
+    FontDescriptionPtr description(pango_font_description_new());
+    pango_font_description_set_family(description.get(), fontFamily);
+    pango_font_description_set_absolute_size(description.get(), font.size * PANGO_SCALE);
+    pango_font_description_set_weight(description.get(),
+                                      font.semibold ? PANGO_WEIGHT_SEMIBOLD : PANGO_WEIGHT_NORMAL);
+    return description;
+}
+
+LayoutPtr makeLayout(const Label& label, double width, const std::string& text) {
+    ContextPtr context = makeContext(label.baseDirection);
+    LayoutPtr layout(pango_layout_new(context.get()));
+    pango_layout_set_font_description(layout.get(), describe(label.font).get());
+    // The direction comes from the label's paragraph style, never from the text itself.
+    pango_layout_set_auto_dir(layout.get(), FALSE);
+    pango_layout_set_alignment(layout.get(), label.alignment == TextAlignment::right
+                                                 ? PANGO_ALIGN_RIGHT
+                                                 : PANGO_ALIGN_LEFT);
+    pango_layout_set_width(layout.get(), static_cast<int>(width * PANGO_SCALE));
+    pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
+    pango_layout_set_spacing(layout.get(), static_cast<int>(label.lineSpacing * PANGO_SCALE));
+    pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
+    return layout;
+}
+
+struct FinalLayout {
+    LayoutPtr layout;
+    bool truncated = false;
+};
+
+/// The layout as drawn: at most `maxLines` lines, the last one ending in an ellipsis when text
+/// was left out. Pango's own line limit counts per paragraph, so a text of many short lines is
+/// cut here: the text ends after the last allowed line with an ellipsis, which Pango shortens
+/// further when the line has no room for it.
+FinalLayout finalLayout(const Label& label, double width) {
+    LayoutPtr full = makeLayout(label, width, label.text);
+    int lines = pango_layout_get_line_count(full.get());
+    if (lines <= label.maxLines) return {std::move(full), false};
+
+    PangoLayoutIter* iter = pango_layout_get_iter(full.get());
+    for (int i = 0; i < label.maxLines - 1; ++i) pango_layout_iter_next_line(iter);
+    PangoLayoutLine* last = pango_layout_iter_get_line_readonly(iter);
+    size_t lastEnd = static_cast<size_t>(last->start_index + last->length);
+    PangoRectangle lastLine;
+    pango_layout_iter_get_line_extents(iter, nullptr, &lastLine);
+    pango_layout_iter_free(iter);
+
+    std::string cutText = label.text.substr(0, lastEnd);
+    while (!cutText.empty() && std::isspace(static_cast<unsigned char>(cutText.back())))
+        cutText.pop_back();
+    cutText += "\u2026";
+    LayoutPtr cut = makeLayout(label, width, cutText);
+    pango_layout_set_ellipsize(cut.get(), PANGO_ELLIPSIZE_END);
+    // Room for the allowed lines and half a line more: the next line never fits.
+    int limit = lastLine.y + lastLine.height + lastLine.height / 2;
+    pango_layout_set_height(cut.get(), limit);
+    return {std::move(cut), true};
+}
+
+}  // namespace
+
+Label makeLabel(Font font, Rgba color, int lines) {
+    Label label;
+    label.font = font;
+    label.color = color;
+    label.maxLines = lines;
+    label.lineBreak = LineBreak::truncatingTail;
+    label.selectable = false;
+    return label;
+}
+
+void setDirectionalText(Label& label, const std::string& text) {
+    bool rtl = containsRTLLetter(text);
+    label.alignment = rtl ? TextAlignment::right : TextAlignment::left;
+    label.baseDirection = rtl ? WritingDirection::rightToLeft : WritingDirection::leftToRight;
+    label.lineBreak = label.maxLines == 1 ? LineBreak::truncatingTail : LineBreak::wordWrapping;
+    label.lineSpacing = label.maxLines == 1 ? 0 : 4;
+    label.text = text;
+    label.hidden = text.empty();
+}
+
+bool containsRTLLetter(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        size_t length = byte < 0x80           ? 1
+                        : (byte >> 5) == 0x6  ? 2
+                        : (byte >> 4) == 0xE  ? 3
+                        : (byte >> 3) == 0x1E ? 4
+                                              : 0;
+        if (length == 0 || i + length > text.size()) {
+            ++i;
+            continue;
+        }
+        char32_t scalar = length == 1 ? byte : byte & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k)
+            scalar = scalar << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        if ((scalar >= 0x0590 && scalar <= 0x08FF) || (scalar >= 0xFB1D && scalar <= 0xFDFF) ||
+            (scalar >= 0xFE70 && scalar <= 0xFEFF))
+            return true;
+        i += length;
+    }
+    return false;
+}
+
+double defaultLineHeight(Font font) {
+    ContextPtr context = makeContext(WritingDirection::leftToRight);
+    PangoFontMetrics* metrics =
+        pango_context_get_metrics(context.get(), describe(font).get(), nullptr);
+    double height = static_cast<double>(pango_font_metrics_get_ascent(metrics) +
+                                        pango_font_metrics_get_descent(metrics)) /
+                    PANGO_SCALE;
+    pango_font_metrics_unref(metrics);
+    return height;
+}
+
+LabelLayout layoutLabel(const Label& label, double width) {
+    if (label.hidden) return {};
+    FinalLayout final = finalLayout(label, width);
+    PangoRectangle ink;
+    PangoRectangle logical;
+    pango_layout_get_extents(final.layout.get(), &ink, &logical);
+    LabelLayout result;
+    result.height = static_cast<double>(logical.height) / PANGO_SCALE;
+    result.lineCount = pango_layout_get_line_count(final.layout.get());
+    result.truncated = final.truncated || pango_layout_is_ellipsized(final.layout.get());
+    result.inkLeft = static_cast<double>(ink.x) / PANGO_SCALE;
+    result.inkRight = static_cast<double>(ink.x + ink.width) / PANGO_SCALE;
+    return result;
+}
+
+void drawLabel(cairo_t* cairo, const Label& label, double x, double y, double width,
+               double maxHeight) {
+    if (label.hidden) return;
+    FinalLayout final = finalLayout(label, width);
+    cairo_save(cairo);
+    cairo_rectangle(cairo, x, y, width, maxHeight);
+    cairo_clip(cairo);
+    cairo_set_source_rgba(cairo, label.color.red, label.color.green, label.color.blue,
+                          label.color.alpha);
+    cairo_move_to(cairo, x, y);
+    pango_cairo_show_layout(cairo, final.layout.get());
+    cairo_restore(cairo);
+}
+
+}  // namespace pelko::notifier
+
+// Fontconfig keeps its font caches for the life of the process by design; the leak checker of
+// sanitizer builds is told so, in every program that lays text out.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+extern "C" const char* __lsan_default_options() {
+    return "print_suppressions=0";
+}

@@ -1,0 +1,126 @@
+// One card's view: icon, status dot, three text lines and a close button, laid out with the
+// texts' real heights, and the mouse, drag and trackpad gestures it turns into three callbacks.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "card-content.h"
+#include "card-text.h"
+#include "platform/windowing.h"
+
+namespace pelko::notifier {
+
+/// One scroll-wheel event as the toolkit reports it.
+struct ScrollEvent {
+    bool hasPreciseScrollingDeltas = true;  ///< false for a classic mouse wheel
+    int phase = 0;                          ///< gesture phase bits, below
+    int momentumPhase = 0;                  ///< 0 when not a momentum event
+    double deltaX = 0;
+    double deltaY = 0;
+    bool directionInvertedFromDevice = false;  ///< natural scrolling
+
+    static constexpr int began = 1;
+    static constexpr int stationary = 2;
+    static constexpr int changed = 4;
+    static constexpr int ended = 8;
+    static constexpr int cancelled = 16;
+};
+
+/// System colours of the dot and the labels.
+namespace colors {
+inline constexpr Rgba systemGreen{52 / 255.0, 199 / 255.0, 89 / 255.0, 1};
+inline constexpr Rgba systemOrange{1, 149 / 255.0, 0, 1};
+inline constexpr Rgba systemRed{1, 59 / 255.0, 48 / 255.0, 1};
+inline constexpr Rgba label{0, 0, 0, 0.85};
+inline constexpr Rgba secondaryLabel{0, 0, 0, 0.5};
+inline constexpr Rgba separator{0, 0, 0, 0.1};
+}  // namespace colors
+
+/// Where each part of the view sits, in view points with y growing downward from the top.
+struct CardLayout {
+    Rect icon;
+    Rect dot;
+    Rect title;
+    Rect subtitle;
+    Rect body;
+    Rect closeButton;
+    double height = 0;  ///< the card's fitting height, not yet rounded up
+};
+
+/// The icon a card shows: an image file, or the program's own icon when `imagePath` is empty.
+struct CardIcon {
+    std::string imagePath;
+};
+
+/// The icon for `appPath`: the image of the file or app at that path where one can be had (a
+/// PNG image; an application's .desktop entry with its icon in the icon theme or as a path),
+/// else the program's own.
+CardIcon iconFor(const std::string& appPath);
+
+/// A card's content view, 400 points wide. Lives as long as its card; used on the main thread.
+class CardView {
+  public:
+    static constexpr double width = 400;
+
+    /// Builds the view and shows `content`.
+    explicit CardView(const CardContent& content);
+    CardView(const CardView&) = delete;
+    CardView& operator=(const CardView&) = delete;
+
+    /// Shows `content`: icon, dot colour and the three texts.
+    void update(const CardContent& content);
+    /// The card's height for its texts, rounded up to whole points.
+    double fittingHeight() const;
+    /// Where the parts sit for the current texts.
+    CardLayout layout() const;
+
+    /// The close button's action: asks to be dismissed in place (`onSwipe(0)`).
+    void closeTapped();
+    /// A first click on the card acts at once, although the resident is never active.
+    bool acceptsFirstMouse() const { return true; }
+    void pointerEntered();
+    void pointerExited();
+    /// Mouse gestures; `screenX` is the pointer's x in screen points.
+    void mouseDown(double screenX);
+    void mouseDragged(double screenX);
+    void mouseUp();
+    void scrollWheel(const ScrollEvent& event);
+
+    std::function<void()> onClick = [] {};
+    /// -1 or +1: leave to that side; 0: close in place.
+    std::function<void(double direction)> onSwipe = [](double) {};
+    /// The card's live horizontal displacement; 0 snaps it back.
+    std::function<void(double dx)> onDragOffset = [](double) {};
+
+    const Label& titleLabel() const { return titleLabel_; }
+    const Label& subtitleLabel() const { return subtitleLabel_; }
+    const Label& bodyLabel() const { return bodyLabel_; }
+    Rgba dotColor() const { return dotColor_; }
+    const CardIcon& icon() const { return icon_; }
+    bool closeButtonHidden() const { return closeButtonHidden_; }
+    /// The close button's tooltip and accessibility description.
+    static constexpr const char* closeButtonDescription = "Dismiss";
+
+    /// Draws the card at the origin of `cairo`, 400 points wide and `fittingHeight` high.
+    void draw(cairo_t* cairo) const;
+
+  private:
+    Label titleLabel_;
+    Label subtitleLabel_;
+    Label bodyLabel_;
+    Rgba dotColor_ = colors::systemGreen;
+    CardIcon icon_;
+    bool closeButtonHidden_ = true;
+
+    double dragStartX_ = 0;
+    double dragOffset_ = 0;
+    bool dragging_ = false;
+    double swipeOffset_ = 0;
+};
+
+/// Draws `view` to a PNG file at `path`, `scale` pixels per point; false when it cannot be
+/// written.
+bool renderCardPng(const CardView& view, const std::string& path, double scale = 2);
+
+}  // namespace pelko::notifier

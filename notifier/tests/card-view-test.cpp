@@ -1,0 +1,356 @@
+// The card's content, texts, measured heights and gestures.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "card-view.h"
+#include "child-process.h"
+
+namespace pelko::notifier {
+namespace {
+
+CardContent content(std::string id, std::string title) {
+    return *CardContent::fromMessage(Json{{"id", id}, {"title", title}});
+}
+
+CardContent withBody(std::string body) {
+    CardContent c = content("b", "Title");
+    c.body = std::move(body);
+    return c;
+}
+
+TEST(CardContent, DefaultsAndRequiredKeys) {
+    auto full = CardContent::fromMessage(Json{{"cmd", "post"},
+                                              {"id", "a"},
+                                              {"title", "T"},
+                                              {"subtitle", "S"},
+                                              {"body", "B"},
+                                              {"url", "https://x"},
+                                              {"kind", "input"},
+                                              {"app", "/a.png"},
+                                              {"extra", 1}});
+    ASSERT_TRUE(full);
+    EXPECT_EQ(*full, (CardContent{"a", "T", "S", "B", "https://x", "input", "/a.png"}));
+
+    auto minimal = CardContent::fromMessage(Json{{"id", "a"}, {"title", "T"}});
+    ASSERT_TRUE(minimal);
+    EXPECT_EQ(*minimal, (CardContent{"a", "T", "", "", "", "done", ""}));
+
+    // Optional keys of another type take their defaults.
+    auto odd = CardContent::fromMessage(
+        Json{{"id", "a"}, {"title", "T"}, {"kind", 3}, {"body", nullptr}, {"url", {"x"}}});
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->kind, "done");
+    EXPECT_EQ(odd->body, "");
+    EXPECT_EQ(odd->url, "");
+
+    EXPECT_FALSE(CardContent::fromMessage(Json{{"title", "T"}}));
+    EXPECT_FALSE(CardContent::fromMessage(Json{{"id", "a"}}));
+    EXPECT_FALSE(CardContent::fromMessage(Json{{"id", 1}, {"title", "T"}}));
+    EXPECT_FALSE(CardContent::fromMessage(Json{{"id", "a"}, {"title", false}}));
+    EXPECT_FALSE(CardContent::fromMessage(Json::array({"a", "T"})));
+}
+
+TEST(CardView, DotColourFollowsKindAndEmptyLabelsHide) {
+    CardView view(content("a", "Only a title"));
+    EXPECT_EQ(view.dotColor(), colors::systemGreen);
+    EXPECT_FALSE(view.titleLabel().hidden);
+    EXPECT_TRUE(view.subtitleLabel().hidden);
+    EXPECT_TRUE(view.bodyLabel().hidden);
+    EXPECT_TRUE(view.icon().imagePath.empty());
+
+    CardContent c = content("a", "t");
+    for (auto [kind, colour] : {std::pair{"input", colors::systemOrange},
+                                {"failed", colors::systemRed},
+                                {"done", colors::systemGreen},
+                                {"Failed", colors::systemGreen},
+                                {"", colors::systemGreen}}) {
+        c.kind = kind;
+        view.update(c);
+        EXPECT_EQ(view.dotColor(), colour) << kind;
+    }
+    c.subtitle = "sub";
+    view.update(c);
+    EXPECT_FALSE(view.subtitleLabel().hidden);
+    EXPECT_EQ(view.subtitleLabel().text, "sub");
+}
+
+TEST(CardView, IconComesFromPngOrDesktopEntryElseOwn) {
+    pelko::testing::ScopedTempDir folder;
+    EXPECT_TRUE(iconFor("").imagePath.empty());
+    EXPECT_TRUE(iconFor((folder / "missing.png").string()).imagePath.empty());
+
+    // A real PNG: the reference picture of a card drawn here.
+    auto png = (folder / "app.png").string();
+    ASSERT_TRUE(renderCardPng(CardView(content("a", "t")), png, 0.25));
+    EXPECT_EQ(iconFor(png).imagePath, png);
+
+    pelko::testing::writeFile(folder / "not-an-image.png", "text");
+    EXPECT_TRUE(iconFor((folder / "not-an-image.png").string()).imagePath.empty());
+
+    pelko::testing::writeFile(folder / "app.desktop",
+                              "[Desktop Entry]\nName=App\nIcon=" + png + "\n");
+    EXPECT_EQ(iconFor((folder / "app.desktop").string()).imagePath, png);
+    pelko::testing::writeFile(folder / "bare.desktop", "[Desktop Entry]\nIcon=no-such-icon-xyz\n");
+    EXPECT_TRUE(iconFor((folder / "bare.desktop").string()).imagePath.empty());
+}
+
+TEST(RightToLeft, DetectsTheThreeRanges) {
+    auto scalar = [](char32_t c) {
+        std::string s;
+        if (c < 0x800) {
+            s += static_cast<char>(0xC0 | (c >> 6));
+        } else {
+            s += static_cast<char>(0xE0 | (c >> 12));
+            s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        s += static_cast<char>(0x80 | (c & 0x3F));
+        return "Latin " + s + " text";
+    };
+    for (char32_t inside : {0x0590, 0x05D0, 0x0627, 0x08FF, 0xFB1D, 0xFDFF, 0xFE70, 0xFEFF})
+        EXPECT_TRUE(containsRTLLetter(scalar(inside))) << std::hex << static_cast<uint32_t>(inside);
+    for (char32_t outside : {0x058F, 0x0900, 0xFB1C, 0xFE00, 0xFE6F, 0xFF00, 0x00E9})
+        EXPECT_FALSE(containsRTLLetter(scalar(outside)))
+            << std::hex << static_cast<uint32_t>(outside);
+    EXPECT_FALSE(containsRTLLetter(""));
+    EXPECT_FALSE(containsRTLLetter("plain ASCII"));
+    EXPECT_FALSE(containsRTLLetter("\xD7"));  // a cut-off letter is no letter
+}
+
+TEST(RightToLeft, OneLetterMakesTheWholeLabelRightToLeft) {
+    Label title = makeLabel({13.5, true}, colors::label, 1);
+    setDirectionalText(title, "Build \xD7\x90 finished");  // one Hebrew alef among Latin
+    EXPECT_EQ(title.alignment, TextAlignment::right);
+    EXPECT_EQ(title.baseDirection, WritingDirection::rightToLeft);
+    EXPECT_EQ(title.lineBreak, LineBreak::truncatingTail);
+    EXPECT_EQ(title.lineSpacing, 0);
+    LabelLayout laidOut = layoutLabel(title, 306);
+    EXPECT_GT(laidOut.inkRight, 300);  // the text hugs the right edge
+    EXPECT_GT(laidOut.inkLeft, 150);
+
+    setDirectionalText(title, "Build finished");
+    EXPECT_EQ(title.alignment, TextAlignment::left);
+    EXPECT_EQ(title.baseDirection, WritingDirection::leftToRight);
+    laidOut = layoutLabel(title, 306);
+    EXPECT_LT(laidOut.inkLeft, 3);
+    EXPECT_LT(laidOut.inkRight, 150);
+
+    Label body = makeLabel({13.5, false}, colors::label, 3);
+    setDirectionalText(body, "مرحبا");
+    EXPECT_EQ(body.alignment, TextAlignment::right);
+    EXPECT_EQ(body.lineBreak, LineBreak::wordWrapping);
+    EXPECT_EQ(body.lineSpacing, 4);
+    setDirectionalText(body, "");
+    EXPECT_TRUE(body.hidden);
+}
+
+TEST(CardView, HeightsFollowTheBodyUpToThreeLines) {
+    const double bodyLine = defaultLineHeight({13.5, false});
+    ASSERT_GT(bodyLine, 10);
+
+    // A title alone is as tall as the icon and its margins.
+    EXPECT_EQ(CardView(content("a", "Title")).fittingHeight(), 64);
+
+    double one = CardView(withBody("one")).fittingHeight();
+    double two = CardView(withBody("one\ntwo")).fittingHeight();
+    double three = CardView(withBody("one\ntwo\nthree")).fittingHeight();
+    double ten = CardView(withBody("1\n2\n3\n4\n5\n6\n7\n8\n9\n10")).fittingHeight();
+    std::string longText;
+    for (int i = 0; i < 100; ++i) longText += "word ";
+    double wrapped = CardView(withBody(longText)).fittingHeight();
+
+    // Each further line adds a line and the 4 points between lines.
+    EXPECT_GT(one, 64);
+    EXPECT_NEAR(two - one, bodyLine + 4, 1);
+    EXPECT_NEAR(three - two, bodyLine + 4, 1);
+    EXPECT_EQ(ten, three);
+    EXPECT_EQ(wrapped, three);
+    EXPECT_EQ(one, std::ceil(one));
+
+    CardView capped(withBody("1\n2\n3\n4\n5\n6\n7\n8\n9\n10"));
+    LabelLayout body = layoutLabel(capped.bodyLabel(), 320);
+    EXPECT_EQ(body.lineCount, 3);
+    EXPECT_TRUE(body.truncated);
+    EXPECT_LE(capped.layout().body.height, std::ceil(3 * bodyLine + 8) + 1);
+    EXPECT_FALSE(layoutLabel(CardView(withBody("1\n2\n3")).bodyLabel(), 320).truncated);
+
+    // Title and subtitle keep to one line, however long.
+    CardContent longTitles = content("a", longText);
+    longTitles.subtitle = longText;
+    CardView oneLiners(longTitles);
+    EXPECT_EQ(layoutLabel(oneLiners.titleLabel(), 306).lineCount, 1);
+    EXPECT_TRUE(layoutLabel(oneLiners.titleLabel(), 306).truncated);
+    EXPECT_EQ(layoutLabel(oneLiners.subtitleLabel(), 320).lineCount, 1);
+}
+
+TEST(CardView, PartsSitWhereTheConstraintsPutThem) {
+    CardContent c = content("a", "Title");
+    c.subtitle = "Subtitle";
+    c.body = "Body";
+    CardView view(c);
+    CardLayout parts = view.layout();
+    EXPECT_EQ(parts.icon, (Rect{16, 14, 36, 36}));
+    EXPECT_EQ(parts.dot.x, 64);
+    EXPECT_EQ(parts.dot.width, 8);
+    EXPECT_DOUBLE_EQ(parts.dot.y + 4, parts.title.y + parts.title.height / 2);
+    EXPECT_EQ(parts.title.x, 78);
+    EXPECT_EQ(parts.title.maxX(), 384);
+    EXPECT_EQ(parts.title.y, 13);
+    EXPECT_EQ(parts.subtitle.x, 64);
+    EXPECT_EQ(parts.subtitle.width, 320);
+    EXPECT_DOUBLE_EQ(parts.subtitle.y, parts.title.maxY() + 2);
+    EXPECT_DOUBLE_EQ(parts.body.y, parts.subtitle.maxY() + 5);
+    EXPECT_DOUBLE_EQ(parts.height, parts.body.maxY() + 14);
+    EXPECT_EQ(parts.closeButton, (Rect{1, 1, 18, 18}));
+}
+
+struct GestureLog {
+    int clicks = 0;
+    std::vector<double> swipes;
+    std::vector<double> offsets;
+    void attach(CardView& view) {
+        view.onClick = [this] { ++clicks; };
+        view.onSwipe = [this](double d) { swipes.push_back(d); };
+        view.onDragOffset = [this](double dx) { offsets.push_back(dx); };
+    }
+};
+
+TEST(CardGestures, MouseClickDragAndThresholds) {
+    CardView view(content("a", "t"));
+    GestureLog log;
+    log.attach(view);
+
+    // Moving 3 points, or exactly 4, is still a click.
+    view.mouseDown(500);
+    view.mouseDragged(503);
+    view.mouseDragged(504);
+    view.mouseUp();
+    EXPECT_EQ(log.clicks, 1);
+    EXPECT_TRUE(log.offsets.empty());
+
+    // 50 points: live offsets once past 4 points, then a snap back.
+    view.mouseDown(500);
+    view.mouseDragged(504);
+    view.mouseDragged(505);
+    view.mouseDragged(550);
+    view.mouseUp();
+    EXPECT_EQ(log.offsets, (std::vector<double>{5, 50, 0}));
+    EXPECT_EQ(log.clicks, 1);
+
+    // Once a drag, always a drag: coming back near the start is no click.
+    log.offsets.clear();
+    view.mouseDown(500);
+    view.mouseDragged(520);
+    view.mouseDragged(501);
+    view.mouseUp();
+    EXPECT_EQ(log.offsets, (std::vector<double>{20, 1, 0}));
+    EXPECT_EQ(log.clicks, 1);
+
+    // -120 leaves to the left, +91 to the right, exactly 90 snaps back.
+    view.mouseDown(500);
+    view.mouseDragged(380);
+    view.mouseUp();
+    view.mouseDown(500);
+    view.mouseDragged(591);
+    view.mouseUp();
+    log.offsets.clear();
+    view.mouseDown(500);
+    view.mouseDragged(590);
+    view.mouseUp();
+    EXPECT_EQ(log.swipes, (std::vector<double>{-1, 1}));
+    EXPECT_EQ(log.offsets, (std::vector<double>{90, 0}));
+}
+
+ScrollEvent scroll(int phase, double dx, double dy = 0) {
+    ScrollEvent event;
+    event.phase = phase;
+    event.deltaX = dx;
+    event.deltaY = dy;
+    return event;
+}
+
+TEST(CardGestures, TrackpadSwipePhases) {
+    CardView view(content("a", "t"));
+    GestureLog log;
+    log.attach(view);
+
+    // Fingers moving right report negative deltas unless the device direction is inverted;
+    // 75 points to the right leave to the right at the end.
+    view.scrollWheel(scroll(ScrollEvent::began, 0));
+    view.scrollWheel(scroll(ScrollEvent::changed, -40, 5));
+    view.scrollWheel(scroll(ScrollEvent::changed, -35));
+    view.scrollWheel(scroll(ScrollEvent::ended, 0));
+    EXPECT_EQ(log.offsets, (std::vector<double>{40, 75}));
+    EXPECT_EQ(log.swipes, std::vector<double>{1});
+
+    // Natural scrolling: the delta counts as it comes; exactly 70 snaps back.
+    log.offsets.clear();
+    ScrollEvent inverted = scroll(ScrollEvent::changed, -70);
+    inverted.directionInvertedFromDevice = true;
+    view.scrollWheel(scroll(ScrollEvent::began, 0));
+    view.scrollWheel(inverted);
+    view.scrollWheel(scroll(ScrollEvent::cancelled, 0));
+    EXPECT_EQ(log.offsets, (std::vector<double>{-70, 0}));
+    EXPECT_EQ(log.swipes, std::vector<double>{1});
+
+    // Mostly vertical from the start: ignored, also at its end. Once horizontal, vertical
+    // movement no longer stops it.
+    log.offsets.clear();
+    view.scrollWheel(scroll(ScrollEvent::began, 0));
+    view.scrollWheel(scroll(ScrollEvent::changed, -3, 20));
+    view.scrollWheel(scroll(ScrollEvent::ended, 0));
+    EXPECT_TRUE(log.offsets.empty());
+    view.scrollWheel(scroll(ScrollEvent::began | ScrollEvent::changed, 30));
+    view.scrollWheel(scroll(ScrollEvent::changed, 1, 25));
+    EXPECT_EQ(log.offsets, (std::vector<double>{-30, -31}));
+
+    // Momentum after the fingers lift and classic wheels never move the card.
+    ScrollEvent momentum = scroll(ScrollEvent::changed, -200);
+    momentum.momentumPhase = 4;
+    view.scrollWheel(momentum);
+    ScrollEvent wheel = scroll(ScrollEvent::changed, -200);
+    wheel.hasPreciseScrollingDeltas = false;
+    view.scrollWheel(wheel);
+    EXPECT_EQ(log.offsets.size(), 2u);
+    view.scrollWheel(scroll(ScrollEvent::ended, 0));
+    EXPECT_EQ(log.offsets.back(), 0);
+    EXPECT_EQ(log.swipes, std::vector<double>{1});
+    EXPECT_EQ(log.clicks, 0);
+}
+
+TEST(CardGestures, CloseButtonShowsOnHoverAndDismissesInPlace) {
+    CardView view(content("a", "t"));
+    GestureLog log;
+    log.attach(view);
+    EXPECT_TRUE(view.acceptsFirstMouse());
+    EXPECT_TRUE(view.closeButtonHidden());
+    view.pointerEntered();
+    EXPECT_FALSE(view.closeButtonHidden());
+    view.closeTapped();
+    EXPECT_EQ(log.swipes, std::vector<double>{0});
+    view.pointerExited();
+    EXPECT_TRUE(view.closeButtonHidden());
+}
+
+TEST(CardView, RendersToPngOfItsSize) {
+    pelko::testing::ScopedTempDir folder;
+    CardView view(withBody("one\ntwo"));
+    auto path = (folder / "card.png").string();
+    ASSERT_TRUE(renderCardPng(view, path, 2));
+    std::string png = pelko::testing::readFile(path);
+    ASSERT_GT(png.size(), 24u);
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    auto be32 = [&](size_t at) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(png[at])) << 24 |
+               static_cast<uint32_t>(static_cast<unsigned char>(png[at + 1])) << 16 |
+               static_cast<uint32_t>(static_cast<unsigned char>(png[at + 2])) << 8 |
+               static_cast<uint32_t>(static_cast<unsigned char>(png[at + 3]));
+    };
+    EXPECT_EQ(be32(16), 800u);  // IHDR width
+    EXPECT_EQ(be32(20), static_cast<uint32_t>(2 * view.fittingHeight()));
+    EXPECT_FALSE(renderCardPng(view, (folder / "no-such-dir" / "x.png").string()));
+}
+
+}  // namespace
+}  // namespace pelko::notifier
