@@ -36,6 +36,10 @@ bool isPng(const std::filesystem::path& path) {
 /// The icon named in a .desktop entry, as an image file: an absolute path, or the name looked
 /// up in the hicolor theme and the pixmaps folder.
 std::string desktopEntryIcon(const std::filesystem::path& entry) {
+    // Only a regular file is read: opening a FIFO or a device would block the resident's main
+    // thread, and with it every card, for good.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(entry, error)) return {};
     std::ifstream in(entry);
     std::string line;
     std::string name;

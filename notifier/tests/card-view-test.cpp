@@ -1,8 +1,13 @@
 // The card's content, texts, measured heights and gestures.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
+#include <future>
 
 #include "card-view.h"
 #include "child-process.h"
@@ -94,6 +99,15 @@ TEST(CardView, IconComesFromPngOrDesktopEntryElseOwn) {
     EXPECT_EQ(iconFor((folder / "app.desktop").string()).imagePath, png);
     pelko::testing::writeFile(folder / "bare.desktop", "[Desktop Entry]\nIcon=no-such-icon-xyz\n");
     EXPECT_TRUE(iconFor((folder / "bare.desktop").string()).imagePath.empty());
+
+    // A path that is no regular file is never opened: reading a FIFO would block the resident.
+    auto fifo = (folder / "pipe.desktop").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto icon = std::async(std::launch::async, [&] { return iconFor(fifo); });
+    bool returned = icon.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!returned) ::close(::open(fifo.c_str(), O_WRONLY));  // a writer that ends at once frees it
+    EXPECT_TRUE(returned) << "iconFor blocked on a FIFO";
+    EXPECT_TRUE(icon.get().imagePath.empty());
 }
 
 TEST(RightToLeft, DetectsTheThreeRanges) {
