@@ -135,8 +135,19 @@ bool containsRTLLetter(std::string_view text) {
             continue;
         }
         char32_t scalar = length == 1 ? byte : byte & (0x7F >> length);
-        for (size_t k = 1; k < length; ++k)
-            scalar = scalar << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        bool wellFormed = true;
+        for (size_t k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[i + k]);
+            wellFormed = wellFormed && (next & 0xC0) == 0x80;
+            scalar = scalar << 6 | (next & 0x3F);
+        }
+        // A lead byte without its continuation bytes, or a letter spelt with more bytes than it
+        // needs, is no letter.
+        static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!wellFormed || scalar < smallest[length]) {
+            ++i;
+            continue;
+        }
         if ((scalar >= 0x0590 && scalar <= 0x08FF) || (scalar >= 0xFB1D && scalar <= 0xFDFF) ||
             (scalar >= 0xFE70 && scalar <= 0xFEFF))
             return true;

@@ -129,7 +129,10 @@ TEST(RightToLeft, DetectsTheThreeRanges) {
             << std::hex << static_cast<uint32_t>(outside);
     EXPECT_FALSE(containsRTLLetter(""));
     EXPECT_FALSE(containsRTLLetter("plain ASCII"));
-    EXPECT_FALSE(containsRTLLetter("\xD7"));  // a cut-off letter is no letter
+    EXPECT_FALSE(containsRTLLetter("\xD7"));          // a cut-off letter is no letter
+    EXPECT_FALSE(containsRTLLetter("\xD7\x41"));      // a lead byte before plain text
+    EXPECT_FALSE(containsRTLLetter("\xE0\x96\x90"));  // U+0590 spelt with three bytes
+    EXPECT_TRUE(containsRTLLetter("\xD7 \xD7\x90"));  // a stray byte, then a real alef
 }
 
 TEST(RightToLeft, OneLetterMakesTheWholeLabelRightToLeft) {
