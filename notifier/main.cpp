@@ -26,6 +26,7 @@ int serve() {
     ::setsid();
     RealClock clock;
     SimWindowing windowing(static_cast<Clock&>(clock));
+    windowing.keepRecords(false);
     std::optional<std::ofstream> log;
     if (const char* path = std::getenv("PELKO_NOTIFIER_LOG"); path && *path) {
         log.emplace(path, std::ios::app);

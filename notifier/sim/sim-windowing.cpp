@@ -125,9 +125,9 @@ void SimWindowing::animate(Duration duration, std::vector<PanelAnimation> change
         }
         animation.changes.push_back({panel->number(), change.frame, change.alpha});
     }
-    animations_.push_back(animation);
+    if (keepRecords_) animations_.push_back(animation);
     record(what);
-    size_t index = animations_.size();
+    size_t index = ++animationCount_;
     enqueue(duration, [this, index, completion = std::move(completion)] {
         record("animation " + std::to_string(index) + " done");
         if (completion) completion();
@@ -150,7 +150,7 @@ void SimWindowing::post(std::function<void()> task) {
 }
 
 void SimWindowing::openUrl(const std::string& url) {
-    openedUrls_.push_back(url);
+    if (keepRecords_) openedUrls_.push_back(url);
     record("open " + url);
 }
 
@@ -308,8 +308,9 @@ Duration SimWindowing::elapsed() const {
 void SimWindowing::record(const std::string& what) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%.3f ", inSeconds(elapsed()));
-    log_.push_back(stamp + what);
-    if (mirror_) *mirror_ << log_.back() << std::endl;
+    std::string line = stamp + what;
+    if (mirror_) *mirror_ << line << std::endl;
+    if (keepRecords_) log_.push_back(std::move(line));
 }
 
 void SimWindowing::forget(SimPanel* panel) {

@@ -114,6 +114,10 @@ class SimWindowing final : public Windowing {
     void record(const std::string& what);
     /// Also writes every log line to `out` as it happens (nothing when null).
     void mirrorLog(std::ostream* out) { mirror_ = out; }
+    /// Whether the log, the animations and the opened URLs are kept in memory for `log`,
+    /// `animations` and `openedUrls` (the default). The program turns this off: its resident may
+    /// live for days, and nothing there reads them; the mirror still gets every line.
+    void keepRecords(bool keep) { keepRecords_ = keep; }
     const std::vector<SimAnimation>& animations() const { return animations_; }
     const std::vector<std::string>& openedUrls() const { return openedUrls_; }
     std::optional<int> exitStatus() const;
@@ -145,6 +149,8 @@ class SimWindowing final : public Windowing {
     std::ostream* mirror_ = nullptr;
     std::vector<SimAnimation> animations_;
     std::vector<std::string> openedUrls_;
+    bool keepRecords_ = true;
+    size_t animationCount_ = 0;
 
     mutable std::mutex
         mutex_;  ///< guards the queue and the exit status (posts come from any thread)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "fake-ports.h"
 #include "resident.h"
@@ -71,6 +72,35 @@ class Stack : public ::testing::Test {
     FakePorts ports;
     std::shared_ptr<Resident> resident = std::make_shared<Resident>(desktop, ports);
 };
+
+TEST(StackInTheProgram, KeepsNoRecordsButMirrorsEveryLine) {
+    // The program's resident may live for days: what it does goes to the mirror only, never
+    // into memory.
+    VirtualClock clock;
+    SimWindowing desktop{clock};
+    desktop.keepRecords(false);
+    std::ostringstream mirror;
+    desktop.mirrorLog(&mirror);
+    FakePorts ports;
+    auto resident = std::make_shared<Resident>(desktop, ports);
+    resident->applicationDidFinishLaunching();
+    for (int i = 0; i < 40; ++i) {
+        Json message{{"cmd", "post"}, {"id", std::to_string(i % 6)}, {"title", "t"}};
+        ports.callback(1, message.dump());
+        desktop.advance(seconds(1));
+    }
+    const Rect newest = resident->cards().front()->panel->frame();
+    desktop.click({newest.midX(), newest.y + newest.height / 2});
+    desktop.advance(seconds(1));
+    EXPECT_EQ(resident->cards().size(), 3u);
+    EXPECT_TRUE(desktop.log().empty());
+    EXPECT_TRUE(desktop.animations().empty());
+    std::string lines = mirror.str();
+    EXPECT_NE(lines.find(" timer armed 60 s\n"), std::string::npos);
+    EXPECT_NE(lines.find(" panel 40 created "), std::string::npos);
+    // Animations are still numbered in the mirror as they run.
+    EXPECT_NE(lines.find(" animation 100 done\n"), std::string::npos);
+}
 
 TEST_F(Stack, LaunchRegistersThePortAndArmsTheIdleExit) {
     EXPECT_EQ(ports.registeredName, "pelko.code.notifier");
