@@ -15,10 +15,9 @@ size_t scanClusters(std::string_view text, size_t limit, size_t& end) {
     bool first = true;
     for (size_t offset = 0, length = 0; offset < text.size(); offset += length) {
         const char32_t codePoint = decodeCodePoint(text, offset, length);
-        const bool startsCluster =
-            first || utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(previous),
-                                                      static_cast<utf8proc_int32_t>(codePoint),
-                                                      &state);
+        const bool startsCluster = first || utf8proc_grapheme_break_stateful(
+                                                static_cast<utf8proc_int32_t>(previous),
+                                                static_cast<utf8proc_int32_t>(codePoint), &state);
         if (startsCluster) {
             if (clusters == limit) return clusters;
             ++clusters;
@@ -34,9 +33,9 @@ size_t scanClusters(std::string_view text, size_t limit, size_t& end) {
 
 char32_t decodeCodePoint(std::string_view text, size_t offset, size_t& length) {
     utf8proc_int32_t codePoint = 0;
-    const auto read = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()) + offset,
-                                       static_cast<utf8proc_ssize_t>(text.size() - offset),
-                                       &codePoint);
+    const auto read =
+        utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()) + offset,
+                         static_cast<utf8proc_ssize_t>(text.size() - offset), &codePoint);
     if (read <= 0 || codePoint < 0) {
         length = 1;
         return U'\uFFFD';

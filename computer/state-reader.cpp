@@ -160,7 +160,8 @@ Json readState(Computer& computer, const std::string& name,
     const int64_t firstIndex = s.next > lastIndex ? 1 : s.next;
     const int64_t budget = focus ? maxChars / 3 : maxChars;
     std::optional<TreeWriter> w;
-    w.emplace(readTree(ax, platform.clock, win, bounds, budget, firstIndex, /*overviewOnly=*/dense));
+    w.emplace(
+        readTree(ax, platform.clock, win, bounds, budget, firstIndex, /*overviewOnly=*/dense));
 
     // An outline that looks empty may only mean the app has not built its tree yet.
     const bool emptyWeb = !marks.waitedForPage.count(pid) && hasEmptyWebArea(ax, win);

@@ -67,17 +67,23 @@ const std::map<std::string, std::string> subroleWords = {
 };
 
 const std::set<std::string> actionable = {
-    "AXButton",     "AXTextField", "AXTextArea",           "AXCheckBox",    "AXRadioButton",
-    "AXPopUpButton", "AXMenuButton", "AXComboBox",         "AXSlider",      "AXLink",
-    "AXRow",        "AXCell",      "AXMenuItem",           "AXDisclosureTriangle",
-    "AXIncrementor", "AXSegmentedControl", "AXColorWell",  "AXDateField",   "AXTabGroup",
+    "AXButton",      "AXTextField",
+    "AXTextArea",    "AXCheckBox",
+    "AXRadioButton", "AXPopUpButton",
+    "AXMenuButton",  "AXComboBox",
+    "AXSlider",      "AXLink",
+    "AXRow",         "AXCell",
+    "AXMenuItem",    "AXDisclosureTriangle",
+    "AXIncrementor", "AXSegmentedControl",
+    "AXColorWell",   "AXDateField",
+    "AXTabGroup",
 };
 
-const std::set<std::string> skippedRoles = {"AXScrollBar", "AXRuler", "AXRulerMarker",
-                                            "AXGrowArea", "AXLayoutItem"};
+const std::set<std::string> skippedRoles = {"AXScrollBar", "AXRuler", "AXRulerMarker", "AXGrowArea",
+                                            "AXLayoutItem"};
 
-const std::set<std::string> expandable = {"AXDisclosureTriangle", "AXRow",        "AXOutline",
-                                          "AXPopUpButton",        "AXComboBox",   "AXMenuButton",
+const std::set<std::string> expandable = {"AXDisclosureTriangle", "AXRow",      "AXOutline",
+                                          "AXPopUpButton",        "AXComboBox", "AXMenuButton",
                                           "AXDisclosureGroup"};
 
 const std::set<std::string> menuRoles = {"AXPopUpButton", "AXMenuButton", "AXComboBox",
@@ -219,8 +225,8 @@ struct TreeWriter::Visit {
     int depth = 0;
 };
 
-TreeWriter::TreeWriter(Accessibility& ax, Clock& clock, int64_t maxChars, std::optional<Rect> bounds,
-                       bool overview, int64_t firstIndex)
+TreeWriter::TreeWriter(Accessibility& ax, Clock& clock, int64_t maxChars,
+                       std::optional<Rect> bounds, bool overview, int64_t firstIndex)
     : next(firstIndex),
       maxChars(maxChars),
       bounds(bounds),
@@ -341,8 +347,8 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
     std::string word;
     if (facts.secure) {
         word = "password field";
-    } else if (const auto sub = facts.subrole ? subroleWords.find(*facts.subrole)
-                                              : subroleWords.end();
+    } else if (const auto sub =
+                   facts.subrole ? subroleWords.find(*facts.subrole) : subroleWords.end();
                sub != subroleWords.end()) {
         word = sub->second;
     } else if (const auto known = roleWords.find(facts.role); known != roleWords.end()) {
@@ -453,8 +459,9 @@ TreeWriter::Peek TreeWriter::peekBelow(const std::vector<Element>& kids) {
     return found;
 }
 
-TreeWriter readTree(Accessibility& ax, Clock& clock, const Element& root, std::optional<Rect> bounds,
-                    int64_t maxChars, int64_t firstIndex, bool overviewOnly) {
+TreeWriter readTree(Accessibility& ax, Clock& clock, const Element& root,
+                    std::optional<Rect> bounds, int64_t maxChars, int64_t firstIndex,
+                    bool overviewOnly) {
     if (!overviewOnly) {
         TreeWriter full(ax, clock, maxChars, bounds, false, firstIndex);
         full.walk(root, 0, 0);

@@ -123,7 +123,8 @@ class TreeWriter {
 
 /// The outline the state reader uses: a full outline first (unless `overviewOnly`), and when
 /// that ran out of a budget, an overview with fresh counters numbering again from `firstIndex`.
-TreeWriter readTree(Accessibility& ax, Clock& clock, const Element& root, std::optional<Rect> bounds,
-                    int64_t maxChars, int64_t firstIndex, bool overviewOnly);
+TreeWriter readTree(Accessibility& ax, Clock& clock, const Element& root,
+                    std::optional<Rect> bounds, int64_t maxChars, int64_t firstIndex,
+                    bool overviewOnly);
 
 }  // namespace pelko::computer

@@ -6,8 +6,10 @@
 namespace pelko {
 namespace {
 
-const std::string kCombined = "e\xCC\x81";                      // e + combining acute accent
-const std::string kFamily = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // man ZWJ woman ZWJ girl
+const std::string kCombined = "e\xCC\x81";  // e + combining acute accent
+const std::string kFamily =
+    "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // man ZWJ woman
+                                                                                 // ZWJ girl
 const std::string kFlagFr = "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7";  // regional indicators F R
 const std::string kFlagDe = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";  // regional indicators D E
 
@@ -19,7 +21,9 @@ TEST(Graphemes, ClustersCountAsOneCharacterEach) {
     EXPECT_EQ(graphemeCount(kFlagFr + kFlagDe), 2u);
     EXPECT_EQ(graphemeCount("\r\n"), 1u);
     EXPECT_EQ(graphemeCount("\xE2\x80\xA6"), 1u);  // …
-    EXPECT_EQ(graphemeCount("a\xFF" "b"), 3u);       // an invalid byte is a character of its own
+    EXPECT_EQ(graphemeCount("a\xFF"
+                            "b"),
+              3u);  // an invalid byte is a character of its own
 }
 
 TEST(Graphemes, PrefixNeverSplitsACluster) {

@@ -42,9 +42,8 @@ TEST(StateProtocol, AWindowThenOneOfItsPartsThenAStaleIndex) {
     EXPECT_EQ(region["result"]["region"], 9);
     EXPECT_EQ(region["result"]["count"], 8);
 
-    EXPECT_EQ(computer.request({{"id", 3},
-                                {"method", "state"},
-                                {"params", {{"app", "Notes"}, {"region", 99}}}}),
+    EXPECT_EQ(computer.request(
+                  {{"id", 3}, {"method", "state"}, {"params", {{"app", "Notes"}, {"region", 99}}}}),
               Json::parse(R"({"id": 3, "code": "stale", "error":
                 "Element [99] is not in the latest state of Notes. Read the app's state again and use an index from it."})"));
     EXPECT_EQ(computer.request({{"id", 4}, {"method", "state"}, {"params", {{"window", "x"}}}}),

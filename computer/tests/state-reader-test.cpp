@@ -155,8 +155,8 @@ TEST_F(StateReader, WindowTitlesPickTheWindowLooselyAndFallBackToTheFocusedOne) 
     firstOnly["windows"].erase(0);
     build(Json::array({firstOnly}));
     Accessibility& ax = *desktop;
-    EXPECT_TRUE(ax.isEqual(pickWindow(ax, ax.applicationElement(10), std::nullopt),
-                           named("untitled")));
+    EXPECT_TRUE(
+        ax.isEqual(pickWindow(ax, ax.applicationElement(10), std::nullopt), named("untitled")));
 }
 
 TEST_F(StateReader, AnAppWithoutWindowsForgetsItsIndexes) {
@@ -259,12 +259,11 @@ TEST_F(StateReader, ARegionThenAgainShowsThePartBesideTheOverview) {
     EXPECT_EQ(region["overview"], false);
     EXPECT_EQ(region["truncated"], false);
     const std::string tree = region["tree"];
-    EXPECT_EQ(tree.substr(0, tree.find("\n  [8]")),
-              "[6] group \"Posts\"\n  [7] text value=\"p1\"");
+    EXPECT_EQ(tree.substr(0, tree.find("\n  [8]")), "[6] group \"Posts\"\n  [7] text value=\"p1\"");
     std::vector<std::string> keys;
     for (const auto& [key, value] : region.items()) keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"app", "count", "menus", "overview", "region",
-                                              "tree", "truncated", "window", "windows"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"app", "count", "menus", "overview", "region", "tree",
+                                              "truncated", "window", "windows"}));
     // The window's indexes still hold next to the region's.
     EXPECT_EQ(session(40).elements.size(), 26u);
     EXPECT_TRUE(desktop->isEqual(session(40).region, named("posts")));

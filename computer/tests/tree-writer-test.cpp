@@ -191,8 +191,7 @@ TEST_F(Outline, PartsOutsideTheVisibleAreaAreLeftOutWithoutReadingBelowThem) {
     EXPECT_FALSE(watched->wasRead(named("thumb"), "AXRole"));
     // Without a visible area, nothing is left out for its position. (An untitled window is
     // transparent like any other element without text.)
-    const auto everywhere = write(
-        Json::parse(R"({"role": "AXWindow", "children": [
+    const auto everywhere = write(Json::parse(R"({"role": "AXWindow", "children": [
           {"role": "AXButton", "title": "Away", "frame": [5000, 5000, 10, 10]}]})"));
     EXPECT_EQ(joined(everywhere.lines), "[1] button \"Away\"");
 }

@@ -46,8 +46,7 @@ class WatchedAccessibility final : public Accessibility {
     std::optional<bool> isSettable(const Element& element, const std::string& name) override {
         return inner_.isSettable(element, name);
     }
-    int setAttribute(const Element& element, const std::string& name,
-                     const Value& value) override {
+    int setAttribute(const Element& element, const std::string& name, const Value& value) override {
         return inner_.setAttribute(element, name, value);
     }
     std::optional<std::vector<std::string>> actionNames(const Element& element) override {
