@@ -232,14 +232,13 @@ TEST_F(Outline, TheTimeBudgetStopsAWalkAfterEightSeconds) {
 }
 
 // Three branching levels above `part`: the window, and two untitled groups each beside a button.
-Json deepPart(const Json& part) {
-    Json b = {{"role", "AXGroup"},
-              {"children", Json::array({part, {{"role", "AXButton"}, {"title", "x3"}}})}};
-    Json a = {{"role", "AXGroup"},
-              {"children", Json::array({b, {{"role", "AXButton"}, {"title", "x2"}}})}};
-    return {{"role", "AXWindow"},
-            {"title", "W"},
-            {"children", Json::array({a, {{"role", "AXButton"}, {"title", "x1"}}})}};
+Json deepPart(const Json& part, bool hiddenButtons = false) {
+    auto button = [&](const char* title) {
+        return Json{{"role", "AXButton"}, {"title", title}, {"hidden", hiddenButtons}};
+    };
+    Json b = {{"role", "AXGroup"}, {"children", Json::array({part, button("x3")})}};
+    Json a = {{"role", "AXGroup"}, {"children", Json::array({b, button("x2")})}};
+    return {{"role", "AXWindow"}, {"title", "W"}, {"children", Json::array({a, button("x1")})}};
 }
 
 Json groupOfTexts(int count) {
@@ -264,6 +263,10 @@ TEST_F(Outline, OverviewFoldsPartsOfMoreThanTwelveShownElementsBelowThreeLevels)
     EXPECT_EQ(full.lines[1], "  [2] text value=\"w1\"");
     EXPECT_EQ(full.lines[12], "  [13] text value=\"w12\"");
     EXPECT_EQ(full.cuts, 0);
+
+    // Children count as branches whether they are shown or not.
+    EXPECT_EQ(joined(write(deepPart(groupOfTexts(13), true), 12000, std::nullopt, true).lines),
+              "[1] window \"W\"\n  [2] group — more inside: \"w1\", \"w2\", \"w3\"");
 
     // Outside overview mode nothing is folded.
     EXPECT_EQ(write(deepPart(groupOfTexts(13))).lines.size(), 17u);
