@@ -98,10 +98,9 @@ Json readRegion(Computer& computer, const RunningApp& app, int64_t index, int64_
     }
     if (s.denseWindow) s.region = part;
 
-    const auto frame = s.window ? frameOf(ax, s.window) : std::nullopt;
     result["window"] = {{"title", s.window ? str(ax, s.window, "AXTitle").value_or("") : ""},
-                        {"width", frame ? frame->size.width : 0.0},
-                        {"height", frame ? frame->size.height : 0.0}};
+                        {"width", bounds ? bounds->size.width : 0.0},
+                        {"height", bounds ? bounds->size.height : 0.0}};
     result["region"] = index;
     result["tree"] = w.outline();
     result["count"] = w.elements.size();
@@ -159,16 +158,15 @@ Json readState(Computer& computer, const std::string& name,
 
     const int64_t firstIndex = s.next > lastIndex ? 1 : s.next;
     const int64_t budget = focus ? maxChars / 3 : maxChars;
-    std::optional<TreeWriter> w;
-    w.emplace(
-        readTree(ax, platform.clock, win, bounds, budget, firstIndex, /*overviewOnly=*/dense));
+    TreeWriter w =
+        readTree(ax, platform.clock, win, bounds, budget, firstIndex, /*overviewOnly=*/dense);
 
     // An outline that looks empty may only mean the app has not built its tree yet.
     const bool emptyWeb = !marks.waitedForPage.count(pid) && hasEmptyWebArea(ax, win);
     marks.waitedForPage.insert(pid);
     bool turnedEnhancedOn = false, enhancedSetWorked = false;
     std::optional<bool> enhancedBefore;
-    if (!marks.tookManualSwitch.count(pid) && w->elements.size() < smallOutlineElements &&
+    if (!marks.tookManualSwitch.count(pid) && w.elements.size() < smallOutlineElements &&
         !marks.askedEnhanced.count(pid)) {
         marks.askedEnhanced.insert(pid);
         enhancedBefore = boolAttr(ax, appElement, "AXEnhancedUserInterface");
@@ -179,23 +177,23 @@ Json readState(Computer& computer, const std::string& name,
         }
     }
     if (emptyWeb || turnedEnhancedOn ||
-        (tookSwitchNow && w->elements.size() < smallOutlineElements)) {
+        (tookSwitchNow && w.elements.size() < smallOutlineElements)) {
         platform.clock.sleepFor(pageWait);
-        w.emplace(readTree(ax, platform.clock, win, bounds, maxChars, firstIndex, false));
+        w = readTree(ax, platform.clock, win, bounds, maxChars, firstIndex, false);
         // The enhanced interface changes how some apps behave on screen; leave it as it was.
         if (turnedEnhancedOn && enhancedSetWorked && enhancedBefore == false)
             ax.setAttribute(appElement, "AXEnhancedUserInterface", false);
     }
 
-    s.elements = w->elements;
-    s.next = w->next;
+    s.elements = w.elements;
+    s.next = w.next;
     s.window = win;
-    s.denseWindow = w->overview && (w->cuts >= 1 || w->truncated) ? win : nullptr;
+    s.denseWindow = w.overview && (w.cuts >= 1 || w.truncated) ? win : nullptr;
     s.region = nullptr;
 
     if (focus && s.denseWindow) {
         const TreeWriter p =
-            readTree(ax, platform.clock, focus, bounds, maxChars - w->chars, s.next, false);
+            readTree(ax, platform.clock, focus, bounds, maxChars - w.chars, s.next, false);
         addElements(s, p);
         s.region = focus;
         result["part"] = p.outline();
@@ -203,16 +201,16 @@ Json readState(Computer& computer, const std::string& name,
     }
 
     const auto frame = bounds.value_or(Rect{});
-    result["overview"] = w->overview;
+    result["overview"] = w.overview;
     result["window"] = {{"title", str(ax, win, "AXTitle").value_or("")},
                         {"x", frame.origin.x},
                         {"y", frame.origin.y},
                         {"width", frame.size.width},
                         {"height", frame.size.height},
                         {"minimized", boolAttr(ax, win, "AXMinimized").value_or(false)}};
-    result["tree"] = w->outline();
-    result["count"] = w->elements.size();
-    result["truncated"] = w->truncated;
+    result["tree"] = w.outline();
+    result["count"] = w.elements.size();
+    result["truncated"] = w.truncated;
     return result;
 }
 
