@@ -50,7 +50,7 @@ template <const char* Name>
 Json notYet(Computer&, const Json&) {
     throw Failure{std::string("The ") + Name + " method is not available yet."};
 }
-constexpr char kState[] = "state", kScreenshot[] = "screenshot", kClick[] = "click",
+constexpr char kScreenshot[] = "screenshot", kClick[] = "click",
                kSetValue[] = "setValue", kTypeText[] = "typeText", kPressKey[] = "pressKey",
                kScroll[] = "scroll", kAction[] = "action", kMenu[] = "menu";
 
@@ -66,7 +66,7 @@ const MethodEntry kMethods[] = {
     {"listApps", listApps},
     {"find", find},
     {"resolve", resolve},
-    {"state", notYet<kState>},
+    {"state", state},
     {"screenshot", notYet<kScreenshot>},
     {"click", notYet<kClick>},
     {"setValue", notYet<kSetValue>},

@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "serial-queue.h"
 #include "sessions.h"
+#include "state-reader.h"
 
 namespace pelko::computer {
 
@@ -52,6 +53,8 @@ struct Computer {
     Overlay overlay;
     /// The element sessions of the apps read so far (used on `work` only).
     Sessions sessions;
+    /// The one-time steps of the state reader already taken, per app process (used on `work`).
+    StateMarks marks;
     /// Runs every method but "banner", one request at a time, in arrival order.
     SerialQueue work{"pelko.computer.work"};
     /// Runs "banner" only, so that the banner never waits behind a long action.

@@ -1,0 +1,226 @@
+#include "state-reader.h"
+
+#include <algorithm>
+#include <deque>
+
+#include "apps.h"
+#include "ax-readers.h"
+#include "request-loop.h"
+#include "tree-writer.h"
+
+namespace pelko::computer {
+namespace {
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The elements of a list attribute; non-elements are passed over.
+std::vector<Element> elementList(Accessibility& ax, const Element& element,
+                                 const std::string& name) {
+    std::vector<Element> elements;
+    const auto value = attr(ax, element, name);
+    const auto* list = value ? value->as<Value::List>() : nullptr;
+    if (!list) return elements;
+    for (const auto& item : *list) {
+        if (const auto* one = item.as<Element>()) elements.push_back(*one);
+    }
+    return elements;
+}
+
+Element elementAttribute(Accessibility& ax, const Element& element, const std::string& name) {
+    const auto value = attr(ax, element, name);
+    const auto* one = value ? value->as<Element>() : nullptr;
+    return one ? *one : Element();
+}
+
+Json titlesOf(Accessibility& ax, const std::vector<Element>& elements) {
+    Json titles = Json::array();
+    for (const auto& element : elements) {
+        if (auto title = str(ax, element, "AXTitle")) titles.push_back(std::move(*title));
+    }
+    return titles;
+}
+
+void addElements(AppSession& session, const TreeWriter& writer) {
+    for (const auto& [index, element] : writer.elements) session.elements[index] = element;
+    session.next = writer.next;
+}
+
+}  // namespace
+
+Element pickWindow(Accessibility& ax, const Element& appElement,
+                   const std::optional<std::string>& title) {
+    const auto windows = elementList(ax, appElement, "AXWindows");
+    if (title && !title->empty()) {
+        const std::string wanted = lower(*title);
+        for (const auto& window : windows) {
+            if (lower(str(ax, window, "AXTitle").value_or("")).find(wanted) != std::string::npos)
+                return window;
+        }
+    }
+    for (const char* name : {"AXFocusedWindow", "AXMainWindow"}) {
+        if (Element window = elementAttribute(ax, appElement, name)) return window;
+    }
+    return windows.empty() ? Element() : windows.front();
+}
+
+bool hasEmptyWebArea(Accessibility& ax, const Element& root) {
+    std::deque<Element> queue = {root};
+    for (int examined = 0; !queue.empty() && examined < webAreaSearchLimit; ++examined) {
+        const Element element = queue.front();
+        queue.pop_front();
+        const bool webArea = str(ax, element, "AXRole") == "AXWebArea";
+        const auto kids = children(ax, element);
+        if (webArea) return kids.empty();
+        queue.insert(queue.end(), kids.begin(), kids.end());
+    }
+    return false;
+}
+
+Json readRegion(Computer& computer, const RunningApp& app, int64_t index, int64_t maxChars,
+                Json result) {
+    Accessibility& ax = computer.platform.accessibility;
+    const Element part = element(ax, computer.sessions, app, index);
+    AppSession& s = computer.sessions.session(app.pid);
+    const std::optional<Rect> bounds = s.window ? frameOf(ax, s.window) : std::nullopt;
+    // Region indexes continue from the session's next index, never wrapping, so that the
+    // window's indexes stay valid next to them.
+    const TreeWriter w = readTree(ax, computer.platform.clock, part, bounds, maxChars, s.next,
+                                  /*overviewOnly=*/false);
+    addElements(s, w);
+    if (s.elements.size() > maxKeptElements) {
+        auto keepFrom = s.elements.begin();
+        std::advance(keepFrom, static_cast<long>(s.elements.size() - maxKeptElements));
+        s.elements.erase(s.elements.begin(), keepFrom);
+    }
+    if (s.denseWindow) s.region = part;
+
+    result["window"] = {{"title", s.window ? str(ax, s.window, "AXTitle").value_or("") : ""},
+                        {"width", bounds ? bounds->size.width : 0.0},
+                        {"height", bounds ? bounds->size.height : 0.0}};
+    result["region"] = index;
+    result["tree"] = w.outline();
+    result["count"] = w.elements.size();
+    result["truncated"] = w.truncated;
+    result["overview"] = w.overview;
+    return result;
+}
+
+Json readState(Computer& computer, const std::string& name,
+               const std::optional<std::string>& window, int64_t maxChars, bool launch,
+               std::optional<int64_t> region, bool again) {
+    Platform& platform = computer.platform;
+    Accessibility& ax = platform.accessibility;
+    StateMarks& marks = computer.marks;
+    requireAccessibility(ax);
+    const RunningApp app = resolveApp(platform, name, launch);
+    const pid_t pid = app.pid;
+    const Element appElement = ax.applicationElement(pid);
+    ax.setMessagingTimeout(appElement, stateMessagingTimeoutSeconds);
+
+    // Web-based and cross-platform apps build their tree only when asked to.
+    bool tookSwitchNow = false;
+    if (!marks.askedTree.count(pid)) {
+        if (ax.setAttribute(appElement, "AXManualAccessibility", true) == axSuccess) {
+            marks.tookManualSwitch.insert(pid);
+            tookSwitchNow = true;
+        }
+        marks.askedTree.insert(pid);
+    }
+
+    AppSession& s = computer.sessions.session(pid);
+    Json result = {{"app", appInfo(app)}};
+    result["windows"] = titlesOf(ax, elementList(ax, appElement, "AXWindows"));
+    const Element menuBar = elementAttribute(ax, appElement, "AXMenuBar");
+    result["menus"] = titlesOf(ax, menuBar ? children(ax, menuBar) : std::vector<Element>{});
+
+    if (region) return readRegion(computer, app, *region, maxChars, std::move(result));
+
+    const Element win = pickWindow(ax, appElement, window);
+    if (!win) {
+        s.elements.clear();
+        s.window = s.denseWindow = s.region = nullptr;
+        result["tree"] = "";
+        result["count"] = 0;
+        return result;
+    }
+    const std::optional<Rect> bounds = frameOf(ax, win);
+
+    // After the agent opened a part of a dense window, "again" shows it next to the overview.
+    const bool dense = isSame(ax, s.denseWindow, win);
+    Element focus;
+    if (again && dense && s.region && isSame(ax, s.window, win) &&
+        ax.copyAttribute(s.region, "AXRole").error != axInvalidElement)
+        focus = s.region;
+
+    const int64_t firstIndex = s.next > lastIndex ? 1 : s.next;
+    const int64_t budget = focus ? maxChars / 3 : maxChars;
+    TreeWriter w =
+        readTree(ax, platform.clock, win, bounds, budget, firstIndex, /*overviewOnly=*/dense);
+
+    // An outline that looks empty may only mean the app has not built its tree yet.
+    const bool emptyWeb = !marks.waitedForPage.count(pid) && hasEmptyWebArea(ax, win);
+    marks.waitedForPage.insert(pid);
+    bool turnedEnhancedOn = false, enhancedSetWorked = false;
+    std::optional<bool> enhancedBefore;
+    if (!marks.tookManualSwitch.count(pid) && w.elements.size() < smallOutlineElements &&
+        !marks.askedEnhanced.count(pid)) {
+        marks.askedEnhanced.insert(pid);
+        enhancedBefore = boolAttr(ax, appElement, "AXEnhancedUserInterface");
+        if (enhancedBefore != true) {
+            turnedEnhancedOn = true;
+            enhancedSetWorked =
+                ax.setAttribute(appElement, "AXEnhancedUserInterface", true) == axSuccess;
+        }
+    }
+    if (emptyWeb || turnedEnhancedOn ||
+        (tookSwitchNow && w.elements.size() < smallOutlineElements)) {
+        platform.clock.sleepFor(pageWait);
+        w = readTree(ax, platform.clock, win, bounds, maxChars, firstIndex, false);
+        // The enhanced interface changes how some apps behave on screen; leave it as it was.
+        if (turnedEnhancedOn && enhancedSetWorked && enhancedBefore == false)
+            ax.setAttribute(appElement, "AXEnhancedUserInterface", false);
+    }
+
+    s.elements = w.elements;
+    s.next = w.next;
+    s.window = win;
+    s.denseWindow = w.overview && (w.cuts >= 1 || w.truncated) ? win : nullptr;
+    s.region = nullptr;
+
+    if (focus && s.denseWindow) {
+        const TreeWriter p =
+            readTree(ax, platform.clock, focus, bounds, maxChars - w.chars, s.next, false);
+        addElements(s, p);
+        s.region = focus;
+        result["part"] = p.outline();
+        result["partTruncated"] = p.truncated;
+    }
+
+    const auto frame = bounds.value_or(Rect{});
+    result["overview"] = w.overview;
+    result["window"] = {{"title", str(ax, win, "AXTitle").value_or("")},
+                        {"x", frame.origin.x},
+                        {"y", frame.origin.y},
+                        {"width", frame.size.width},
+                        {"height", frame.size.height},
+                        {"minimized", boolAttr(ax, win, "AXMinimized").value_or(false)}};
+    result["tree"] = w.outline();
+    result["count"] = w.elements.size();
+    result["truncated"] = w.truncated;
+    return result;
+}
+
+Json state(Computer& computer, const Json& params) {
+    const auto name = param<std::string>(params, "app");
+    if (!name) throw Failure{"Give the app's name.", "bad-input"};
+    return readState(computer, *name, param<std::string>(params, "window"),
+                     intParam(params, "maxChars").value_or(defaultMaxChars),
+                     param<bool>(params, "launch").value_or(true), intParam(params, "region"),
+                     param<bool>(params, "again").value_or(false));
+}
+
+}  // namespace pelko::computer
