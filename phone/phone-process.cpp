@@ -54,11 +54,13 @@ std::string permissionName(Authorization state) {
 void spin(Clock& clock, Duration upTo, Duration step, const std::function<bool()>& until) {
     const Instant deadline = clock.now() + upTo;
     for (;;) {
-        const Instant now = clock.now();
-        if (now >= deadline) return;
+        if (clock.now() >= deadline) return;
         if (until()) return;
-        // Nothing else needs the main thread while a command polls, so a pause is the wait.
-        clock.sleepFor(std::min(step, deadline - now));
+        // The step counts from after the predicate, which may itself take time, and never
+        // reaches past the deadline. Nothing else needs the main thread while a command polls,
+        // so a pause is the wait.
+        const Instant now = clock.now();
+        if (now < deadline) clock.sleepFor(std::min(step, deadline - now));
     }
 }
 

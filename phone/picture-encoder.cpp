@@ -31,13 +31,18 @@ std::optional<std::vector<std::uint8_t>> PictureEncoder::encode(const PixelBuffe
 
     // One pass from BGRA straight to the full-range 4:2:0 planes that a JPEG stores, so the
     // encoder does no colour conversion of its own.
-    SwsContext* previous = scaler_.get();
     SwsContext* scaler = sws_getCachedContext(scaler_.release(), picture.width, picture.height,
                                               AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
                                               SWS_BILINEAR, nullptr, nullptr, nullptr);
     scaler_.reset(scaler);
     if (!scaler) return {};
-    if (scaler != previous) {
+    // A new size gives a new scaler in limited range. It is recognised by its range, not by its
+    // address: the new one is often allocated where the old one was freed.
+    int *inverseTable = nullptr, *table = nullptr;
+    int sourceRange = 0, outputRange = 0, brightness = 0, contrast = 0, saturation = 0;
+    if (sws_getColorspaceDetails(scaler, &inverseTable, &sourceRange, &table, &outputRange,
+                                 &brightness, &contrast, &saturation) < 0 ||
+        outputRange != 1) {
         const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
         sws_setColorspaceDetails(scaler, bt601, 1, bt601, 1, 0, 1 << 16, 1 << 16);
     }

@@ -51,6 +51,7 @@ SceneDevice parseDevice(const Json& json) {
         }
     }
     if (device.fps <= 0) throw SceneError("a screen's fps must be above 0");
+    if (device.sizes.empty()) throw SceneError("a screen needs at least one size");
     for (const auto& size : device.sizes) {
         if (size.width < 0 || size.height < 0 || size.width > 8192 || size.height > 8192) {
             throw SceneError("a screen size must be 0 to 8192 pixels on each side");

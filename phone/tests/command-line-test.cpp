@@ -157,6 +157,18 @@ TEST(Spin, StopsEarlyOnThePredicateAndNeverAsksItAfterTheDeadline) {
     });
     EXPECT_EQ(asked, 3);
     EXPECT_EQ(other.pauses(), (std::vector<Duration>{seconds(0.25), seconds(0.25), seconds(0.1)}));
+
+    // A predicate that takes time: the wait still ends at the deadline, not a step after it.
+    VirtualClock slow;
+    asked = 0;
+    spin(slow, seconds(0.6), seconds(0.25), [&] {
+        ++asked;
+        slow.advance(seconds(0.2));
+        return false;
+    });
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(slow.pauses(), (std::vector<Duration>{seconds(0.25)}));
+    EXPECT_EQ(slow.elapsed(), seconds(0.65));
 }
 
 }  // namespace

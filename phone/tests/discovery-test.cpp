@@ -162,6 +162,10 @@ TEST(Scenes, TheExampleScenesLoadAndShowWhatTheySay) {
     EXPECT_THROW(sim::parseScene(Json::parse(R"({"permission":"maybe"})")), sim::SceneError);
     EXPECT_THROW(sim::parseScene(Json::parse(R"({"devices":[{"name":"no id"}]})")),
                  sim::SceneError);
+    EXPECT_THROW(
+        sim::parseScene(Json::parse(R"({"devices":[{"uniqueId":"P","screen":{"sizes":[]}}]})")),
+        sim::SceneError)
+        << "a screen without a size has nothing to show";
 }
 
 TEST(WiredIphones, AreReadFromTheKernelsUsbDeviceList) {

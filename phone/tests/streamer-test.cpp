@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 #include <mutex>
 #include <thread>
@@ -171,6 +172,41 @@ TEST_F(StreamerTest, BuildingFailsWithTheInputsErrorOrWhenTheSessionRefuses) {
         ADD_FAILURE() << "built";
     } catch (const CaptureError& error) {
         EXPECT_STREQ(error.what(), "The capture session refused the iPhone's stream.");
+    }
+}
+
+/// The red, green and blue of the pixel at (x, y) of a JPEG.
+std::array<int, 3> jpegPixel(const std::vector<std::uint8_t>& jpeg, int x, int y) {
+    tjhandle handle = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    tjDecompressHeader3(handle, jpeg.data(), jpeg.size(), &width, &height, &subsampling,
+                        &colorspace);
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(width) * height * 3);
+    const int failed =
+        tjDecompress2(handle, jpeg.data(), jpeg.size(), rgb.data(), width, 0, height, TJPF_RGB, 0);
+    tjDestroy(handle);
+    if (failed || x >= width || y >= height) return {-1, -1, -1};
+    const unsigned char* pixel = rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+    return {pixel[0], pixel[1], pixel[2]};
+}
+
+TEST(PictureEncoder, BlackAndWhiteKeepTheirFullRangeWhenThePictureChangesSize) {
+    // Left half black, right half white.
+    const int width = 64, height = 64;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4, 255);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width / 2; ++x) {
+            std::fill_n(pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4, 3, 0);
+        }
+    }
+    const PixelBuffer picture{width, height, width * 4, pixels.data()};
+    PictureEncoder encoder;
+    // Each change of size makes a new scaler, which may well sit where the last one was.
+    for (const auto& [w, h] : {std::pair{64, 64}, {32, 32}, {64, 64}, {32, 32}, {16, 16}}) {
+        auto jpeg = encoder.encode(picture, w, h, 1.0);
+        ASSERT_TRUE(jpeg);
+        for (int channel : jpegPixel(*jpeg, 1, h / 2)) EXPECT_LE(channel, 8) << w;
+        for (int channel : jpegPixel(*jpeg, w - 2, h / 2)) EXPECT_GE(channel, 247) << w;
     }
 }
 
