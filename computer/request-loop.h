@@ -49,7 +49,7 @@ struct Computer {
 
     Platform& platform;
     LineOutput output;
-    Overlay overlay;
+    Overlay overlay{platform};
     /// The element sessions of the apps read so far (used on `work` only).
     Sessions sessions;
     /// Runs every method but "banner", one request at a time, in arrival order.
