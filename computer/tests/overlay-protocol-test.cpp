@@ -92,7 +92,9 @@ TEST_F(EscapeStop, BannerShowsAndHidesAPanelOnTheDesktop) {
          start = end + 1) {
         const Json entry = Json::parse(log.substr(start, end - start));
         const std::string call = entry["call"];
-        if (call == "setLabelText") EXPECT_EQ(entry["text"], "Working on Notes");
+        if (call == "setLabelText") {
+            EXPECT_EQ(entry["text"], "Working on Notes");
+        }
         if (call != "becomeAccessory") panelCalls.push_back(call);
     }
     EXPECT_EQ(panelCalls,
