@@ -200,6 +200,10 @@ TEST_F(InputEvents, ClickAtPostsPairsWithClickStatesAndPutsThePointerBack) {
               (std::vector<std::string>{"mouseMoved", "leftMouseDown(1)", "leftMouseUp(1)",
                                         "leftMouseDown(2)", "leftMouseUp(2)"}));
     EXPECT_EQ(pausesMs(), (std::vector<long>{50, 60, 60}));
+    std::vector<double> times;
+    for (const auto& entry : calls()) times.push_back(entry["t"]);
+    EXPECT_EQ(times, (std::vector<double>{0, 0.05, 0.05, 0.11, 0.11, 0.17}))
+        << "the log shows the pauses between the move, the pairs and the warp";
     for (const auto& entry : calls("post")) {
         EXPECT_EQ(entry["location"], Json::array({200, 300}));
         EXPECT_EQ(entry["mark"], ownEventMark);
