@@ -27,7 +27,16 @@ constexpr double kHighlightCornerRadius = 6;
 constexpr double kHighlightFill = 0.08;  // alpha of the accent colour inside
 constexpr Duration kHighlightShown = std::chrono::milliseconds(600);
 
-const PanelStyle kOverlayPanel{};
+// Both panels: never take focus or the mouse, float above normal windows (the status-window
+// level) on every Space and beside full-screen apps, and stay when the app deactivates.
+constexpr PanelStyle kOverlayPanel{.nonActivating = true,
+                                   .opaque = false,
+                                   .clearBackground = true,
+                                   .hasShadow = false,
+                                   .level = 25,
+                                   .ignoresMouseEvents = true,
+                                   .collectionBehavior = 0x151,
+                                   .hidesOnDeactivate = false};
 
 PanelLabel bannerLabel(const std::string& text, double width) {
     return {text, kBannerFont, kBannerTextColor, {{12, 7}, {width - 24, 18}}};
