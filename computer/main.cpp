@@ -43,7 +43,9 @@ int main() {
             clock, computer::sim::SimDesktop::loadScene(scenePath), environment("PELKO_SIM_LOG"));
         if (const std::string control = environment("PELKO_SIM_CONTROL"); !control.empty())
             desktop.listenForControl(control);
-        static computer::Platform platform{clock, mainLoop, desktop, desktop, desktop, desktop};
+        desktop.deliverKeyMonitorsOn(mainLoop);
+        static computer::Platform platform{clock,   mainLoop, desktop, desktop,
+                                           desktop, desktop,  desktop, desktop};
         computer::runComputer(platform, STDIN_FILENO);
     } catch (const computer::sim::SceneError& error) {
         std::cerr << "pelko-computer: " << error.what() << "\n";

@@ -1,29 +1,134 @@
 #include "overlay.h"
 
+#include <algorithm>
+
+#include "ax-readers.h"
+#include "input-events.h"
 #include "request-loop.h"
 
 namespace pelko::computer {
+namespace {
 
-void Overlay::show(const std::string&) {
-    // Visible before anything is drawn: Escape is armed even when no panel can be shown.
+constexpr uint16_t kEscapeKeyCode = 53;
+
+// The banner.
+const Font kBannerFont{13, fontWeightMedium};
+constexpr double kBannerHeight = 32;
+constexpr double kBannerMaxWidth = 640;
+constexpr double kBannerTextMargin = 40;  // added to the text's width
+constexpr double kBannerTopGap = 8;       // below the top of the visible frame
+constexpr PanelLayer kBannerLayer{Rgba::white(0.08, 0.92), 16, 1, Rgba::white(1.0, 0.18)};
+const Rgba kBannerTextColor = Rgba::white(1.0, 1.0);
+
+// The highlight.
+constexpr double kHighlightGrowth = 3;
+constexpr double kHighlightBorder = 2.5;
+constexpr double kHighlightCornerRadius = 6;
+constexpr double kHighlightFill = 0.08;  // alpha of the accent colour inside
+constexpr Duration kHighlightShown = std::chrono::milliseconds(600);
+
+// Both panels: never take focus or the mouse, float above normal windows (the status-window
+// level) on every Space and beside full-screen apps, and stay when the app deactivates.
+constexpr PanelStyle kOverlayPanel{.nonActivating = true,
+                                   .opaque = false,
+                                   .clearBackground = true,
+                                   .hasShadow = false,
+                                   .level = 25,
+                                   .ignoresMouseEvents = true,
+                                   .collectionBehavior = 0x151,
+                                   .hidesOnDeactivate = false};
+
+PanelLabel bannerLabel(const std::string& text, double width) {
+    return {text, kBannerFont, kBannerTextColor, {{12, 7}, {width - 24, 18}}};
+}
+
+}  // namespace
+
+void Overlay::show(const std::string& text) {
+    // Armed before anything is drawn: Escape works even when no panel can be shown.
     shown_ = true;
+    Panels& panels = platform_.panels;
+    const auto screen = panels.mainScreen();
+    if (!screen) return;
+    const double width =
+        std::min(panels.measureText(text, kBannerFont).width + kBannerTextMargin, kBannerMaxWidth);
+    const double midX = screen->frame.minX() + screen->frame.size.width / 2;
+    const Rect frame{
+        {midX - width / 2, screen->visibleFrame.maxY() - kBannerHeight - kBannerTopGap},
+        {width, kBannerHeight}};
+    if (!banner_) {
+        banner_ = panels.createPanel(frame, kOverlayPanel);
+        if (!banner_) return;
+        panels.setContent(banner_, {kBannerLayer, bannerLabel(text, width)});
+        label_ = true;
+    }
+    panels.setLabelText(banner_, text);
+    panels.setFrame(banner_, frame);
+    panels.orderFront(banner_);
 }
 
 void Overlay::hide() {
     shown_ = false;
+    if (banner_) platform_.panels.orderOut(banner_);
+}
+
+void Overlay::highlight(const Rect& rect) {
+    Panels& panels = platform_.panels;
+    const auto screens = panels.screens();
+    if (screens.empty()) return;
+    const Rect& primary = screens.front().frame;
+    // From the accessibility's top-left origin to the window system's bottom-left origin.
+    const Rect frame{
+        {rect.minX() - kHighlightGrowth, primary.maxY() - rect.maxY() - kHighlightGrowth},
+        {rect.size.width + 2 * kHighlightGrowth, rect.size.height + 2 * kHighlightGrowth}};
+    if (!flash_) {
+        flash_ = panels.createPanel(frame, kOverlayPanel);
+        if (!flash_) return;
+    }
+    Rgba accent = panels.accentColor();
+    Rgba fill = accent;
+    fill.alpha = kHighlightFill;
+    panels.setContent(flash_, {{fill, kHighlightCornerRadius, kHighlightBorder, accent}, {}});
+    panels.setFrame(flash_, frame);
+    panels.setAlpha(flash_, 1.0);
+    panels.orderFront(flash_);
+    std::weak_ptr<PanelHandle> shownPanel = flash_;
+    platform_.mainLoop.postAfter(kHighlightShown, [&panels, shownPanel] {
+        if (const Panel panel = shownPanel.lock()) panels.orderOut(panel);
+    });
+}
+
+void highlight(Computer& computer, const Element& element) {
+    Platform& platform = computer.platform;
+    const auto pid = platform.accessibility.processId(element);
+    if (!pid || frontPid(platform) != *pid) return;
+    const auto frame = frameOf(platform.accessibility, element);
+    if (!frame || frame->size.width <= 0 || frame->size.height <= 0) return;
+    onMain(platform.mainLoop, [&] { computer.overlay.highlight(*frame); });
 }
 
 Json banner(Computer& computer, const Json& params) {
     const bool show = param<bool>(params, "show").value_or(false);
-    const std::string text =
-        param<std::string>(params, "text").value_or("Pelko is using your computer · Esc to stop");
-    computer.platform.mainLoop.onMain([&] {
+    const std::string text = param<std::string>(params, "text").value_or(defaultBannerText);
+    onMain(computer.platform.mainLoop, [&] {
         if (show)
             computer.overlay.show(text);
         else
             computer.overlay.hide();
     });
     return {{"ok", true}};
+}
+
+void escapeMonitor(Computer& computer, const KeyDown& key) {
+    if (key.keyCode != kEscapeKeyCode) return;
+    if (!computer.overlay.shown()) return;
+    if (key.sourceUserData == ownEventMark) return;
+    computer.output.emit({{"event", "stop"}});
+}
+
+void installEscapeMonitor(Computer& computer) {
+    computer.platform.application.addGlobalKeyDownMonitor(
+        [&computer](const KeyDown& key) { escapeMonitor(computer, key); });
 }
 
 }  // namespace pelko::computer

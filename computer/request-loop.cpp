@@ -208,6 +208,7 @@ void runComputer(Platform& platform, int inputFd) {
     // The process-wide values: the write lock, the overlay and the two queues.
     static Computer computer(platform, stdout);
     platform.application.becomeAccessory();
+    installEscapeMonitor(computer);
     std::thread([inputFd] {
         readRequests(computer, inputFd);
         // Requests still queued or running are abandoned: the process ends at once.

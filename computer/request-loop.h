@@ -50,7 +50,7 @@ struct Computer {
 
     Platform& platform;
     LineOutput output;
-    Overlay overlay;
+    Overlay overlay{platform};
     /// The element sessions of the apps read so far (used on `work` only).
     Sessions sessions;
     /// The one-time steps of the state reader already taken, per app process (used on `work`).

@@ -5,7 +5,9 @@
 #include "accessibility.h"
 #include "application.h"
 #include "clock.h"
+#include "events.h"
 #include "main-loop.h"
+#include "panels.h"
 #include "screen-capture.h"
 #include "workspace.h"
 
@@ -19,6 +21,8 @@ struct Platform {
     Accessibility& accessibility;
     ScreenCapture& screenCapture;
     Workspace& workspace;
+    Events& events;
+    Panels& panels;
 };
 
 }  // namespace pelko::computer

@@ -68,6 +68,12 @@ class Workspace {
     virtual std::optional<std::vector<std::string>> listFolder(const std::string& path) = 0;
     /// The current user's home folder.
     virtual std::string homeFolder() = 0;
+
+    /// Asks a running app to become the frontmost app (no options); false when it refused at
+    /// once. It may come forward later, or never.
+    virtual bool activate(pid_t pid) = 0;
+    /// Unhides a hidden app; false when it could not be asked.
+    virtual bool unhide(pid_t pid) = 0;
 };
 
 }  // namespace pelko::computer

@@ -97,6 +97,8 @@ SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPa
             folders_.insert(folder);
         bundles_.push_back(std::move(bundle));
     }
+    readEventScene(scene);
+    readPanelScene(scene);
     for (const auto& spec : sceneValue(scene, "apps", Json::array())) addApp(spec);
 }
 
@@ -174,6 +176,7 @@ void SimDesktop::addApp(const Json& spec, std::optional<pid_t> givenPid) {
     app.revealedBy = sceneValue(spec, "revealedBy", std::string());
     app.revealDelay = seconds(sceneValue(spec, "revealDelaySeconds", 0.0));
     app.acceptsBackgroundKeys = sceneValue(spec, "acceptsBackgroundKeys", false);
+    readAppEventKeys(app, spec);
     if (app.revealedBy.empty()) app.revealedAt = clock_.now();
     const pid_t pid = app.info.pid;
 
@@ -755,7 +758,7 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
     } else if (verb == "key") {
         KeyDown key{static_cast<uint16_t>(sceneValue(command, "keyCode", 0)),
                     sceneValue(command, "mark", int64_t{0})};
-        for (const auto& monitor : keyMonitors_) after.push_back([monitor, key] { monitor(key); });
+        deliverKey(key, after);
     } else {
         throw SceneError("unknown command \"" + verb + "\"");
     }

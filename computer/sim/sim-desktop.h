@@ -37,7 +37,9 @@ struct AccessibilityTraffic {
 class SimDesktop final : public Application,
                          public Accessibility,
                          public ScreenCapture,
-                         public Workspace {
+                         public Workspace,
+                         public Events,
+                         public Panels {
   public:
     /// Builds the desktop that `scene` describes; throws `SceneError` when it is malformed.
     /// Pauses and delays of the model take their time from `clock`.
@@ -59,6 +61,24 @@ class SimDesktop final : public Application,
     pid_t pidOf(const std::string& appName);
     AccessibilityTraffic traffic() const;
     CallLog& log() { return log_; }
+    /// From now on global key monitors run as tasks on `loop` (the main thread), as on the
+    /// platform; without a loop they run on the thread that caused the key press.
+    void deliverKeyMonitorsOn(MainLoop& loop);
+    /// A panel as the simulated window server holds it, for pictures and tests.
+    struct PanelState {
+        int id = 0;
+        Rect frame;
+        PanelStyle style;
+        std::optional<PanelContent> content;
+        double alpha = 1;
+        bool onScreen = false;
+    };
+    /// The panels that exist, in the order they were made.
+    std::vector<PanelState> panelStates();
+    /// Where the simulated pointer is.
+    Point pointer();
+    /// The value of an element's attribute as scene JSON (null when it has none).
+    Json attributeOf(const std::string& elementName, const std::string& attribute);
 
     // Application
     void becomeAccessory() override;
@@ -94,6 +114,31 @@ class SimDesktop final : public Application,
     bool fileExists(const std::string& path) override;
     std::optional<std::vector<std::string>> listFolder(const std::string& path) override;
     std::string homeFolder() override;
+    bool activate(pid_t pid) override;
+    bool unhide(pid_t pid) override;
+    // Events
+    std::optional<InputEvent> createMouseEvent(EventSourceState source, EventType type,
+                                               Point location, MouseButton button) override;
+    std::optional<InputEvent> createKeyboardEvent(EventSourceState source, uint16_t keyCode,
+                                                  bool down) override;
+    std::optional<InputEvent> createScrollWheelEvent(EventSourceState source, int32_t wheel1,
+                                                     int32_t wheel2) override;
+    void postSystem(const InputEvent& event) override;
+    void postToProcess(const InputEvent& event, pid_t pid) override;
+    std::optional<Point> pointerLocation() override;
+    void warpPointer(Point location) override;
+    // Panels
+    std::vector<Screen> screens() override;
+    std::optional<Screen> mainScreen() override;
+    Rgba accentColor() override;
+    Size measureText(const std::string& text, const Font& font) override;
+    Panel createPanel(const Rect& frame, const PanelStyle& style) override;
+    void setContent(const Panel& panel, const PanelContent& content) override;
+    void setLabelText(const Panel& panel, const std::string& text) override;
+    void setFrame(const Panel& panel, const Rect& frame) override;
+    void setAlpha(const Panel& panel, double alpha) override;
+    void orderFront(const Panel& panel) override;
+    void orderOut(const Panel& panel) override;
 
   private:
     using Id = int;
@@ -133,6 +178,9 @@ class SimDesktop final : public Application,
         std::optional<Instant> revealedAt;
         /// Key events sent to the process are accepted while it is in the background.
         bool acceptsBackgroundKeys = false;
+        /// Whether a request to activate brings it forward at all, and after how long.
+        bool activates = true;
+        Duration activationDelay{};
     };
 
     struct Bundle {
@@ -163,6 +211,15 @@ class SimDesktop final : public Application,
     void destroy(Id id);
     void runCommand(const Json& command, std::vector<std::function<void()>>& after);
     void makeFront(pid_t pid);
+    // Input events and panels (sim-events.cpp, sim-panels.cpp).
+    void readEventScene(const Json& scene);
+    void readPanelScene(const Json& scene);
+    void readAppEventKeys(App& app, const Json& spec);
+    void deliverKey(const KeyDown& key, std::vector<std::function<void()>>& after);
+    void post(const InputEvent& event, std::optional<pid_t> target);
+    void typeInto(App& app, const InputEvent& event);
+    struct SimPanel;
+    std::shared_ptr<SimPanel> simPanel(const Panel& panel);
     App* appByReference(const Json& reference);
 
     Clock& clock_;
@@ -184,6 +241,16 @@ class SimDesktop final : public Application,
     std::set<std::string> folders_;
     std::set<std::string> unlistable_;
     std::vector<std::function<void(const KeyDown&)>> keyMonitors_;
+    MainLoop* monitorLoop_ = nullptr;
+    // Input events.
+    Point pointer_;
+    bool pointerReadable_ = true;
+    std::set<std::string> uncreatableEvents_;
+    // Panels.
+    std::vector<Screen> screens_;
+    std::optional<size_t> mainScreen_;
+    Rgba accent_;
+    std::vector<std::weak_ptr<SimPanel>> panels_;
     AccessibilityTraffic traffic_;
     std::atomic<bool> stopping_{false};
     std::thread controlThread_;

@@ -13,7 +13,7 @@ class Apps : public ::testing::Test {
   protected:
     void build(const Json& scene) { desktop = std::make_unique<sim::SimDesktop>(clock, scene); }
     Workspace& workspace() { return *desktop; }
-    Platform platform() { return {clock, mainLoop, *desktop, *desktop, *desktop, *desktop}; }
+    Platform platform() { return {clock, mainLoop, *desktop, *desktop, *desktop, *desktop, *desktop, *desktop}; }
     std::string found(const std::string& name) {
         auto app = findRunning(workspace(), name);
         return app ? app->localizedName.value_or("(unnamed)") : "nothing";

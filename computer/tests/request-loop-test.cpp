@@ -73,7 +73,7 @@ class RequestLoop : public ::testing::Test {
     VirtualClock clock;
     MainLoop mainLoop{clock};
     sim::SimDesktop desktop{clock, Json{{"trusted", false}, {"screenCapture", true}}};
-    Platform platform{clock, mainLoop, desktop, desktop, desktop, desktop};
+    Platform platform{clock, mainLoop, desktop, desktop, desktop, desktop, desktop, desktop};
 };
 
 TEST_F(RequestLoop, RepliesCarryResultOrErrorWithCode) {

@@ -54,7 +54,7 @@ class StateReader : public ::testing::Test {
         logPath = dir / ("calls" + std::to_string(++builds) + ".log");
         desktop = std::make_unique<sim::SimDesktop>(clock, scene, logPath.string());
         platform = std::make_unique<Platform>(
-            Platform{clock, mainLoop, *desktop, *desktop, *desktop, *desktop});
+            Platform{clock, mainLoop, *desktop, *desktop, *desktop, *desktop, *desktop, *desktop});
         computer = std::make_unique<Computer>(*platform, stdout);
     }
     Json state(Json params) { return handle(*computer, "state", params); }

@@ -1,0 +1,170 @@
+// The simulated desktop's screens and panels: what the window server would hold and show,
+// every change written to the call log. Text is measured with Pango in a real font.
+#include "linux/pango-text.h"
+#include "scene-keys.h"
+#include "sim-desktop.h"
+
+namespace pelko::computer::sim {
+namespace {
+
+Json colorJson(const Rgba& color) {
+    return {color.red, color.green, color.blue, color.alpha};
+}
+
+Json contentJson(const PanelContent& content) {
+    Json entry = {{"layer",
+                   {{"background", colorJson(content.layer.background)},
+                    {"cornerRadius", content.layer.cornerRadius},
+                    {"borderWidth", content.layer.borderWidth},
+                    {"borderColor", colorJson(content.layer.borderColor)}}},
+                  {"label", nullptr}};
+    if (const auto& label = content.label) {
+        entry["label"] = {{"text", label->text},
+                          {"font", {{"size", label->font.size}, {"weight", label->font.weight}}},
+                          {"color", colorJson(label->color)},
+                          {"frame", rectJson(label->frame)}};
+    }
+    return entry;
+}
+
+}  // namespace
+
+struct SimDesktop::SimPanel final : PanelHandle {
+    PanelState state;
+};
+
+void SimDesktop::readPanelScene(const Json& scene) {
+    const Json fallback =
+        Json::parse(R"([{"frame": [0, 0, 1440, 900], "visibleFrame": [0, 0, 1440, 875]}])");
+    for (const auto& screen : sceneKey(scene, "screens", fallback)) {
+        if (!screen.is_object() || !screen.contains("frame"))
+            throw SceneError("a screen needs a \"frame\"");
+        const Rect frame = sceneRect(screen["frame"], "frame");
+        const Rect visible = screen.contains("visibleFrame")
+                                 ? sceneRect(screen["visibleFrame"], "visibleFrame")
+                                 : frame;
+        screens_.push_back({frame, visible});
+    }
+    // The main screen is the first unless the scene says which, or (null) that there is none.
+    const auto main = scene.find("mainScreen");
+    if (main != scene.end() && main->is_null()) {
+        mainScreen_.reset();
+    } else {
+        const size_t index = sceneKey<size_t>(scene, "mainScreen", 0);
+        if (index < screens_.size()) mainScreen_ = index;
+    }
+    const Json accent = sceneKey(scene, "accentColor", Json::array({0.0, 0.478, 1.0}));
+    if (!accent.is_array() || accent.size() != 3)
+        throw SceneError("scene key \"accentColor\" must be [red, green, blue]");
+    accent_ = {accent[0].get<double>(), accent[1].get<double>(), accent[2].get<double>(), 1.0};
+}
+
+std::shared_ptr<SimDesktop::SimPanel> SimDesktop::simPanel(const Panel& panel) {
+    return std::dynamic_pointer_cast<SimPanel>(panel);
+}
+
+std::vector<SimDesktop::PanelState> SimDesktop::panelStates() {
+    std::lock_guard lock(mutex_);
+    std::vector<PanelState> states;
+    for (const auto& weak : panels_) {
+        if (const auto panel = weak.lock()) states.push_back(panel->state);
+    }
+    return states;
+}
+
+std::vector<Screen> SimDesktop::screens() {
+    std::lock_guard lock(mutex_);
+    return screens_;
+}
+
+std::optional<Screen> SimDesktop::mainScreen() {
+    std::lock_guard lock(mutex_);
+    if (!mainScreen_) return std::nullopt;
+    return screens_[*mainScreen_];
+}
+
+Rgba SimDesktop::accentColor() {
+    std::lock_guard lock(mutex_);
+    return accent_;
+}
+
+Size SimDesktop::measureText(const std::string& text, const Font& font) {
+    return measureTextWithPango(text, font);
+}
+
+Panel SimDesktop::createPanel(const Rect& frame, const PanelStyle& style) {
+    std::lock_guard lock(mutex_);
+    auto panel = std::make_shared<SimPanel>();
+    panel->state.id = static_cast<int>(panels_.size()) + 1;
+    panel->state.frame = frame;
+    panel->state.style = style;
+    panels_.push_back(panel);
+    log_.record("createPanel", {{"panel", panel->state.id},
+                                {"frame", rectJson(frame)},
+                                {"nonActivating", style.nonActivating},
+                                {"opaque", style.opaque},
+                                {"clearBackground", style.clearBackground},
+                                {"hasShadow", style.hasShadow},
+                                {"level", style.level},
+                                {"ignoresMouseEvents", style.ignoresMouseEvents},
+                                {"collectionBehavior", style.collectionBehavior},
+                                {"hidesOnDeactivate", style.hidesOnDeactivate}});
+    return panel;
+}
+
+void SimDesktop::setContent(const Panel& panel, const PanelContent& content) {
+    const auto sim = simPanel(panel);
+    if (!sim) return;
+    std::lock_guard lock(mutex_);
+    sim->state.content = content;
+    Json entry = contentJson(content);
+    entry["panel"] = sim->state.id;
+    log_.record("setPanelContent", entry);
+}
+
+void SimDesktop::setLabelText(const Panel& panel, const std::string& text) {
+    const auto sim = simPanel(panel);
+    if (!sim) return;
+    std::lock_guard lock(mutex_);
+    if (!sim->state.content || !sim->state.content->label) return;
+    sim->state.content->label->text = text;
+    log_.record("setLabelText", {{"panel", sim->state.id}, {"text", text}});
+}
+
+void SimDesktop::setFrame(const Panel& panel, const Rect& frame) {
+    const auto sim = simPanel(panel);
+    if (!sim) return;
+    std::lock_guard lock(mutex_);
+    // The label keeps its margins: its width follows the view's.
+    if (sim->state.content && sim->state.content->label)
+        sim->state.content->label->frame.size.width +=
+            frame.size.width - sim->state.frame.size.width;
+    sim->state.frame = frame;
+    log_.record("setPanelFrame", {{"panel", sim->state.id}, {"frame", rectJson(frame)}});
+}
+
+void SimDesktop::setAlpha(const Panel& panel, double alpha) {
+    const auto sim = simPanel(panel);
+    if (!sim) return;
+    std::lock_guard lock(mutex_);
+    sim->state.alpha = alpha;
+    log_.record("setPanelAlpha", {{"panel", sim->state.id}, {"alpha", alpha}});
+}
+
+void SimDesktop::orderFront(const Panel& panel) {
+    const auto sim = simPanel(panel);
+    if (!sim) return;
+    std::lock_guard lock(mutex_);
+    sim->state.onScreen = true;
+    log_.record("orderFront", {{"panel", sim->state.id}});
+}
+
+void SimDesktop::orderOut(const Panel& panel) {
+    const auto sim = simPanel(panel);
+    if (!sim) return;
+    std::lock_guard lock(mutex_);
+    sim->state.onScreen = false;
+    log_.record("orderOut", {{"panel", sim->state.id}});
+}
+
+}  // namespace pelko::computer::sim
