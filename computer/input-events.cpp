@@ -7,6 +7,7 @@
 
 #include "ax-readers.h"
 #include "request-loop.h"
+#include "state-reader.h"
 
 namespace pelko::computer {
 
@@ -134,22 +135,6 @@ EventSourceState sourceFor(std::optional<pid_t> pid) {
     return pid ? EventSourceState::privateState : EventSourceState::hidSystem;
 }
 
-// The window a point in window coordinates is measured from when the app was never read:
-// its focused window, else its main window, else its first window.
-Element someWindowOf(Accessibility& ax, const Element& appElement) {
-    for (const char* name : {"AXFocusedWindow", "AXMainWindow"}) {
-        const auto value = attr(ax, appElement, name);
-        if (const auto* window = value ? value->as<Element>() : nullptr; window && *window)
-            return *window;
-    }
-    const auto windows = attr(ax, appElement, "AXWindows");
-    const auto* list = windows ? windows->as<Value::List>() : nullptr;
-    if (list && !list->empty()) {
-        if (const auto* first = list->front().as<Element>()) return *first;
-    }
-    return {};
-}
-
 }  // namespace
 
 std::optional<pid_t> frontPid(Platform& platform) {
@@ -209,7 +194,7 @@ std::optional<Point> windowOrigin(Computer& computer, const RunningApp& app) {
     Accessibility& ax = computer.platform.accessibility;
     Element window;
     if (const AppSession* session = computer.sessions.find(app.pid)) window = session->window;
-    if (!window) window = someWindowOf(ax, ax.applicationElement(app.pid));
+    if (!window) window = pickWindow(ax, ax.applicationElement(app.pid), std::nullopt);
     if (!window) return std::nullopt;
     const auto frame = frameOf(ax, window);
     if (!frame) return std::nullopt;
