@@ -1,5 +1,6 @@
 // The command line: dispatch order, usage, ranges, --version, --process, and what the binary
 // needs from the system.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -193,12 +194,24 @@ TEST(Binary, NeedsNoSharedLibraryButTheCLibrary) {
 }
 
 // A host that stops reading: the write fails and the tool exits 1; it is not killed by SIGPIPE.
+// The reading end is closed before the tool starts, so even its first write finds no reader.
 ExitStatus runIntoClosedPipe(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{toolPath()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    int output = -1;
-    const pid_t tool = startWithOutputPipe(argv, output);
-    close(output);
+    std::vector<char*> args;
+    for (auto& argument : argv) args.push_back(argument.data());
+    args.push_back(nullptr);
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return {};
+    close(ends[0]);
+    const pid_t tool = fork();
+    if (tool == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        dup2(ends[1], 1);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(ends[1]);
     return waitFor(tool);
 }
 TEST(CommandLine, ClosedOutputIsAFailureNotADeath) {
