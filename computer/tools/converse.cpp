@@ -9,6 +9,8 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "child-process.h"
 #include "json-line.h"
@@ -18,22 +20,46 @@ namespace {
 using pelko::Json;
 using pelko::testing::ChildProcess;
 
-// Short lines stay on one line; long ones are laid out over several, indented.
-void printIncoming(const Json& line) {
+// Prints an outline (lines joined with "\n") under its key, one line each, so it reads as the
+// agent sees it.
+void printOutline(const char* key, const std::string& outline) {
+    std::cout << "    " << key << ":\n";
+    for (size_t start = 0; start <= outline.size();) {
+        size_t end = outline.find('\n', start);
+        if (end == std::string::npos) end = outline.size();
+        std::cout << "      " << outline.substr(start, end - start) << "\n";
+        start = end + 1;
+    }
+}
+
+// Short lines stay on one line; long ones are laid out over several, indented. Outlines in a
+// result are shown as text of their own below it.
+void printIncoming(Json line) {
     const bool event = line.contains("event");
+    std::vector<std::pair<const char*, std::string>> outlines;
+    if (line.contains("result") && line["result"].is_object()) {
+        for (const char* key : {"tree", "part"}) {
+            auto& result = line["result"];
+            if (result.contains(key) && result[key].is_string() && !result[key].get<std::string>().empty()) {
+                outlines.emplace_back(key, result[key].get<std::string>());
+                result[key] = "(below)";
+            }
+        }
+    }
     const std::string compact = line.dump(-1);
     std::cout << (event ? "  ⇠ event " : "  ← ");
     if (compact.size() <= 100) {
         std::cout << compact << "\n";
-        return;
+    } else {
+        const std::string laidOut = line.dump(2);
+        for (size_t start = 0; start < laidOut.size();) {
+            size_t end = laidOut.find('\n', start);
+            if (end == std::string::npos) end = laidOut.size();
+            std::cout << (start == 0 ? "" : "    ") << laidOut.substr(start, end - start) << "\n";
+            start = end + 1;
+        }
     }
-    const std::string laidOut = line.dump(2);
-    for (size_t start = 0; start < laidOut.size();) {
-        size_t end = laidOut.find('\n', start);
-        if (end == std::string::npos) end = laidOut.size();
-        std::cout << (start == 0 ? "" : "    ") << laidOut.substr(start, end - start) << "\n";
-        start = end + 1;
-    }
+    for (const auto& [key, outline] : outlines) printOutline(key, outline);
 }
 
 }  // namespace
@@ -54,12 +80,15 @@ int main(int argc, char** argv) {
         if (auto value = pelko::parseJson(*ready)) printIncoming(*value);
     }
     std::string line;
+    bool narrating = false;
     while (std::getline(script, line)) {
         if (line.empty()) continue;
         if (line[0] == '#') {
-            std::cout << "\n" << line << "\n";
+            std::cout << (narrating ? "" : "\n") << line << "\n";
+            narrating = true;
             continue;
         }
+        narrating = false;
         auto request = pelko::parseJson(line);
         if (!request) {
             std::cerr << "pelko-converse: not JSON: " << line << "\n";
