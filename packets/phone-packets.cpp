@@ -502,14 +502,17 @@ class TemporaryFile {
             openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         created_ = fd_.valid();
     }
-    ~TemporaryFile() {
-        fd_.reset();
-        if (created_ && !renamed_) unlinkat(directory_, name_, 0);
-    }
+    ~TemporaryFile() { discard(); }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     bool created() const { return created_; }
+    /// Closes and removes the file unless it was renamed onto the target.
+    void discard() {
+        fd_.reset();
+        if (created_ && !renamed_) unlinkat(directory_, name_, 0);
+        created_ = false;
+    }
     int fd() const { return fd_.get(); }
     /// Flushes the content to storage and closes the file; false when either fails.
     bool flushAndClose() {
@@ -626,8 +629,11 @@ int writeAppFile(WalkEnd walk) {
     struct stat after {};
     ok = ok && fstatat(directory, walk.name, &after, AT_SYMLINK_NOFOLLOW) == 0 &&
          isUnchanged(before, after, expectedSize);
-    if (!ok || !temporary.renameOnto(walk.name))
+    if (!ok || !temporary.renameOnto(walk.name)) {
+        // The host may look at the directory as soon as it reads the message.
+        temporary.discard();
         return fail("App file changed, input exceeded its limit, or atomic replacement failed\n");
+    }
     fsync(directory);
     const char* done = "App file replaced atomically\n";
     return writeAll(STDOUT_FILENO, done, strlen(done)) ? exitSuccess : exitFailure;

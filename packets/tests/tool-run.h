@@ -29,6 +29,11 @@ inline ChildOptions nullStdin() {
 /// The binary under test.
 std::string toolPath();
 
+/// The library of test hooks that a test may preload into the tool (see tool-shim.cpp).
+inline std::string shimPath() {
+    return PELKO_PACKETS_SHIM;
+}
+
 /// What one finished run left behind.
 struct ToolRun {
     ExitStatus status;
