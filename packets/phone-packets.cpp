@@ -661,8 +661,21 @@ int runAppCommand(AppCommand command, char** argv) {
 /// group exists before either side signals it). The child reports a failed exec as the
 /// system error with `execPrefix` when there is one, and exits 1. -1 when no child was made.
 pid_t startGroupLeader(const char* path, char* const argv[], const char* execPrefix) {
+    // Until the exec the child would still run the tool's stop handler, which only sets a
+    // flag: a stop sent to the group in that instant would be lost, and the recorder would
+    // record on until it is killed. So the stop signals are held across the fork, and the child
+    // takes the usual dispositions before it lets them in; they then end it.
+    sigset_t stopSignals;
+    sigset_t previousMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, &previousMask);
     pid_t child = fork();
     if (child == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
         setpgid(0, 0);
         // The tool ignores SIGPIPE for itself; the child gets the usual disposition back.
         signal(SIGPIPE, SIG_DFL);
@@ -670,6 +683,7 @@ pid_t startGroupLeader(const char* path, char* const argv[], const char* execPre
         if (execPrefix != nullptr) printSystemError(execPrefix);
         _exit(exitFailure);
     }
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     if (child > 0) setpgid(child, child);
     return child;
 }

@@ -94,8 +94,10 @@ class Record : public ::testing::Test {
     void recorder(const std::string& rest) {
         root_.installRecorder("echo \"$@\" > /out/arguments\n" + rest);
     }
-    std::vector<std::string> command(const std::vector<std::string>& arguments) const {
-        return root_.command(arguments);
+    std::vector<std::string> command(const std::vector<std::string>& arguments,
+                                     const std::vector<std::string>& environment = {}) {
+        if (!environment.empty()) root_.installShim();
+        return root_.command(arguments, environment);
     }
     std::string outFile(const char* name) const { return readFile(root_.root() / "out" / name); }
 
@@ -142,6 +144,16 @@ TEST_F(Record, RecorderIgnoringTheInterruptIsKilledAfterEightSeconds) {
     // the machine's: only the mount namespace is private.)
     EXPECT_TRUE(processEnds(*recorderPid));
     EXPECT_TRUE(processEnds(*childPid));
+}
+
+TEST_F(Record, StopBeforeTheRecorderStartsIsNotLost) {
+    // The stop comes while the recorder's process exists but has not yet started the program:
+    // the interrupt sent to it then must still end it, not wait out the finalising deadline.
+    recorder(finalisingRecorder);
+    ChildProcess tool(command({"--record", "30", "/out/video.mp4"},
+                              {"LD_PRELOAD=/shim.so", "PELKO_SHIM_STOP_BEFORE_EXEC=1"}));
+    EXPECT_EQ(tool.waitExit(std::chrono::seconds(15)), exitedWith(1));
+    EXPECT_EQ(tool.stderrText(), "");
 }
 
 TEST_F(Record, RecorderEndingByItselfPassesItsStatus) {

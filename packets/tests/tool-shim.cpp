@@ -4,6 +4,9 @@
 //
 // PELKO_SHIM_ORPHAN: when the tool asks for its parent-death signal, its parent is killed
 // first, so that the parent is already gone by the time the request is made.
+// PELKO_SHIM_STOP_BEFORE_EXEC: a child of the tool that is about to start its program sends
+// the interrupt signal to the tool and lingers for a second first, so the tool's stop reaches
+// the child before its program runs.
 // PELKO_SHIM_COUNT_TEMPORARIES=<folder>: before each write to standard error, a line
 // "temporary files: N" tells how many ".pelko-edit-" files the folder holds at that moment.
 #include <dirent.h>
@@ -30,6 +33,14 @@ extern "C" int prctl(int option, ...) {
         while (getppid() == parent) usleep(1000);
     }
     return static_cast<int>(syscall(SYS_prctl, option, values[0], values[1], values[2], values[3]));
+}
+
+extern "C" int execv(const char* path, char* const argv[]) {
+    if (getenv("PELKO_SHIM_STOP_BEFORE_EXEC") != nullptr) {
+        kill(getppid(), SIGINT);
+        sleep(1);
+    }
+    return static_cast<int>(syscall(SYS_execve, path, argv, environ));
 }
 
 extern "C" ssize_t write(int fd, const void* data, size_t size) {
