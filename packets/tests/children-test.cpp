@@ -2,6 +2,8 @@
 // statuses, stop signals, process groups and the finalising deadline.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -83,6 +85,38 @@ TEST(Supervise, DeathOfTheParentStopsIt) {
     ASSERT_TRUE(program.has_value());
     EXPECT_EQ(parent.waitExit(), exitedWith(0));
     EXPECT_TRUE(processEnds(*program)) << "the supervised program " << *program << " still runs";
+}
+
+TEST(Supervise, ParentGoneBeforeTheToolAsksStopsItAtOnce) {
+    // The kernel reports only deaths after the request; the tool must notice the one before.
+    // The test takes in the orphaned tool (as a subreaper) to learn how it ends.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    ScopedTempDir temp;
+    const std::string go = (temp / "go").string();
+    ChildOptions options;
+    options.environment = {{"LD_PRELOAD", shimPath()}, {"PELKO_SHIM_ORPHAN", go}};
+    ChildProcess parent(
+        {"/bin/sh", "-c", "\"$0\" --supervise /bin/sleep 60 & echo $!; wait", toolPath()}, options);
+    const auto toolPid = parent.readLine();
+    ASSERT_TRUE(toolPid.has_value());
+    pelko::testing::writeFile(go, "");  // the shim now kills the parent
+    const auto parentEnd = parent.waitExit();
+    ASSERT_TRUE(parentEnd.has_value());
+    EXPECT_EQ(parentEnd->signal, SIGKILL);
+
+    const pid_t tool = std::stoi(*toolPid);
+    int raw = 0;
+    pid_t ended = 0;
+    for (int attempt = 0; attempt < 1000 && ended == 0; ++attempt) {
+        ended = waitpid(tool, &raw, WNOHANG);
+        if (ended == 0) usleep(10000);
+    }
+    if (ended == 0) {  // still supervising: end it, and the test fails
+        kill(tool, SIGTERM);
+        waitpid(tool, &raw, 0);
+    }
+    EXPECT_EQ(ended, tool) << "the orphaned tool went on supervising";
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1);
 }
 
 class Record : public ::testing::Test {

@@ -2,8 +2,9 @@
 // from outside can hit reliably. Each hook acts only when its variable is set, and otherwise
 // passes the call straight to the kernel.
 //
-// PELKO_SHIM_ORPHAN: when the tool asks for its parent-death signal, its parent is killed
-// first, so that the parent is already gone by the time the request is made.
+// PELKO_SHIM_ORPHAN=<file>: when the tool asks for its parent-death signal, it waits until the
+// file exists and then kills its parent, so that the parent is already gone by the time the
+// request is made.
 // PELKO_SHIM_STOP_BEFORE_EXEC: a child of the tool that is about to start its program sends
 // the interrupt signal to the tool and lingers for a second first, so the tool's stop reaches
 // the child before its program runs.
@@ -26,7 +27,9 @@ extern "C" int prctl(int option, ...) {
     unsigned long values[4];
     for (unsigned long& value : values) value = va_arg(arguments, unsigned long);
     va_end(arguments);
-    if (option == PR_SET_PDEATHSIG && getenv("PELKO_SHIM_ORPHAN") != nullptr) {
+    const char* go = option == PR_SET_PDEATHSIG ? getenv("PELKO_SHIM_ORPHAN") : nullptr;
+    if (go != nullptr) {
+        while (access(go, F_OK) != 0) usleep(1000);
         unsetenv("PELKO_SHIM_ORPHAN");  // the tool's own children are left alone
         const pid_t parent = getppid();
         kill(parent, SIGKILL);
