@@ -470,7 +470,14 @@ int listAppDirectory(WalkEnd walk) {
     walk.directory.release();  // now owned by `listing`
     int status = exitSuccess;
     size_t counted = 0;
-    while (dirent* entry = readdir(listing)) {
+    for (;;) {
+        errno = 0;
+        dirent* entry = readdir(listing);
+        if (entry == nullptr) {
+            // The end of the directory, or an error: a listing cut short is not complete.
+            if (errno != 0) status = exitFailure;
+            break;
+        }
         if (isEqual(entry->d_name, ".") || isEqual(entry->d_name, "..")) continue;
         if (counted == maxDirectoryEntries) {
             fflush(stdout);

@@ -8,9 +8,13 @@
 // PELKO_SHIM_STOP_BEFORE_EXEC: a child of the tool that is about to start its program sends
 // the interrupt signal to the tool and lingers for a second first, so the tool's stop reaches
 // the child before its program runs.
+// PELKO_SHIM_READDIR_FAILS_AFTER=<n>: reading a directory fails with an I/O error after n
+// entries.
 // PELKO_SHIM_COUNT_TEMPORARIES=<folder>: before each write to standard error, a line
 // "temporary files: N" tells how many ".pelko-edit-" files the folder holds at that moment.
 #include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -44,6 +48,20 @@ extern "C" int execv(const char* path, char* const argv[]) {
         sleep(1);
     }
     return static_cast<int>(syscall(SYS_execve, path, argv, environ));
+}
+
+extern "C" dirent* readdir(DIR* listing) {
+    static const auto next = reinterpret_cast<dirent* (*)(DIR*)>(dlsym(RTLD_NEXT, "readdir"));
+    static long entriesLeft = [] {
+        const char* limit = getenv("PELKO_SHIM_READDIR_FAILS_AFTER");
+        return limit != nullptr ? atol(limit) : -1;
+    }();
+    if (entriesLeft == 0) {
+        errno = EIO;
+        return nullptr;
+    }
+    if (entriesLeft > 0) --entriesLeft;
+    return next(listing);
 }
 
 extern "C" ssize_t write(int fd, const void* data, size_t size) {
