@@ -470,7 +470,14 @@ int listAppDirectory(WalkEnd walk) {
     walk.directory.release();  // now owned by `listing`
     int status = exitSuccess;
     size_t counted = 0;
-    while (dirent* entry = readdir(listing)) {
+    for (;;) {
+        errno = 0;
+        dirent* entry = readdir(listing);
+        if (entry == nullptr) {
+            // The end of the directory, or an error: a listing cut short is not complete.
+            if (errno != 0) status = exitFailure;
+            break;
+        }
         if (isEqual(entry->d_name, ".") || isEqual(entry->d_name, "..")) continue;
         if (counted == maxDirectoryEntries) {
             fflush(stdout);
@@ -502,14 +509,17 @@ class TemporaryFile {
             openat(directory, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         created_ = fd_.valid();
     }
-    ~TemporaryFile() {
-        fd_.reset();
-        if (created_ && !renamed_) unlinkat(directory_, name_, 0);
-    }
+    ~TemporaryFile() { discard(); }
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
     bool created() const { return created_; }
+    /// Closes and removes the file unless it was renamed onto the target.
+    void discard() {
+        fd_.reset();
+        if (created_ && !renamed_) unlinkat(directory_, name_, 0);
+        created_ = false;
+    }
     int fd() const { return fd_.get(); }
     /// Flushes the content to storage and closes the file; false when either fails.
     bool flushAndClose() {
@@ -626,8 +636,11 @@ int writeAppFile(WalkEnd walk) {
     struct stat after {};
     ok = ok && fstatat(directory, walk.name, &after, AT_SYMLINK_NOFOLLOW) == 0 &&
          isUnchanged(before, after, expectedSize);
-    if (!ok || !temporary.renameOnto(walk.name))
+    if (!ok || !temporary.renameOnto(walk.name)) {
+        // The host may look at the directory as soon as it reads the message.
+        temporary.discard();
         return fail("App file changed, input exceeded its limit, or atomic replacement failed\n");
+    }
     fsync(directory);
     const char* done = "App file replaced atomically\n";
     return writeAll(STDOUT_FILENO, done, strlen(done)) ? exitSuccess : exitFailure;
@@ -655,8 +668,21 @@ int runAppCommand(AppCommand command, char** argv) {
 /// group exists before either side signals it). The child reports a failed exec as the
 /// system error with `execPrefix` when there is one, and exits 1. -1 when no child was made.
 pid_t startGroupLeader(const char* path, char* const argv[], const char* execPrefix) {
+    // Until the exec the child would still run the tool's stop handler, which only sets a
+    // flag: a stop sent to the group in that instant would be lost, and the recorder would
+    // record on until it is killed. So the stop signals are held across the fork, and the child
+    // takes the usual dispositions before it lets them in; they then end it.
+    sigset_t stopSignals;
+    sigset_t previousMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopSignals, &previousMask);
     pid_t child = fork();
     if (child == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
         setpgid(0, 0);
         // The tool ignores SIGPIPE for itself; the child gets the usual disposition back.
         signal(SIGPIPE, SIG_DFL);
@@ -664,6 +690,7 @@ pid_t startGroupLeader(const char* path, char* const argv[], const char* execPre
         if (execPrefix != nullptr) printSystemError(execPrefix);
         _exit(exitFailure);
     }
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     if (child > 0) setpgid(child, child);
     return child;
 }

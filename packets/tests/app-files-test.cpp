@@ -201,6 +201,18 @@ TEST_F(AppFiles, ListingTypesSizesAndEscapes) {
     EXPECT_EQ(list("sub/..").status, exitedWith(2));
 }
 
+TEST_F(AppFiles, ListingThatCannotBeReadToTheEndFails) {
+    // A directory that fails midway has not been listed: the host must not take the lines
+    // for all of it.
+    for (int index = 0; index < 5; ++index) writeFile(*this / std::to_string(index), "");
+    ChildOptions options;
+    options.environment = {{"LD_PRELOAD", shimPath()}, {"PELKO_SHIM_READDIR_FAILS_AFTER", "3"}};
+    ChildProcess tool({toolPath(), "--app-list", app(), "0", ""}, options);
+    tool.closeStdin();
+    tool.readToEnd();
+    EXPECT_EQ(tool.waitExit(), exitedWith(1));
+}
+
 TEST_F(AppFiles, ListingStopsAfter10000Entries) {
     // Hard links to one file: new inodes are slow to make on some disks.
     fs::create_directory(*this / "many");

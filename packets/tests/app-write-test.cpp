@@ -190,6 +190,20 @@ TEST_F(AppWrite, AFileChangedMeanwhileIsNotReplaced) {
     EXPECT_EQ(temporaryFiles(), 0);
 }
 
+TEST_F(AppWrite, TemporaryFileIsGoneBeforeTheFailureIsReported) {
+    // The host may look at the folder as soon as it reads the message.
+    writeFile(*this / "file", "old");
+    ChildOptions options;
+    options.environment = {{"LD_PRELOAD", shimPath()}, {"PELKO_SHIM_COUNT_TEMPORARIES", app()}};
+    ChildProcess tool({toolPath(), "--app-write", app(), "10123", "file"}, options);
+    tool.write(frame("old", std::string(mebibyte + 1, 'o')));  // false once it stops reading
+    tool.closeStdin();
+    EXPECT_EQ(tool.waitExit(), exitedWith(1));
+    EXPECT_EQ(tool.stderrText(), "temporary files: 0\n" + replacementFailed);
+    EXPECT_EQ(readFile(*this / "file"), "old");
+    EXPECT_EQ(temporaryFiles(), 0);
+}
+
 /// Sets a security label; false (with the reason) where the kernel or file system refuses it.
 bool setLabel(const fs::path& path, const std::string& label, std::string& reason) {
     if (setxattr(path.c_str(), "security.selinux", label.data(), label.size(), 0) == 0) return true;

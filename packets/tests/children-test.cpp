@@ -2,6 +2,8 @@
 // statuses, stop signals, process groups and the finalising deadline.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -85,6 +87,38 @@ TEST(Supervise, DeathOfTheParentStopsIt) {
     EXPECT_TRUE(processEnds(*program)) << "the supervised program " << *program << " still runs";
 }
 
+TEST(Supervise, ParentGoneBeforeTheToolAsksStopsItAtOnce) {
+    // The kernel reports only deaths after the request; the tool must notice the one before.
+    // The test takes in the orphaned tool (as a subreaper) to learn how it ends.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    ScopedTempDir temp;
+    const std::string go = (temp / "go").string();
+    ChildOptions options;
+    options.environment = {{"LD_PRELOAD", shimPath()}, {"PELKO_SHIM_ORPHAN", go}};
+    ChildProcess parent(
+        {"/bin/sh", "-c", "\"$0\" --supervise /bin/sleep 60 & echo $!; wait", toolPath()}, options);
+    const auto toolPid = parent.readLine();
+    ASSERT_TRUE(toolPid.has_value());
+    pelko::testing::writeFile(go, "");  // the shim now kills the parent
+    const auto parentEnd = parent.waitExit();
+    ASSERT_TRUE(parentEnd.has_value());
+    EXPECT_EQ(parentEnd->signal, SIGKILL);
+
+    const pid_t tool = std::stoi(*toolPid);
+    int raw = 0;
+    pid_t ended = 0;
+    for (int attempt = 0; attempt < 1000 && ended == 0; ++attempt) {
+        ended = waitpid(tool, &raw, WNOHANG);
+        if (ended == 0) usleep(10000);
+    }
+    if (ended == 0) {  // still supervising: end it, and the test fails
+        kill(tool, SIGTERM);
+        waitpid(tool, &raw, 0);
+    }
+    EXPECT_EQ(ended, tool) << "the orphaned tool went on supervising";
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1);
+}
+
 class Record : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -94,8 +128,10 @@ class Record : public ::testing::Test {
     void recorder(const std::string& rest) {
         root_.installRecorder("echo \"$@\" > /out/arguments\n" + rest);
     }
-    std::vector<std::string> command(const std::vector<std::string>& arguments) const {
-        return root_.command(arguments);
+    std::vector<std::string> command(const std::vector<std::string>& arguments,
+                                     const std::vector<std::string>& environment = {}) {
+        if (!environment.empty()) root_.installShim();
+        return root_.command(arguments, environment);
     }
     std::string outFile(const char* name) const { return readFile(root_.root() / "out" / name); }
 
@@ -142,6 +178,16 @@ TEST_F(Record, RecorderIgnoringTheInterruptIsKilledAfterEightSeconds) {
     // the machine's: only the mount namespace is private.)
     EXPECT_TRUE(processEnds(*recorderPid));
     EXPECT_TRUE(processEnds(*childPid));
+}
+
+TEST_F(Record, StopBeforeTheRecorderStartsIsNotLost) {
+    // The stop comes while the recorder's process exists but has not yet started the program:
+    // the interrupt sent to it then must still end it, not wait out the finalising deadline.
+    recorder(finalisingRecorder);
+    ChildProcess tool(command({"--record", "30", "/out/video.mp4"},
+                              {"LD_PRELOAD=/shim.so", "PELKO_SHIM_STOP_BEFORE_EXEC=1"}));
+    EXPECT_EQ(tool.waitExit(std::chrono::seconds(15)), exitedWith(1));
+    EXPECT_EQ(tool.stderrText(), "");
 }
 
 TEST_F(Record, RecorderEndingByItselfPassesItsStatus) {

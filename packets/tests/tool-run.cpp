@@ -107,7 +107,12 @@ void FakeSystemRoot::installRecorder(std::string_view script) {
     fs::permissions(recorder, fs::perms(0755));
 }
 
-std::vector<std::string> FakeSystemRoot::command(const std::vector<std::string>& arguments) const {
+void FakeSystemRoot::installShim() {
+    fs::copy_file(shimPath(), root_ / "shim.so");
+}
+
+std::vector<std::string> FakeSystemRoot::command(
+    const std::vector<std::string>& arguments, const std::vector<std::string>& environment) const {
     // The mounts live only in the new namespace, and end with it.
     std::vector<std::string> argv{"/usr/bin/unshare",
                                   "-m",
@@ -118,9 +123,14 @@ std::vector<std::string> FakeSystemRoot::command(const std::vector<std::string>&
                                   "mount --bind /usr \"$root/usr\"\n"
                                   "mount -o remount,bind,ro \"$root/usr\"\n"
                                   "mount --rbind /dev \"$root/dev\"\n"
-                                  "exec chroot \"$root\" /pelko-packets \"$@\"\n",
+                                  "exec chroot \"$root\" \"$@\"\n",
                                   "sh",
                                   root_.string()};
+    if (!environment.empty()) {
+        argv.push_back("/usr/bin/env");
+        argv.insert(argv.end(), environment.begin(), environment.end());
+    }
+    argv.push_back("/pelko-packets");
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
 }

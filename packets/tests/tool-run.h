@@ -29,6 +29,11 @@ inline ChildOptions nullStdin() {
 /// The binary under test.
 std::string toolPath();
 
+/// The library of test hooks that a test may preload into the tool (see tool-shim.cpp).
+inline std::string shimPath() {
+    return PELKO_PACKETS_SHIM;
+}
+
 /// What one finished run left behind.
 struct ToolRun {
     ExitStatus status;
@@ -68,9 +73,13 @@ class FakeSystemRoot {
     const std::filesystem::path& root() const { return root_; }
     /// Installs `script` (run by /bin/sh) as /system/bin/screenrecord.
     void installRecorder(std::string_view script);
-    /// The command line that runs the tool inside the tree with `arguments`; the tool keeps
-    /// the pid of the process started with it.
-    std::vector<std::string> command(const std::vector<std::string>& arguments) const;
+    /// Copies the library of test hooks into the tree, as /shim.so.
+    void installShim();
+    /// The command line that runs the tool inside the tree with `arguments`, and with the
+    /// variables of `environment` ("NAME=value") added; the tool keeps the pid of the process
+    /// started with it.
+    std::vector<std::string> command(const std::vector<std::string>& arguments,
+                                     const std::vector<std::string>& environment = {}) const;
 
   private:
     std::filesystem::path temp_;
