@@ -6,16 +6,11 @@
 #include "apps.h"
 #include "ax-readers.h"
 #include "request-loop.h"
+#include "text.h"
 #include "tree-writer.h"
 
 namespace pelko::computer {
 namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 // The elements of a list attribute; non-elements are passed over.
 std::vector<Element> elementList(Accessibility& ax, const Element& element,
@@ -55,9 +50,10 @@ Element pickWindow(Accessibility& ax, const Element& appElement,
                    const std::optional<std::string>& title) {
     const auto windows = elementList(ax, appElement, "AXWindows");
     if (title && !title->empty()) {
-        const std::string wanted = lower(*title);
+        const std::string wanted = lowerCased(*title);
         for (const auto& window : windows) {
-            if (lower(str(ax, window, "AXTitle").value_or("")).find(wanted) != std::string::npos)
+            if (lowerCased(str(ax, window, "AXTitle").value_or("")).find(wanted) !=
+                std::string::npos)
                 return window;
         }
     }

@@ -148,6 +148,11 @@ TEST_F(StateReader, WindowTitlesPickTheWindowLooselyAndFallBackToTheFocusedOne) 
     EXPECT_EQ(archive["window"]["width"], 0);  // it reports no frame
     EXPECT_EQ(state({{"app", "Notes"}, {"window", "nothing like it"}})["window"]["title"],
               "Shopping list");
+    // Letters outside ASCII match in any case too.
+    Json accented = Json::parse(kNotes);
+    accented["windows"][2]["title"] = "Übersicht";
+    build(Json::array({accented}));
+    EXPECT_EQ(state({{"app", "Notes"}, {"window", "üBERS"}})["window"]["title"], "Übersicht");
 
     Json firstOnly = Json::parse(kNotes);
     firstOnly["focusedWindow"] = nullptr;
