@@ -178,6 +178,17 @@ TEST_F(Overlays, HighlightOfAnElementDrawsOnlyOverTheFrontApp) {
     highlight(computer(), desktop->elementNamed("unplaced"));
     highlight(computer(), Element());
     EXPECT_TRUE(calls().empty()) << "no area, no frame, no element";
+    // A size that is not a number is not positive either (a panel cannot take such a frame).
+    desktop->control({{"do", "set"},
+                      {"element", "unplaced"},
+                      {"attribute", "AXPosition"},
+                      {"value", {{"point", {100, 200}}}}});
+    desktop->control({{"do", "set"},
+                      {"element", "unplaced"},
+                      {"attribute", "AXSize"},
+                      {"value", {{"size", {std::nan(""), 20}}}}});
+    highlight(computer(), desktop->elementNamed("unplaced"));
+    EXPECT_TRUE(calls("setPanelFrame").empty()) << "a size that is not a number";
     highlight(computer(), desktop->elementNamed("notesText"));
     EXPECT_EQ(frames("setPanelFrame"), (std::vector<Json>{Json::array({97, 677, 56, 26})}));
 
