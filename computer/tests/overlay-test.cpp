@@ -131,6 +131,13 @@ TEST_F(Overlays, BannerUsesTheMainScreenAndArmsEscapeWithoutOne) {
     EXPECT_TRUE(calls().empty());
 }
 
+TEST_F(Overlays, PanelSceneKeysOfTheWrongKindAreSceneErrors) {
+    for (const char* scene : {R"({"accentColor": [0, "blue", 1]})", R"({"accentColor": "blue"})",
+                              R"({"screens": [{"frame": [0, 0, 10]}]})"}) {
+        EXPECT_THROW(sim::SimDesktop(clock, Json::parse(scene)), sim::SceneError) << scene;
+    }
+}
+
 TEST_F(Overlays, BannerMethodShowsTheDefaultTextAndHidesForAnythingButTrue) {
     EXPECT_EQ(handle(computer(), "banner", Json::parse(R"({"show": true})")),
               Json::parse(R"({"ok": true})"));
