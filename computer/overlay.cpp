@@ -103,7 +103,8 @@ void highlight(Computer& computer, const Element& element) {
     const auto pid = platform.accessibility.processId(element);
     if (!pid || frontPid(platform) != *pid) return;
     const auto frame = frameOf(platform.accessibility, element);
-    if (!frame || frame->size.width <= 0 || frame->size.height <= 0) return;
+    // Written so that a size that is not a number counts as not positive.
+    if (!frame || !(frame->size.width > 0) || !(frame->size.height > 0)) return;
     onMain(platform.mainLoop, [&] { computer.overlay.highlight(*frame); });
 }
 

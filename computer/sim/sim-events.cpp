@@ -95,8 +95,11 @@ void SimDesktop::readEventScene(const Json& scene) {
         throw SceneError("scene key \"pointer\" must be [x, y]");
     pointer_ = {pointer[0].get<double>(), pointer[1].get<double>()};
     pointerReadable_ = sceneKey(scene, "pointerReadable", true);
-    for (const auto& type : sceneKey(scene, "uncreatableEvents", Json::array()))
+    for (const auto& type : sceneKey(scene, "uncreatableEvents", Json::array())) {
+        if (!type.is_string())
+            throw SceneError("scene key \"uncreatableEvents\" must list event type names");
         uncreatableEvents_.insert(type.get<std::string>());
+    }
 }
 
 void SimDesktop::readAppEventKeys(App& app, const Json& spec) {

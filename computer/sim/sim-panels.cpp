@@ -54,7 +54,8 @@ void SimDesktop::readPanelScene(const Json& scene) {
         if (index < screens_.size()) mainScreen_ = index;
     }
     const Json accent = sceneKey(scene, "accentColor", Json::array({0.0, 0.478, 1.0}));
-    if (!accent.is_array() || accent.size() != 3)
+    if (!accent.is_array() || accent.size() != 3 || !accent[0].is_number() ||
+        !accent[1].is_number() || !accent[2].is_number())
         throw SceneError("scene key \"accentColor\" must be [red, green, blue]");
     accent_ = {accent[0].get<double>(), accent[1].get<double>(), accent[2].get<double>(), 1.0};
 }

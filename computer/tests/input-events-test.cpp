@@ -285,6 +285,13 @@ TEST_F(InputEvents, BringForwardGivesUpAfterFortyChecks) {
     EXPECT_EQ(outputLines().back(), Json::parse(R"({"event": "front", "app": ""})"));
 }
 
+TEST_F(InputEvents, EventSceneKeysOfTheWrongKindAreSceneErrors) {
+    for (const char* scene : {R"({"uncreatableEvents": [1]})", R"({"uncreatableEvents": [null]})",
+                              R"({"pointer": [1, "2"]})"}) {
+        EXPECT_THROW(sim::SimDesktop(clock, Json::parse(scene)), sim::SceneError) << scene;
+    }
+}
+
 TEST_F(InputEvents, PostAndPostToTagEveryEventAndSkipNone) {
     post(*platform, desktop->createScrollWheelEvent(EventSourceState::hidSystem, -3, 1));
     postTo(*platform, desktop->createKeyboardEvent(EventSourceState::privateState, 53, true), 12);

@@ -131,6 +131,13 @@ TEST_F(Overlays, BannerUsesTheMainScreenAndArmsEscapeWithoutOne) {
     EXPECT_TRUE(calls().empty());
 }
 
+TEST_F(Overlays, PanelSceneKeysOfTheWrongKindAreSceneErrors) {
+    for (const char* scene : {R"({"accentColor": [0, "blue", 1]})", R"({"accentColor": "blue"})",
+                              R"({"screens": [{"frame": [0, 0, 10]}]})"}) {
+        EXPECT_THROW(sim::SimDesktop(clock, Json::parse(scene)), sim::SceneError) << scene;
+    }
+}
+
 TEST_F(Overlays, BannerMethodShowsTheDefaultTextAndHidesForAnythingButTrue) {
     EXPECT_EQ(handle(computer(), "banner", Json::parse(R"({"show": true})")),
               Json::parse(R"({"ok": true})"));
@@ -178,6 +185,17 @@ TEST_F(Overlays, HighlightOfAnElementDrawsOnlyOverTheFrontApp) {
     highlight(computer(), desktop->elementNamed("unplaced"));
     highlight(computer(), Element());
     EXPECT_TRUE(calls().empty()) << "no area, no frame, no element";
+    // A size that is not a number is not positive either (a panel cannot take such a frame).
+    desktop->control({{"do", "set"},
+                      {"element", "unplaced"},
+                      {"attribute", "AXPosition"},
+                      {"value", {{"point", {100, 200}}}}});
+    desktop->control({{"do", "set"},
+                      {"element", "unplaced"},
+                      {"attribute", "AXSize"},
+                      {"value", {{"size", {std::nan(""), 20}}}}});
+    highlight(computer(), desktop->elementNamed("unplaced"));
+    EXPECT_TRUE(calls("setPanelFrame").empty()) << "a size that is not a number";
     highlight(computer(), desktop->elementNamed("notesText"));
     EXPECT_EQ(frames("setPanelFrame"), (std::vector<Json>{Json::array({97, 677, 56, 26})}));
 
