@@ -85,7 +85,9 @@ Json appInfo(const RunningApp& app) {
 
 std::string normalized(const std::string& name) {
     std::string text = lower(name);
-    for (size_t at; (at = text.find(".app")) != std::string::npos;) text.erase(at, 4);
+    // One pass from left to right: the letters that close up around a removed ".app" do not
+    // form a new one ("..appapp" keeps ".app").
+    for (size_t at = 0; (at = text.find(".app", at)) != std::string::npos;) text.erase(at, 4);
     return trimmedWhitespace(text);
 }
 

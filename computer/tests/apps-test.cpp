@@ -30,6 +30,7 @@ TEST_F(Apps, NormalizedLowersCutsEveryDotAppAndTrims) {
     EXPECT_EQ(normalized("My.app Thing.app"), "my thing");
     EXPECT_EQ(normalized(" \t "), "");
     EXPECT_EQ(normalized("\u00A0ÉCRAN.APP\n"), "écran");
+    EXPECT_EQ(normalized("X..appapp"), "x.app") << "one pass: no new \".app\" forms";
 }
 
 TEST_F(Apps, RunningAppsAreRegularAndAliveInWorkspaceOrder) {
