@@ -243,7 +243,9 @@ Json find(Computer& computer, const Json& params) {
         }
     }
     if (!displayName) {
-        std::string file = location->substr(location->rfind('/') + 1);
+        std::string path = *location;
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        std::string file = path.substr(path.rfind('/') + 1);
         const auto dot = file.rfind('.');
         displayName = dot == std::string::npos ? file : file.substr(0, dot);
     }

@@ -233,6 +233,8 @@ TEST_F(Apps, FindReportsInstalledAppsByTheirBundleNames) {
     EXPECT_EQ(
         find(computer, {{"app", "bare"}}),
         Json::parse(R"({"name": "Bare", "path": "/Applications/Bare.app", "running": false})"));
+    EXPECT_EQ(find(computer, {{"app", "/Applications/Bare.app/"}})["name"], "Bare")
+        << "a path ending in a slash still names its last component";
     EXPECT_EQ(find(computer, {{"app", "notes"}})["running"], true);
     try {
         find(computer, {{"app", "Atlas"}});
