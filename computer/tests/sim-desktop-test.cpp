@@ -4,6 +4,12 @@
 #include <gtest/gtest.h>
 
 #include "ax-readers.h"
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
 #include "child-process.h"
 
 namespace pelko::computer::sim {
@@ -131,9 +137,59 @@ TEST_F(Model, BatchedReadsCountOneRoundTrip) {
     EXPECT_EQ(after.roundTrips - before.roundTrips, 1);
 }
 
+TEST_F(Model, MalformedCommandsAreSceneErrors) {
+    for (const char* command : {
+             R"({"do": "set", "element": {"id": "win"}, "attribute": "AXTitle", "value": "x"})",
+             R"({"do": "set", "element": "win", "attribute": "AXPosition", "value": {"point": [1]}})",
+             R"({"do": "add", "parent": "web", "element": {"frame": ["a", 1, 2, 3]}})",
+         })
+        EXPECT_THROW(desktop.control(Json::parse(command)), SceneError) << command;
+}
+
+TEST(ControlChannel, LogsLinesThatAreNoCommandAndGoesOn) {
+    pelko::testing::ScopedTempDir dir;
+    const auto fifo = dir / "control";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    VirtualClock clock;
+    SimDesktop desktop(clock, Json::parse(R"({"apps": [{"name": "A", "pid": 5}]})"),
+                       (dir / "calls.log").string());
+    desktop.listenForControl(fifo.string());
+    {
+        std::FILE* writer = std::fopen(fifo.c_str(), "w");
+        ASSERT_NE(writer, nullptr);
+        std::fputs("not json\n\n{\"do\": \"set\", \"element\": {\"id\": \"x\"}}\n"
+                   "{\"do\": \"hide\", \"app\": 5}\n",
+                   writer);
+        std::fclose(writer);
+    }
+    // The commands are read on the desktop's own thread: wait until the last one has landed.
+    std::string log;
+    for (int attempt = 0; attempt < 500 && log.find("control:hide") == std::string::npos;
+         ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        log = pelko::testing::readFile(dir / "calls.log");
+    }
+    ASSERT_NE(log.find("control:hide"), std::string::npos) << log;
+    size_t errors = 0;
+    for (size_t at = 0; (at = log.find("controlError", at)) != std::string::npos; ++at) ++errors;
+    EXPECT_EQ(errors, 2u) << log;
+    EXPECT_TRUE(desktop.runningApplication(5)->hidden);
+}
+
 TEST(SceneErrors, NameTheProblem) {
     VirtualClock clock;
     EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"trusted": "yes"})")), SceneError);
+    for (const char* scene : {
+             R"({"folders": ["/Applications", 3]})",
+             R"({"apps": [{"windows": [{"failing": {"AXTitle": "sometimes"}}]}]})",
+             R"({"apps": [{"windows": [{"actionErrors": {"AXPress": null}}]}]})",
+             R"({"apps": [{"windows": [{"settable": [true]}]}]})",
+             R"({"apps": [{"windows": [{"frame": [0, 0, "wide", 10]}]}]})",
+             R"({"apps": [{"windows": [{"attributes": {"AXPosition": {"point": [1]}}}]}]})",
+             R"({"apps": [{"windows": [{"attributes": {"AXList": [{"rect": [1, 2]}]}}]}]})",
+             R"({"apps": [{"windows": [{"onAction": {"AXPress": {"do": "set"}}}]}]})",
+         })
+        EXPECT_THROW(SimDesktop(clock, Json::parse(scene)), SceneError) << scene;
     EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"apps": [{"pid": 1}, {"pid": 1}]})")),
                  SceneError);
     EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"bundles": [{"path": "Relative.app"}]})")),
