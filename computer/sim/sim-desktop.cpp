@@ -397,7 +397,8 @@ AttributeRead SimDesktop::read(const Node& node, const std::string& name) {
     const auto found = node.attributes.find(name);
     if (found == node.attributes.end()) return {axAttributeUnsupported, {}};
     Value value = toValue(found->second);
-    // A reference to an element that is gone reads as no value.
+    // A reference to an element that is gone, or that names none, and null read as no value.
+    if (value.isNothing()) return {axNoValue, {}};
     if (const auto* element = value.as<Element>(); element && !live(*element))
         return {axNoValue, {}};
     return {axSuccess, std::move(value)};

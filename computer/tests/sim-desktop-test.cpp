@@ -137,6 +137,15 @@ TEST_F(Model, BatchedReadsCountOneRoundTrip) {
     EXPECT_EQ(after.roundTrips - before.roundTrips, 1);
 }
 
+TEST_F(Model, ReferencesToNothingAndNullReadAsNoValue) {
+    desktop.control(Json::parse(
+        R"({"do": "set", "element": "win", "attribute": "AXTitleUIElement", "value": {"ref": "nowhere"}})"));
+    desktop.control(Json::parse(
+        R"({"do": "set", "element": "win", "attribute": "AXDocument", "value": null})"));
+    EXPECT_EQ(desktop.copyAttribute(named("win"), "AXTitleUIElement").error, axNoValue);
+    EXPECT_EQ(desktop.copyAttribute(named("win"), "AXDocument").error, axNoValue);
+}
+
 TEST_F(Model, MalformedCommandsAreSceneErrors) {
     for (const char* command : {
              R"({"do": "set", "element": {"id": "win"}, "attribute": "AXTitle", "value": "x"})",
