@@ -635,8 +635,10 @@ void SimDesktop::openApplication(const std::string& path, bool activates,
         if (candidate.path == path) bundle = &candidate;
     }
     if (!bundle) {
+        const std::string error = "The application could not be found.";
+        log_.record("openFailed", {{"path", path}, {"error", error}});
         lock.unlock();
-        completion(std::nullopt, "The application could not be found.");
+        completion(std::nullopt, error);
         return;
     }
     // An app that already runs from this bundle is simply reported.

@@ -146,6 +146,20 @@ TEST_F(Model, ReferencesToNothingAndNullReadAsNoValue) {
     EXPECT_EQ(desktop.copyAttribute(named("win"), "AXDocument").error, axNoValue);
 }
 
+TEST_F(Model, OpeningWhatIsNotABundleIsLoggedAsAFailedOpen) {
+    std::optional<std::string> reported;
+    desktop.openApplication("/Applications/Nope.app", false,
+                            [&](std::optional<RunningApp>, std::optional<std::string> error) {
+                                reported = error;
+                            });
+    ASSERT_TRUE(reported.has_value());
+    const std::string log = pelko::testing::readFile(dir / "calls.log");
+    EXPECT_NE(log.find(R"("call":"openFailed","error":")" + *reported +
+                       R"(","path":"/Applications/Nope.app")"),
+              std::string::npos)
+        << log;
+}
+
 TEST_F(Model, MalformedCommandsAreSceneErrors) {
     for (const char* command : {
              R"({"do": "set", "element": {"id": "win"}, "attribute": "AXTitle", "value": "x"})",
