@@ -790,13 +790,24 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
         const Id id =
             addNode(sceneValue(command, "element", Json::object()), nodes_[parent].pid, parent);
         auto& children = nodes_[parent].children;
-        const size_t at =
-            std::min<size_t>(sceneValue(command, "index", children.size()), children.size());
-        children.insert(children.begin() + static_cast<long>(at), id);
         const auto role = nodes_[id].attributes.find("AXRole");
         App* app = appWithElement(parent);
-        if (app && role != nodes_[id].attributes.end() && role->second == "AXWindow")
-            app->windows.push_back(id);
+        if (app && role != nodes_[id].attributes.end() && role->second == "AXWindow") {
+            // A window joins the app's windows at that position; the app's children stay the
+            // windows, then the menu bar.
+            auto& windows = app->windows;
+            const size_t at =
+                std::min<size_t>(sceneValue(command, "index", windows.size()), windows.size());
+            const Id before = at < windows.size() ? windows[at] : app->menuBar;
+            windows.insert(windows.begin() + static_cast<long>(at), id);
+            const auto place = before ? std::find(children.begin(), children.end(), before)
+                                      : children.end();
+            children.insert(place, id);
+        } else {
+            const size_t at =
+                std::min<size_t>(sceneValue(command, "index", children.size()), children.size());
+            children.insert(children.begin() + static_cast<long>(at), id);
+        }
     } else if (verb == "remove") {
         detach(target().id);
     } else if (verb == "destroy") {

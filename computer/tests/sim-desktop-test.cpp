@@ -146,6 +146,23 @@ TEST_F(Model, ReferencesToNothingAndNullReadAsNoValue) {
     EXPECT_EQ(desktop.copyAttribute(named("win"), "AXDocument").error, axNoValue);
 }
 
+TEST_F(Model, AnAddedWindowTakesItsPlaceBeforeTheMenuBar) {
+    desktop.control(Json::parse(R"({"do": "launch", "app": {"name": "Two", "pid": 40, "id": "two",
+        "windows": [{"role": "AXWindow", "title": "Middle"}], "menuBar": {"role": "AXMenuBar"}}})"));
+    desktop.control(Json::parse(R"({"do": "add", "parent": "two", "index": 0,
+        "element": {"role": "AXWindow", "title": "First"}})"));
+    desktop.control(Json::parse(R"({"do": "add", "parent": "two",
+        "element": {"role": "AXWindow", "title": "Last"}})"));
+    std::vector<std::string> windows;
+    const auto list = attr(desktop, named("two"), "AXWindows");
+    ASSERT_TRUE(list && list->as<Value::List>());
+    for (const auto& window : *list->as<Value::List>())
+        windows.push_back(str(desktop, *window.as<Element>(), "AXTitle").value_or("?"));
+    EXPECT_EQ(windows, (std::vector<std::string>{"First", "Middle", "Last"}));
+    EXPECT_EQ(childNames("two"),
+              (std::vector<std::string>{"First", "Middle", "Last", "AXMenuBar"}));
+}
+
 TEST_F(Model, OpeningWhatIsNotABundleIsLoggedAsAFailedOpen) {
     std::optional<std::string> reported;
     desktop.openApplication("/Applications/Nope.app", false,
