@@ -88,6 +88,24 @@ TEST(Protocol, EndsWithStatusZeroAtEndOfInputEvenWhileARequestRuns) {
     EXPECT_EQ(computer.child().readToEnd(), "") << "abandoned requests get no reply";
 }
 
+TEST(Protocol, EndOfInputNeverCutsAReplyInHalf) {
+    // Replies longer than the pipe holds are still being written when input ends; whether the
+    // end comes between two writes of one line is up to the scheduler, so try a few times.
+    const std::string longId(200000, 'x');
+    for (int round = 0; round < 3; ++round) {
+        ComputerProcess computer(Json::object());
+        computer.nextLine();
+        for (int i = 0; i < 20; ++i)
+            computer.child().writeLine(Json{{"id", longId}, {"method", "ping"}}.dump());
+        computer.child().closeStdin();
+        const std::string rest = computer.child().readToEnd();
+        ASSERT_TRUE(rest.empty() || rest.back() == '\n') << "the last line was cut off";
+        for (size_t start = 0, end; (end = rest.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            EXPECT_TRUE(parseJson(rest.substr(start, end - start)).has_value());
+    }
+}
+
 TEST(Protocol, AnswersBannerBeforeASlowRequestAheadOfIt) {
     ComputerProcess computer({{"trusted", true}, {"openURLSeconds", 2}});
     computer.nextLine();
