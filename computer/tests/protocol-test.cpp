@@ -52,6 +52,22 @@ TEST(Protocol, DropsLinesThatAreNotObjectsWithoutAnyOutput) {
     EXPECT_TRUE(computer.child().silentFor(std::chrono::milliseconds(200)));
 }
 
+TEST(Protocol, DropsLinesNestedTooDeeplyAndKeepsServing) {
+    ComputerProcess computer(kTrusted);
+    computer.nextLine();
+    const int levels = 100000;
+    computer.child().writeLine(R"({"method": "ping", "id": )" + std::string(levels, '[') +
+                               std::string(levels, ']') + "}");
+    EXPECT_EQ(computer.request({{"id", "after"}, {"method", "ping"}}),
+              Json::parse(R"({"id": "after", "result": {"pong": true}})"));
+    // Nesting that a host could really send is still read.
+    const int fine = 500;
+    const Json reply = computer.request(Json::parse(R"({"method": "ping", "id": )" +
+                                                    std::string(fine, '[') + std::string(fine, ']') +
+                                                    "}"));
+    EXPECT_EQ(reply["result"]["pong"], true);
+}
+
 TEST(Protocol, RepairsInvalidUtf8AndKeepsServing) {
     ComputerProcess computer(kTrusted);
     computer.nextLine();
