@@ -44,7 +44,8 @@ std::string lastComponent(const std::string& path) {
 // Numbers under `key`, each of `count` items: [x, y] or [x, y, width, height].
 bool isNumbers(const Json& value, size_t count) {
     if (!value.is_array() || value.size() != count) return false;
-    return std::all_of(value.begin(), value.end(), [](const Json& item) { return item.is_number(); });
+    return std::all_of(value.begin(), value.end(),
+                       [](const Json& item) { return item.is_number(); });
 }
 
 // Throws `SceneError` unless `value` is a value the scene can give an attribute: geometry
@@ -800,8 +801,8 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
                 std::min<size_t>(sceneValue(command, "index", windows.size()), windows.size());
             const Id before = at < windows.size() ? windows[at] : app->menuBar;
             windows.insert(windows.begin() + static_cast<long>(at), id);
-            const auto place = before ? std::find(children.begin(), children.end(), before)
-                                      : children.end();
+            const auto place =
+                before ? std::find(children.begin(), children.end(), before) : children.end();
             children.insert(place, id);
         } else {
             const size_t at =

@@ -62,9 +62,8 @@ TEST(Protocol, DropsLinesNestedTooDeeplyAndKeepsServing) {
               Json::parse(R"({"id": "after", "result": {"pong": true}})"));
     // Nesting that a host could really send is still read.
     const int fine = 500;
-    const Json reply = computer.request(Json::parse(R"({"method": "ping", "id": )" +
-                                                    std::string(fine, '[') + std::string(fine, ']') +
-                                                    "}"));
+    const Json reply = computer.request(Json::parse(
+        R"({"method": "ping", "id": )" + std::string(fine, '[') + std::string(fine, ']') + "}"));
     EXPECT_EQ(reply["result"]["pong"], true);
 }
 

@@ -2,14 +2,13 @@
 #include "sim/sim-desktop.h"
 
 #include <gtest/gtest.h>
-
-#include "ax-readers.h"
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include "ax-readers.h"
 #include "child-process.h"
 
 namespace pelko::computer::sim {
@@ -165,10 +164,9 @@ TEST_F(Model, AnAddedWindowTakesItsPlaceBeforeTheMenuBar) {
 
 TEST_F(Model, OpeningWhatIsNotABundleIsLoggedAsAFailedOpen) {
     std::optional<std::string> reported;
-    desktop.openApplication("/Applications/Nope.app", false,
-                            [&](std::optional<RunningApp>, std::optional<std::string> error) {
-                                reported = error;
-                            });
+    desktop.openApplication(
+        "/Applications/Nope.app", false,
+        [&](std::optional<RunningApp>, std::optional<std::string> error) { reported = error; });
     ASSERT_TRUE(reported.has_value());
     const std::string log = pelko::testing::readFile(dir / "calls.log");
     EXPECT_NE(log.find(R"("call":"openFailed","error":")" + *reported +
@@ -178,11 +176,12 @@ TEST_F(Model, OpeningWhatIsNotABundleIsLoggedAsAFailedOpen) {
 }
 
 TEST_F(Model, MalformedCommandsAreSceneErrors) {
-    for (const char* command : {
-             R"({"do": "set", "element": {"id": "win"}, "attribute": "AXTitle", "value": "x"})",
-             R"({"do": "set", "element": "win", "attribute": "AXPosition", "value": {"point": [1]}})",
-             R"({"do": "add", "parent": "web", "element": {"frame": ["a", 1, 2, 3]}})",
-         })
+    for (
+        const char* command : {
+            R"({"do": "set", "element": {"id": "win"}, "attribute": "AXTitle", "value": "x"})",
+            R"({"do": "set", "element": "win", "attribute": "AXPosition", "value": {"point": [1]}})",
+            R"({"do": "add", "parent": "web", "element": {"frame": ["a", 1, 2, 3]}})",
+        })
         EXPECT_THROW(desktop.control(Json::parse(command)), SceneError) << command;
 }
 
@@ -197,9 +196,10 @@ TEST(ControlChannel, LogsLinesThatAreNoCommandAndGoesOn) {
     {
         std::FILE* writer = std::fopen(fifo.c_str(), "w");
         ASSERT_NE(writer, nullptr);
-        std::fputs("not json\n\n{\"do\": \"set\", \"element\": {\"id\": \"x\"}}\n"
-                   "{\"do\": \"hide\", \"app\": 5}\n",
-                   writer);
+        std::fputs(
+            "not json\n\n{\"do\": \"set\", \"element\": {\"id\": \"x\"}}\n"
+            "{\"do\": \"hide\", \"app\": 5}\n",
+            writer);
         std::fclose(writer);
     }
     // The commands are read on the desktop's own thread: wait until the last one has landed.
