@@ -10,7 +10,37 @@ std::optional<std::string> compactJson(const Json& value) {
     }
 }
 
+namespace {
+
+constexpr int kMaxNesting = 512;
+
+// Whether arrays and objects open deeper than `kMaxNesting` anywhere outside strings.
+bool nestsTooDeep(const std::string& text) {
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > kMaxNesting) return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 std::optional<Json> parseJson(const std::string& text) {
+    if (nestsTooDeep(text)) return std::nullopt;
     Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
     if (value.is_discarded()) return std::nullopt;
     return value;

@@ -13,7 +13,8 @@ using Json = nlohmann::json;
 /// for example because a string in it is not valid UTF-8.
 std::optional<std::string> compactJson(const Json& value);
 
-/// Parses `text` as JSON; nothing when it is not JSON.
+/// Parses `text` as JSON; nothing when it is not JSON or nests arrays and objects deeper than
+/// 512 levels (deeper values would exhaust the stack when copied or written).
 std::optional<Json> parseJson(const std::string& text);
 
 }  // namespace pelko

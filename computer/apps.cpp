@@ -85,7 +85,9 @@ Json appInfo(const RunningApp& app) {
 
 std::string normalized(const std::string& name) {
     std::string text = lower(name);
-    for (size_t at; (at = text.find(".app")) != std::string::npos;) text.erase(at, 4);
+    // One pass from left to right: the letters that close up around a removed ".app" do not
+    // form a new one ("..appapp" keeps ".app").
+    for (size_t at = 0; (at = text.find(".app", at)) != std::string::npos;) text.erase(at, 4);
     return trimmedWhitespace(text);
 }
 
@@ -241,7 +243,9 @@ Json find(Computer& computer, const Json& params) {
         }
     }
     if (!displayName) {
-        std::string file = location->substr(location->rfind('/') + 1);
+        std::string path = *location;
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        std::string file = path.substr(path.rfind('/') + 1);
         const auto dot = file.rfind('.');
         displayName = dot == std::string::npos ? file : file.substr(0, dot);
     }

@@ -1,24 +1,28 @@
 #include "ax-readers.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "text.h"
 
 namespace pelko::computer {
 namespace {
 
+// Lower-cased as the agent's own text is (every letter, not only ASCII), spaces removed.
 std::string lowerWithoutSpaces(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        if (c != ' ') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
+    std::string out = lowerCased(text);
+    std::erase(out, ' ');
     return out;
 }
 
 std::string lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
+    return lowerCased(text);
+}
+
+// The byte length of the UTF-8 character that `text` begins with (1 for a stray byte).
+size_t firstCharacterLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text.front());
+    const size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    return std::min(length, text.size());
 }
 
 }  // namespace
@@ -80,10 +84,10 @@ std::vector<std::string> actionsOf(Accessibility& ax, const Element& element) {
 
 std::string actionLabel(std::string_view action) {
     if (action.starts_with("AX")) {
-        std::string rest(action.substr(2));
-        if (!rest.empty())
-            rest[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(rest[0])));
-        return rest;
+        const std::string_view rest = action.substr(2);
+        if (rest.empty()) return "";
+        const size_t first = firstCharacterLength(rest);
+        return lowerCased(rest.substr(0, first)) + std::string(rest.substr(first));
     }
     if (action.starts_with("Name:")) {
         // Custom actions describe themselves over several lines; the first non-empty line names

@@ -118,9 +118,13 @@ void LineOutput::emit(const Json& object) {
     const auto text = compactJson(object);
     if (!text) return;
     std::lock_guard lock(writeLock_);
+    // The stream's own lock too: the end of input flushes and exits while holding it, so a
+    // line is written whole or not at all.
+    flockfile(stream_);
     std::fputs(text->c_str(), stream_);
     std::fputc('\n', stream_);
     std::fflush(stream_);
+    funlockfile(stream_);
 }
 
 Computer::Computer(Platform& platform, std::FILE* output) : platform(platform), output(output) {}
@@ -213,6 +217,8 @@ void runComputer(Platform& platform, int inputFd) {
         readRequests(computer, inputFd);
         // Requests still queued or running are abandoned: the process ends at once.
         computer.platform.mainLoop.post([] {
+            // Holding the stream for good lets no line be cut in half by the end.
+            flockfile(stdout);
             std::fflush(stdout);
             std::_Exit(0);
         });

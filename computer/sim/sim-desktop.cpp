@@ -41,6 +41,60 @@ std::string lastComponent(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Numbers under `key`, each of `count` items: [x, y] or [x, y, width, height].
+bool isNumbers(const Json& value, size_t count) {
+    if (!value.is_array() || value.size() != count) return false;
+    return std::all_of(value.begin(), value.end(),
+                       [](const Json& item) { return item.is_number(); });
+}
+
+// Throws `SceneError` unless `value` is a value the scene can give an attribute: geometry
+// objects need their numbers and references a name, also inside lists.
+void checkAttributeValue(const Json& value, const std::string& attribute) {
+    auto wrong = [&](const char* what) {
+        throw SceneError("the value of \"" + attribute + "\" " + what);
+    };
+    if (value.is_array()) {
+        for (const auto& item : value) checkAttributeValue(item, attribute);
+    } else if (value.is_object()) {
+        if (value.contains("ref")) {
+            if (!value["ref"].is_string()) wrong("refers to an element by a name that is no text");
+        } else if (value.contains("id")) {
+            if (!value["id"].is_number_integer()) wrong("refers to an element by a wrong id");
+        } else if (value.contains("point")) {
+            if (!isNumbers(value["point"], 2)) wrong("must be {\"point\": [x, y]}");
+        } else if (value.contains("size")) {
+            if (!isNumbers(value["size"], 2)) wrong("must be {\"size\": [width, height]}");
+        } else if (value.contains("rect")) {
+            if (!isNumbers(value["rect"], 4)) wrong("must be {\"rect\": [x, y, width, height]}");
+        }
+    }
+}
+
+// The texts of the array under `key` (none when it is missing); throws `SceneError` when it
+// is not an array of texts.
+std::vector<std::string> sceneTexts(const Json& object, const char* key) {
+    std::vector<std::string> texts;
+    for (const auto& item : sceneValue(object, key, Json::array())) {
+        if (!item.is_string())
+            throw SceneError(std::string("scene key \"") + key + "\" must hold only texts");
+        texts.push_back(item.get<std::string>());
+    }
+    return texts;
+}
+
+// The error numbers of the object under `key`, by attribute or action name.
+std::map<std::string, int> sceneErrorNumbers(const Json& object, const char* key) {
+    std::map<std::string, int> numbers;
+    const Json given = sceneValue(object, key, Json::object());
+    for (const auto& [name, error] : given.items()) {
+        if (!error.is_number_integer())
+            throw SceneError(std::string("scene key \"") + key + "\" must hold error numbers");
+        numbers[name] = error.get<int>();
+    }
+    return numbers;
+}
+
 ActivationPolicy policyNamed(const std::string& name) {
     if (name == "regular") return ActivationPolicy::regular;
     if (name == "accessory") return ActivationPolicy::accessory;
@@ -81,9 +135,8 @@ SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPa
       openURLTime_(seconds(sceneValue(scene, "openURLSeconds", 0.0))),
       home_(sceneValue(scene, "home", std::string("/Users/pat"))) {
     std::lock_guard lock(mutex_);
-    for (const auto& folder : sceneValue(scene, "folders", Json::array())) folders_.insert(folder);
-    for (const auto& folder : sceneValue(scene, "unlistableFolders", Json::array()))
-        unlistable_.insert(folder);
+    for (const auto& folder : sceneTexts(scene, "folders")) folders_.insert(folder);
+    for (const auto& folder : sceneTexts(scene, "unlistableFolders")) unlistable_.insert(folder);
     for (const auto& spec : sceneValue(scene, "bundles", Json::array())) {
         Bundle bundle;
         bundle.path = sceneValue(spec, "path", std::string());
@@ -124,26 +177,31 @@ SimDesktop::Id SimDesktop::addNode(const Json& spec, pid_t pid, Id parent) {
     node.name = sceneValue(spec, "id", std::string());
     for (const auto& [key, attribute] : kAttributeKeys) {
         const auto found = spec.find(key);
-        if (found != spec.end() && !found->is_null()) node.attributes[attribute] = *found;
+        if (found != spec.end() && !found->is_null()) {
+            checkAttributeValue(*found, key);
+            node.attributes[attribute] = *found;
+        }
     }
     if (const auto frame = spec.find("frame"); frame != spec.end()) {
-        if (!frame->is_array() || frame->size() != 4)
-            throw SceneError("\"frame\" must be [x, y, width, height]");
+        if (!isNumbers(*frame, 4)) throw SceneError("\"frame\" must be [x, y, width, height]");
         node.attributes["AXPosition"] = {{"point", {(*frame)[0], (*frame)[1]}}};
         node.attributes["AXSize"] = {{"size", {(*frame)[2], (*frame)[3]}}};
     }
     const Json extraAttributes = sceneValue(spec, "attributes", Json::object());
-    for (const auto& [name, value] : extraAttributes.items()) node.attributes[name] = value;
-    const Json failingReads = sceneValue(spec, "failing", Json::object());
-    for (const auto& [name, error] : failingReads.items()) node.failing[name] = error.get<int>();
-    for (const auto& name : sceneValue(spec, "settable", Json::array())) node.settable.insert(name);
-    for (const auto& name : sceneValue(spec, "actions", Json::array()))
-        node.actions.push_back(name);
+    for (const auto& [name, value] : extraAttributes.items()) {
+        checkAttributeValue(value, name);
+        node.attributes[name] = value;
+    }
+    node.failing = sceneErrorNumbers(spec, "failing");
+    for (const auto& name : sceneTexts(spec, "settable")) node.settable.insert(name);
+    node.actions = sceneTexts(spec, "actions");
     const Json actionEffects = sceneValue(spec, "onAction", Json::object());
-    for (const auto& [action, commands] : actionEffects.items()) node.effects[action] = commands;
-    const Json actionResults = sceneValue(spec, "actionErrors", Json::object());
-    for (const auto& [action, error] : actionResults.items())
-        node.actionErrors[action] = error.get<int>();
+    for (const auto& [action, commands] : actionEffects.items()) {
+        if (!commands.is_array())
+            throw SceneError("the effects of \"" + action + "\" must be a list of commands");
+        node.effects[action] = commands;
+    }
+    node.actionErrors = sceneErrorNumbers(spec, "actionErrors");
     node.lazy = sceneValue(spec, "lazy", false);
     const Id id = node.id;
     if (!node.name.empty()) {
@@ -340,7 +398,8 @@ AttributeRead SimDesktop::read(const Node& node, const std::string& name) {
     const auto found = node.attributes.find(name);
     if (found == node.attributes.end()) return {axAttributeUnsupported, {}};
     Value value = toValue(found->second);
-    // A reference to an element that is gone reads as no value.
+    // A reference to an element that is gone, or that names none, and null read as no value.
+    if (value.isNothing()) return {axNoValue, {}};
     if (const auto* element = value.as<Element>(); element && !live(*element))
         return {axNoValue, {}};
     return {axSuccess, std::move(value)};
@@ -577,8 +636,10 @@ void SimDesktop::openApplication(const std::string& path, bool activates,
         if (candidate.path == path) bundle = &candidate;
     }
     if (!bundle) {
+        const std::string error = "The application could not be found.";
+        log_.record("openFailed", {{"path", path}, {"error", error}});
         lock.unlock();
-        completion(std::nullopt, "The application could not be found.");
+        completion(std::nullopt, error);
         return;
     }
     // An app that already runs from this bundle is simply reported.
@@ -720,21 +781,34 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
     Json logged = command;
     logged.erase("do");
     if (verb == "set") {
-        target().attributes[sceneValue(command, "attribute", std::string())] =
-            command.value("value", Json());
+        const std::string attribute = sceneValue(command, "attribute", std::string());
+        const Json value = command.value("value", Json());
+        checkAttributeValue(value, attribute);
+        target().attributes[attribute] = value;
     } else if (verb == "add") {
         const Id parent = resolveName(sceneValue(command, "parent", Json()));
         if (!parent) throw SceneError("command \"add\" names no known parent");
         const Id id =
             addNode(sceneValue(command, "element", Json::object()), nodes_[parent].pid, parent);
         auto& children = nodes_[parent].children;
-        const size_t at =
-            std::min<size_t>(sceneValue(command, "index", children.size()), children.size());
-        children.insert(children.begin() + static_cast<long>(at), id);
         const auto role = nodes_[id].attributes.find("AXRole");
         App* app = appWithElement(parent);
-        if (app && role != nodes_[id].attributes.end() && role->second == "AXWindow")
-            app->windows.push_back(id);
+        if (app && role != nodes_[id].attributes.end() && role->second == "AXWindow") {
+            // A window joins the app's windows at that position; the app's children stay the
+            // windows, then the menu bar.
+            auto& windows = app->windows;
+            const size_t at =
+                std::min<size_t>(sceneValue(command, "index", windows.size()), windows.size());
+            const Id before = at < windows.size() ? windows[at] : app->menuBar;
+            windows.insert(windows.begin() + static_cast<long>(at), id);
+            const auto place =
+                before ? std::find(children.begin(), children.end(), before) : children.end();
+            children.insert(place, id);
+        } else {
+            const size_t at =
+                std::min<size_t>(sceneValue(command, "index", children.size()), children.size());
+            children.insert(children.begin() + static_cast<long>(at), id);
+        }
     } else if (verb == "remove") {
         detach(target().id);
     } else if (verb == "destroy") {
@@ -769,7 +843,11 @@ void SimDesktop::control(const Json& command) {
     std::vector<std::function<void()>> after;
     {
         std::lock_guard lock(mutex_);
-        runCommand(command, after);
+        try {
+            runCommand(command, after);
+        } catch (const Json::exception& error) {
+            throw SceneError(std::string("malformed command: ") + error.what());
+        }
     }
     for (auto& task : after) task();
 }
@@ -793,9 +871,11 @@ void SimDesktop::listenForControl(const std::string& path) {
             for (size_t newline; (newline = pending.find('\n')) != std::string::npos;) {
                 const std::string line = pending.substr(0, newline);
                 pending.erase(0, newline + 1);
+                if (line.empty()) continue;
                 const auto command = parseJson(line);
                 try {
-                    if (command) control(*command);
+                    if (!command) throw SceneError("a command must be a JSON object");
+                    control(*command);
                 } catch (const SceneError& error) {
                     log_.record("controlError", {{"error", error.what()}});
                 }

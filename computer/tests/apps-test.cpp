@@ -30,6 +30,7 @@ TEST_F(Apps, NormalizedLowersCutsEveryDotAppAndTrims) {
     EXPECT_EQ(normalized("My.app Thing.app"), "my thing");
     EXPECT_EQ(normalized(" \t "), "");
     EXPECT_EQ(normalized("\u00A0ÉCRAN.APP\n"), "écran");
+    EXPECT_EQ(normalized("X..appapp"), "x.app") << "one pass: no new \".app\" forms";
 }
 
 TEST_F(Apps, RunningAppsAreRegularAndAliveInWorkspaceOrder) {
@@ -232,6 +233,8 @@ TEST_F(Apps, FindReportsInstalledAppsByTheirBundleNames) {
     EXPECT_EQ(
         find(computer, {{"app", "bare"}}),
         Json::parse(R"({"name": "Bare", "path": "/Applications/Bare.app", "running": false})"));
+    EXPECT_EQ(find(computer, {{"app", "/Applications/Bare.app/"}})["name"], "Bare")
+        << "a path ending in a slash still names its last component";
     EXPECT_EQ(find(computer, {{"app", "notes"}})["running"], true);
     try {
         find(computer, {{"app", "Atlas"}});

@@ -69,6 +69,7 @@ TEST(ActionLabels, ShortenPlatformAndCustomNames) {
     EXPECT_EQ(actionLabel("Name:"), "");
     EXPECT_EQ(actionLabel("scroll"), "scroll");
     EXPECT_EQ(actionLabel("AX"), "");
+    EXPECT_EQ(actionLabel("AXÉtendre"), "étendre") << "the first letter, not the first byte";
 }
 
 TEST(ActionLabels, MatchEveryWayTheAgentSpellsThem) {
@@ -76,6 +77,9 @@ TEST(ActionLabels, MatchEveryWayTheAgentSpellsThem) {
         EXPECT_TRUE(matchesAction("AXShowMenu", wanted)) << wanted;
     EXPECT_TRUE(matchesAction("Name:Copy link\nTarget:0x0", "copylink"));
     EXPECT_FALSE(matchesAction("AXShowMenu", "press"));
+    EXPECT_TRUE(matchesAction("Name:Öffnen im Tab\nTarget:0x0", "öffnenimtab"))
+        << "letters beyond ASCII are lower-cased too";
+    EXPECT_TRUE(matchesAction("AXÉtendre", "axétendre"));
     EXPECT_FALSE(matchesAction("AXPress", "axshowmenu"));
 }
 

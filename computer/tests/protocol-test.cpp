@@ -52,6 +52,21 @@ TEST(Protocol, DropsLinesThatAreNotObjectsWithoutAnyOutput) {
     EXPECT_TRUE(computer.child().silentFor(std::chrono::milliseconds(200)));
 }
 
+TEST(Protocol, DropsLinesNestedTooDeeplyAndKeepsServing) {
+    ComputerProcess computer(kTrusted);
+    computer.nextLine();
+    const int levels = 100000;
+    computer.child().writeLine(R"({"method": "ping", "id": )" + std::string(levels, '[') +
+                               std::string(levels, ']') + "}");
+    EXPECT_EQ(computer.request({{"id", "after"}, {"method", "ping"}}),
+              Json::parse(R"({"id": "after", "result": {"pong": true}})"));
+    // Nesting that a host could really send is still read.
+    const int fine = 500;
+    const Json reply = computer.request(Json::parse(
+        R"({"method": "ping", "id": )" + std::string(fine, '[') + std::string(fine, ']') + "}"));
+    EXPECT_EQ(reply["result"]["pong"], true);
+}
+
 TEST(Protocol, RepairsInvalidUtf8AndKeepsServing) {
     ComputerProcess computer(kTrusted);
     computer.nextLine();
@@ -86,6 +101,24 @@ TEST(Protocol, EndsWithStatusZeroAtEndOfInputEvenWhileARequestRuns) {
     ASSERT_TRUE(status.has_value()) << "still running after its input ended";
     EXPECT_EQ(*status, (pelko::testing::ExitStatus{true, 0, 0}));
     EXPECT_EQ(computer.child().readToEnd(), "") << "abandoned requests get no reply";
+}
+
+TEST(Protocol, EndOfInputNeverCutsAReplyInHalf) {
+    // Replies longer than the pipe holds are still being written when input ends; whether the
+    // end comes between two writes of one line is up to the scheduler, so try a few times.
+    const std::string longId(200000, 'x');
+    for (int round = 0; round < 3; ++round) {
+        ComputerProcess computer(Json::object());
+        computer.nextLine();
+        for (int i = 0; i < 20; ++i)
+            computer.child().writeLine(Json{{"id", longId}, {"method", "ping"}}.dump());
+        computer.child().closeStdin();
+        const std::string rest = computer.child().readToEnd();
+        ASSERT_TRUE(rest.empty() || rest.back() == '\n') << "the last line was cut off";
+        for (size_t start = 0, end; (end = rest.find('\n', start)) != std::string::npos;
+             start = end + 1)
+            EXPECT_TRUE(parseJson(rest.substr(start, end - start)).has_value());
+    }
 }
 
 TEST(Protocol, AnswersBannerBeforeASlowRequestAheadOfIt) {

@@ -2,6 +2,11 @@
 #include "sim/sim-desktop.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
 
 #include "ax-readers.h"
 #include "child-process.h"
@@ -131,9 +136,100 @@ TEST_F(Model, BatchedReadsCountOneRoundTrip) {
     EXPECT_EQ(after.roundTrips - before.roundTrips, 1);
 }
 
+TEST_F(Model, ReferencesToNothingAndNullReadAsNoValue) {
+    desktop.control(Json::parse(
+        R"({"do": "set", "element": "win", "attribute": "AXTitleUIElement", "value": {"ref": "nowhere"}})"));
+    desktop.control(Json::parse(
+        R"({"do": "set", "element": "win", "attribute": "AXDocument", "value": null})"));
+    EXPECT_EQ(desktop.copyAttribute(named("win"), "AXTitleUIElement").error, axNoValue);
+    EXPECT_EQ(desktop.copyAttribute(named("win"), "AXDocument").error, axNoValue);
+}
+
+TEST_F(Model, AnAddedWindowTakesItsPlaceBeforeTheMenuBar) {
+    desktop.control(Json::parse(R"({"do": "launch", "app": {"name": "Two", "pid": 40, "id": "two",
+        "windows": [{"role": "AXWindow", "title": "Middle"}], "menuBar": {"role": "AXMenuBar"}}})"));
+    desktop.control(Json::parse(R"({"do": "add", "parent": "two", "index": 0,
+        "element": {"role": "AXWindow", "title": "First"}})"));
+    desktop.control(Json::parse(R"({"do": "add", "parent": "two",
+        "element": {"role": "AXWindow", "title": "Last"}})"));
+    std::vector<std::string> windows;
+    const auto list = attr(desktop, named("two"), "AXWindows");
+    ASSERT_TRUE(list && list->as<Value::List>());
+    for (const auto& window : *list->as<Value::List>())
+        windows.push_back(str(desktop, *window.as<Element>(), "AXTitle").value_or("?"));
+    EXPECT_EQ(windows, (std::vector<std::string>{"First", "Middle", "Last"}));
+    EXPECT_EQ(childNames("two"),
+              (std::vector<std::string>{"First", "Middle", "Last", "AXMenuBar"}));
+}
+
+TEST_F(Model, OpeningWhatIsNotABundleIsLoggedAsAFailedOpen) {
+    std::optional<std::string> reported;
+    desktop.openApplication(
+        "/Applications/Nope.app", false,
+        [&](std::optional<RunningApp>, std::optional<std::string> error) { reported = error; });
+    ASSERT_TRUE(reported.has_value());
+    const std::string log = pelko::testing::readFile(dir / "calls.log");
+    EXPECT_NE(log.find(R"("call":"openFailed","error":")" + *reported +
+                       R"(","path":"/Applications/Nope.app")"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(Model, MalformedCommandsAreSceneErrors) {
+    for (
+        const char* command : {
+            R"({"do": "set", "element": {"id": "win"}, "attribute": "AXTitle", "value": "x"})",
+            R"({"do": "set", "element": "win", "attribute": "AXPosition", "value": {"point": [1]}})",
+            R"({"do": "add", "parent": "web", "element": {"frame": ["a", 1, 2, 3]}})",
+        })
+        EXPECT_THROW(desktop.control(Json::parse(command)), SceneError) << command;
+}
+
+TEST(ControlChannel, LogsLinesThatAreNoCommandAndGoesOn) {
+    pelko::testing::ScopedTempDir dir;
+    const auto fifo = dir / "control";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    VirtualClock clock;
+    SimDesktop desktop(clock, Json::parse(R"({"apps": [{"name": "A", "pid": 5}]})"),
+                       (dir / "calls.log").string());
+    desktop.listenForControl(fifo.string());
+    {
+        std::FILE* writer = std::fopen(fifo.c_str(), "w");
+        ASSERT_NE(writer, nullptr);
+        std::fputs(
+            "not json\n\n{\"do\": \"set\", \"element\": {\"id\": \"x\"}}\n"
+            "{\"do\": \"hide\", \"app\": 5}\n",
+            writer);
+        std::fclose(writer);
+    }
+    // The commands are read on the desktop's own thread: wait until the last one has landed.
+    std::string log;
+    for (int attempt = 0; attempt < 500 && log.find("control:hide") == std::string::npos;
+         ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        log = pelko::testing::readFile(dir / "calls.log");
+    }
+    ASSERT_NE(log.find("control:hide"), std::string::npos) << log;
+    size_t errors = 0;
+    for (size_t at = 0; (at = log.find("controlError", at)) != std::string::npos; ++at) ++errors;
+    EXPECT_EQ(errors, 2u) << log;
+    EXPECT_TRUE(desktop.runningApplication(5)->hidden);
+}
+
 TEST(SceneErrors, NameTheProblem) {
     VirtualClock clock;
     EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"trusted": "yes"})")), SceneError);
+    for (const char* scene : {
+             R"({"folders": ["/Applications", 3]})",
+             R"({"apps": [{"windows": [{"failing": {"AXTitle": "sometimes"}}]}]})",
+             R"({"apps": [{"windows": [{"actionErrors": {"AXPress": null}}]}]})",
+             R"({"apps": [{"windows": [{"settable": [true]}]}]})",
+             R"({"apps": [{"windows": [{"frame": [0, 0, "wide", 10]}]}]})",
+             R"({"apps": [{"windows": [{"attributes": {"AXPosition": {"point": [1]}}}]}]})",
+             R"({"apps": [{"windows": [{"attributes": {"AXList": [{"rect": [1, 2]}]}}]}]})",
+             R"({"apps": [{"windows": [{"onAction": {"AXPress": {"do": "set"}}}]}]})",
+         })
+        EXPECT_THROW(SimDesktop(clock, Json::parse(scene)), SceneError) << scene;
     EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"apps": [{"pid": 1}, {"pid": 1}]})")),
                  SceneError);
     EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"bundles": [{"path": "Relative.app"}]})")),
