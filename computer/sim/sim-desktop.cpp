@@ -1,5 +1,7 @@
 #include "sim-desktop.h"
 
+#include "scene-keys.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -12,17 +14,6 @@
 
 namespace pelko::computer::sim {
 namespace {
-
-template <typename T>
-T sceneValue(const Json& object, const char* key, T fallback) {
-    const auto found = object.find(key);
-    if (found == object.end() || found->is_null()) return fallback;
-    try {
-        return found->get<T>();
-    } catch (const Json::exception&) {
-        throw SceneError(std::string("scene key \"") + key + "\" has the wrong type");
-    }
-}
 
 std::optional<std::string> optionalText(const Json& object, const char* key) {
     const auto found = object.find(key);
@@ -75,7 +66,7 @@ void checkAttributeValue(const Json& value, const std::string& attribute) {
 // is not an array of texts.
 std::vector<std::string> sceneTexts(const Json& object, const char* key) {
     std::vector<std::string> texts;
-    for (const auto& item : sceneValue(object, key, Json::array())) {
+    for (const auto& item : sceneKey(object, key, Json::array())) {
         if (!item.is_string())
             throw SceneError(std::string("scene key \"") + key + "\" must hold only texts");
         texts.push_back(item.get<std::string>());
@@ -86,7 +77,7 @@ std::vector<std::string> sceneTexts(const Json& object, const char* key) {
 // The error numbers of the object under `key`, by attribute or action name.
 std::map<std::string, int> sceneErrorNumbers(const Json& object, const char* key) {
     std::map<std::string, int> numbers;
-    const Json given = sceneValue(object, key, Json::object());
+    const Json given = sceneKey(object, key, Json::object());
     for (const auto& [name, error] : given.items()) {
         if (!error.is_number_integer())
             throw SceneError(std::string("scene key \"") + key + "\" must hold error numbers");
@@ -128,23 +119,23 @@ Json SimDesktop::loadScene(const std::string& path) {
 SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPath)
     : clock_(clock),
       log_(clock, logPath),
-      trusted_(sceneValue(scene, "trusted", true)),
-      screenCapture_(sceneValue(scene, "screenCapture", true)),
-      trustPromptGrants_(sceneValue(scene, "trustPromptGrants", false)),
-      screenCapturePromptGrants_(sceneValue(scene, "screenCapturePromptGrants", false)),
-      openURLTime_(seconds(sceneValue(scene, "openURLSeconds", 0.0))),
-      home_(sceneValue(scene, "home", std::string("/Users/pat"))) {
+      trusted_(sceneKey(scene, "trusted", true)),
+      screenCapture_(sceneKey(scene, "screenCapture", true)),
+      trustPromptGrants_(sceneKey(scene, "trustPromptGrants", false)),
+      screenCapturePromptGrants_(sceneKey(scene, "screenCapturePromptGrants", false)),
+      openURLTime_(seconds(sceneKey(scene, "openURLSeconds", 0.0))),
+      home_(sceneKey(scene, "home", std::string("/Users/pat"))) {
     std::lock_guard lock(mutex_);
     for (const auto& folder : sceneTexts(scene, "folders")) folders_.insert(folder);
     for (const auto& folder : sceneTexts(scene, "unlistableFolders")) unlistable_.insert(folder);
-    for (const auto& spec : sceneValue(scene, "bundles", Json::array())) {
+    for (const auto& entry : sceneKey(scene, "bundles", Json::array())) {
         Bundle bundle;
-        bundle.path = sceneValue(spec, "path", std::string());
+        bundle.path = sceneKey(entry, "path", std::string());
         if (bundle.path.empty() || bundle.path[0] != '/')
             throw SceneError("a bundle needs an absolute \"path\"");
-        bundle.description.identifier = optionalText(spec, "bundleId");
-        bundle.description.info = sceneValue(spec, "info", Json::object());
-        bundle.launch = sceneValue(spec, "launch", Json::object());
+        bundle.description.identifier = optionalText(entry, "bundleId");
+        bundle.description.info = sceneKey(entry, "info", Json::object());
+        bundle.launch = sceneKey(entry, "launch", Json::object());
         for (std::string folder = parentFolder(bundle.path); folder != "/";
              folder = parentFolder(folder))
             folders_.insert(folder);
@@ -152,7 +143,7 @@ SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPa
     }
     readEventScene(scene);
     readPanelScene(scene);
-    for (const auto& spec : sceneValue(scene, "apps", Json::array())) addApp(spec);
+    for (const auto& entry : sceneKey(scene, "apps", Json::array())) addApp(entry);
 }
 
 SimDesktop::~SimDesktop() {
@@ -168,41 +159,41 @@ SimDesktop::~SimDesktop() {
 
 // ---- building the model ----
 
-SimDesktop::Id SimDesktop::addNode(const Json& spec, pid_t pid, Id parent) {
-    if (!spec.is_object()) throw SceneError("an element must be a JSON object");
+SimDesktop::Id SimDesktop::addNode(const Json& entry, pid_t pid, Id parent) {
+    if (!entry.is_object()) throw SceneError("an element must be a JSON object");
     Node node;
     node.id = nextId_++;
     node.pid = pid;
     node.parent = parent;
-    node.name = sceneValue(spec, "id", std::string());
+    node.name = sceneKey(entry, "id", std::string());
     for (const auto& [key, attribute] : kAttributeKeys) {
-        const auto found = spec.find(key);
-        if (found != spec.end() && !found->is_null()) {
+        const auto found = entry.find(key);
+        if (found != entry.end() && !found->is_null()) {
             checkAttributeValue(*found, key);
             node.attributes[attribute] = *found;
         }
     }
-    if (const auto frame = spec.find("frame"); frame != spec.end()) {
+    if (const auto frame = entry.find("frame"); frame != entry.end()) {
         if (!isNumbers(*frame, 4)) throw SceneError("\"frame\" must be [x, y, width, height]");
         node.attributes["AXPosition"] = {{"point", {(*frame)[0], (*frame)[1]}}};
         node.attributes["AXSize"] = {{"size", {(*frame)[2], (*frame)[3]}}};
     }
-    const Json extraAttributes = sceneValue(spec, "attributes", Json::object());
+    const Json extraAttributes = sceneKey(entry, "attributes", Json::object());
     for (const auto& [name, value] : extraAttributes.items()) {
         checkAttributeValue(value, name);
         node.attributes[name] = value;
     }
-    node.failing = sceneErrorNumbers(spec, "failing");
-    for (const auto& name : sceneTexts(spec, "settable")) node.settable.insert(name);
-    node.actions = sceneTexts(spec, "actions");
-    const Json actionEffects = sceneValue(spec, "onAction", Json::object());
+    node.failing = sceneErrorNumbers(entry, "failing");
+    for (const auto& name : sceneTexts(entry, "settable")) node.settable.insert(name);
+    node.actions = sceneTexts(entry, "actions");
+    const Json actionEffects = sceneKey(entry, "onAction", Json::object());
     for (const auto& [action, commands] : actionEffects.items()) {
         if (!commands.is_array())
             throw SceneError("the effects of \"" + action + "\" must be a list of commands");
         node.effects[action] = commands;
     }
-    node.actionErrors = sceneErrorNumbers(spec, "actionErrors");
-    node.lazy = sceneValue(spec, "lazy", false);
+    node.actionErrors = sceneErrorNumbers(entry, "actionErrors");
+    node.lazy = sceneKey(entry, "lazy", false);
     const Id id = node.id;
     if (!node.name.empty()) {
         if (names_.count(node.name))
@@ -210,48 +201,48 @@ SimDesktop::Id SimDesktop::addNode(const Json& spec, pid_t pid, Id parent) {
         names_[node.name] = id;
     }
     nodes_[id] = std::move(node);
-    for (const auto& child : sceneValue(spec, "children", Json::array())) {
+    for (const auto& child : sceneKey(entry, "children", Json::array())) {
         const Id childId = addNode(child, pid, id);
         nodes_[id].children.push_back(childId);
     }
     return id;
 }
 
-void SimDesktop::addApp(const Json& spec, std::optional<pid_t> givenPid) {
+void SimDesktop::addApp(const Json& entry, std::optional<pid_t> givenPid) {
     App app;
-    app.info.pid = givenPid ? *givenPid : sceneValue(spec, "pid", nextPid_);
+    app.info.pid = givenPid ? *givenPid : sceneKey(entry, "pid", nextPid_);
     if (apps_.count(app.info.pid))
         throw SceneError("two apps have pid " + std::to_string(app.info.pid));
     nextPid_ = std::max(nextPid_, app.info.pid + 1);
-    app.info.localizedName = optionalText(spec, "name");
-    app.info.bundleId = optionalText(spec, "bundleId");
-    app.info.bundlePath = optionalText(spec, "path");
-    app.info.activationPolicy = policyNamed(sceneValue(spec, "policy", std::string("regular")));
-    app.info.active = sceneValue(spec, "active", false);
-    app.info.hidden = sceneValue(spec, "hidden", false);
-    app.info.terminated = sceneValue(spec, "terminated", false);
-    app.windowlessReads = sceneValue(spec, "windowlessReads", 0);
-    app.revealedBy = sceneValue(spec, "revealedBy", std::string());
-    app.revealDelay = seconds(sceneValue(spec, "revealDelaySeconds", 0.0));
-    app.acceptsBackgroundKeys = sceneValue(spec, "acceptsBackgroundKeys", false);
-    readAppEventKeys(app, spec);
+    app.info.localizedName = optionalText(entry, "name");
+    app.info.bundleId = optionalText(entry, "bundleId");
+    app.info.bundlePath = optionalText(entry, "path");
+    app.info.activationPolicy = policyNamed(sceneKey(entry, "policy", std::string("regular")));
+    app.info.active = sceneKey(entry, "active", false);
+    app.info.hidden = sceneKey(entry, "hidden", false);
+    app.info.terminated = sceneKey(entry, "terminated", false);
+    app.windowlessReads = sceneKey(entry, "windowlessReads", 0);
+    app.revealedBy = sceneKey(entry, "revealedBy", std::string());
+    app.revealDelay = seconds(sceneKey(entry, "revealDelaySeconds", 0.0));
+    app.acceptsBackgroundKeys = sceneKey(entry, "acceptsBackgroundKeys", false);
+    readAppEventKeys(app, entry);
     if (app.revealedBy.empty()) app.revealedAt = clock_.now();
     const pid_t pid = app.info.pid;
 
-    Json appSpec = {{"role", "AXApplication"}};
-    if (app.info.localizedName) appSpec["title"] = *app.info.localizedName;
+    Json appEntry = {{"role", "AXApplication"}};
+    if (app.info.localizedName) appEntry["title"] = *app.info.localizedName;
     for (const char* key :
          {"id", "attributes", "failing", "settable", "actions", "onAction", "actionErrors"}) {
-        if (spec.contains(key)) appSpec[key] = spec[key];
+        if (entry.contains(key)) appEntry[key] = entry[key];
     }
-    app.element = addNode(appSpec, pid, 0);
-    for (const auto& window : sceneValue(spec, "windows", Json::array())) {
+    app.element = addNode(appEntry, pid, 0);
+    for (const auto& window : sceneKey(entry, "windows", Json::array())) {
         const Id id = addNode(window, pid, app.element);
         app.windows.push_back(id);
         nodes_[app.element].children.push_back(id);
     }
-    if (spec.contains("menuBar")) {
-        app.menuBar = addNode(spec["menuBar"], pid, app.element);
+    if (entry.contains("menuBar")) {
+        app.menuBar = addNode(entry["menuBar"], pid, app.element);
         nodes_[app.element].children.push_back(app.menuBar);
     }
     Node& element = nodes_[app.element];
@@ -259,14 +250,14 @@ void SimDesktop::addApp(const Json& spec, std::optional<pid_t> givenPid) {
     for (const char* key : {"focusedWindow", "mainWindow"}) {
         const std::string attribute =
             key == std::string("focusedWindow") ? "AXFocusedWindow" : "AXMainWindow";
-        if (spec.contains(key)) {
-            if (!spec[key].is_null()) element.attributes[attribute] = {{"ref", spec[key]}};
+        if (entry.contains(key)) {
+            if (!entry[key].is_null()) element.attributes[attribute] = {{"ref", entry[key]}};
         } else if (!app.windows.empty()) {
             element.attributes[attribute] = {{"id", app.windows.front()}};
         }
     }
-    if (spec.contains("focusedElement") && !spec["focusedElement"].is_null())
-        element.attributes["AXFocusedUIElement"] = {{"ref", spec["focusedElement"]}};
+    if (entry.contains("focusedElement") && !entry["focusedElement"].is_null())
+        element.attributes["AXFocusedUIElement"] = {{"ref", entry["focusedElement"]}};
     if (app.info.active) {
         for (auto& [otherPid, other] : apps_) other.info.active = false;
     }
@@ -279,6 +270,10 @@ void SimDesktop::addApp(const Json& spec, std::optional<pid_t> givenPid) {
 SimDesktop::Id SimDesktop::idOf(const Element& element) {
     const auto* handle = dynamic_cast<const Handle*>(element.get());
     return handle ? handle->id : 0;
+}
+
+std::string SimDesktop::logName(const Node* node, const Element& element) {
+    return node && !node->name.empty() ? node->name : "#" + std::to_string(idOf(element));
 }
 
 SimDesktop::Node* SimDesktop::live(const Element& element) {
@@ -484,8 +479,7 @@ int SimDesktop::setAttribute(const Element& element, const std::string& name, co
     ++traffic_.roundTrips;
     Node* node = live(element);
     const Json written = toJson(value);
-    const std::string who =
-        node && !node->name.empty() ? node->name : "#" + std::to_string(idOf(element));
+    const std::string who = logName(node, element);
     int result = axSuccess;
     if (!node)
         result = axInvalidElement;
@@ -517,8 +511,7 @@ int SimDesktop::performAction(const Element& element, const std::string& action)
         std::lock_guard lock(mutex_);
         ++traffic_.roundTrips;
         Node* node = live(element);
-        const std::string who =
-            node && !node->name.empty() ? node->name : "#" + std::to_string(idOf(element));
+        const std::string who = logName(node, element);
         if (!node) {
             result = axInvalidElement;
         } else if (const auto error = node->actionErrors.find(action);
@@ -558,8 +551,7 @@ std::optional<pid_t> SimDesktop::processId(const Element& element) {
 int SimDesktop::setMessagingTimeout(const Element& element, double seconds) {
     std::lock_guard lock(mutex_);
     const Node* node = live(element);
-    const std::string who =
-        node && !node->name.empty() ? node->name : "#" + std::to_string(idOf(element));
+    const std::string who = logName(node, element);
     const int result = node ? axSuccess : axInvalidElement;
     log_.record("setMessagingTimeout",
                 {{"element", who}, {"seconds", seconds}, {"result", result}});
@@ -653,27 +645,27 @@ void SimDesktop::openApplication(const std::string& path, bool activates,
         }
     }
     const Json launch = bundle->launch;
-    if (sceneValue(launch, "never", false)) return;  // the completion never comes
-    Json spec = sceneValue(launch, "app", Json::object());
+    if (sceneKey(launch, "never", false)) return;  // the completion never comes
+    Json entry = sceneKey(launch, "app", Json::object());
     const auto& info = bundle->description.info;
-    if (!spec.contains("name")) {
+    if (!entry.contains("name")) {
         for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-            if (info.contains(key) && info[key].is_string() && !spec.contains("name"))
-                spec["name"] = info[key];
+            if (info.contains(key) && info[key].is_string() && !entry.contains("name"))
+                entry["name"] = info[key];
         }
-        if (!spec.contains("name")) {
+        if (!entry.contains("name")) {
             std::string file = lastComponent(path);
-            spec["name"] = file.substr(0, file.rfind('.'));
+            entry["name"] = file.substr(0, file.rfind('.'));
         }
     }
-    if (bundle->description.identifier) spec["bundleId"] = *bundle->description.identifier;
-    spec["path"] = path;
-    spec["active"] = activates;
-    spec.erase("pid");
+    if (bundle->description.identifier) entry["bundleId"] = *bundle->description.identifier;
+    entry["path"] = path;
+    entry["active"] = activates;
+    entry.erase("pid");
     const auto failure = optionalText(launch, "error");
-    const Duration delay = seconds(sceneValue(launch, "seconds", 0.0));
+    const Duration delay = seconds(sceneKey(launch, "seconds", 0.0));
     lock.unlock();
-    clock_.schedule(delay, [this, spec, failure, path, completion = std::move(completion)] {
+    clock_.schedule(delay, [this, entry, failure, path, completion = std::move(completion)] {
         if (failure) {
             log_.record("openFailed", {{"path", path}, {"error", *failure}});
             completion(std::nullopt, failure);
@@ -683,7 +675,7 @@ void SimDesktop::openApplication(const std::string& path, bool activates,
         {
             std::lock_guard lock(mutex_);
             const pid_t pid = nextPid_;
-            addApp(spec, pid);
+            addApp(entry, pid);
             info = apps_[pid].info;
             log_.record("appLaunched", {{"path", path}, {"pid", pid}});
         }
@@ -767,29 +759,29 @@ void SimDesktop::destroy(Id id) {
 
 void SimDesktop::runCommand(const Json& command, std::vector<std::function<void()>>& after) {
     if (!command.is_object()) throw SceneError("a command must be a JSON object");
-    const std::string verb = sceneValue(command, "do", std::string());
+    const std::string verb = sceneKey(command, "do", std::string());
     auto target = [&]() -> Node& {
-        const Id id = resolveName(sceneValue(command, "element", Json()));
+        const Id id = resolveName(sceneKey(command, "element", Json()));
         if (!id) throw SceneError("command \"" + verb + "\" names no known element");
         return nodes_[id];
     };
     auto targetApp = [&]() -> App& {
-        App* app = appByReference(sceneValue(command, "app", Json()));
+        App* app = appByReference(sceneKey(command, "app", Json()));
         if (!app) throw SceneError("command \"" + verb + "\" names no running app");
         return *app;
     };
     Json logged = command;
     logged.erase("do");
     if (verb == "set") {
-        const std::string attribute = sceneValue(command, "attribute", std::string());
+        const std::string attribute = sceneKey(command, "attribute", std::string());
         const Json value = command.value("value", Json());
         checkAttributeValue(value, attribute);
         target().attributes[attribute] = value;
     } else if (verb == "add") {
-        const Id parent = resolveName(sceneValue(command, "parent", Json()));
+        const Id parent = resolveName(sceneKey(command, "parent", Json()));
         if (!parent) throw SceneError("command \"add\" names no known parent");
         const Id id =
-            addNode(sceneValue(command, "element", Json::object()), nodes_[parent].pid, parent);
+            addNode(sceneKey(command, "element", Json::object()), nodes_[parent].pid, parent);
         auto& children = nodes_[parent].children;
         const auto role = nodes_[id].attributes.find("AXRole");
         App* app = appWithElement(parent);
@@ -798,7 +790,7 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
             // windows, then the menu bar.
             auto& windows = app->windows;
             const size_t at =
-                std::min<size_t>(sceneValue(command, "index", windows.size()), windows.size());
+                std::min<size_t>(sceneKey(command, "index", windows.size()), windows.size());
             const Id before = at < windows.size() ? windows[at] : app->menuBar;
             windows.insert(windows.begin() + static_cast<long>(at), id);
             const auto place =
@@ -806,7 +798,7 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
             children.insert(place, id);
         } else {
             const size_t at =
-                std::min<size_t>(sceneValue(command, "index", children.size()), children.size());
+                std::min<size_t>(sceneKey(command, "index", children.size()), children.size());
             children.insert(children.begin() + static_cast<long>(at), id);
         }
     } else if (verb == "remove") {
@@ -828,10 +820,10 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
         destroy(app.element);
         order_.erase(std::remove(order_.begin(), order_.end(), app.info.pid), order_.end());
     } else if (verb == "launch") {
-        addApp(sceneValue(command, "app", Json::object()));
+        addApp(sceneKey(command, "app", Json::object()));
     } else if (verb == "key") {
-        KeyDown key{static_cast<uint16_t>(sceneValue(command, "keyCode", 0)),
-                    sceneValue(command, "mark", int64_t{0})};
+        KeyDown key{static_cast<uint16_t>(sceneKey(command, "keyCode", 0)),
+                    sceneKey(command, "mark", int64_t{0})};
         deliverKey(key, after);
     } else {
         throw SceneError("unknown command \"" + verb + "\"");

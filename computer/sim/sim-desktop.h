@@ -197,11 +197,13 @@ class SimDesktop final : public Application,
     // All private members are called with `mutex_` held.
     Element handle(Id id) const { return std::make_shared<Handle>(id); }
     static Id idOf(const Element& element);
+    /// How the call log names an element: its scene id, or "#<number>".
+    static std::string logName(const Node* node, const Element& element);
     Node* live(const Element& element);
     App* appOf(pid_t pid);
     App* appWithElement(Id id);
-    Id addNode(const Json& spec, pid_t pid, Id parent);
-    void addApp(const Json& spec, std::optional<pid_t> pid = std::nullopt);
+    Id addNode(const Json& entry, pid_t pid, Id parent);
+    void addApp(const Json& entry, std::optional<pid_t> pid = std::nullopt);
     Id resolveName(const Json& reference) const;
     bool revealed(const App& app) const;
     Value toValue(const Json& json) const;
@@ -214,7 +216,7 @@ class SimDesktop final : public Application,
     // Input events and panels (sim-events.cpp, sim-panels.cpp).
     void readEventScene(const Json& scene);
     void readPanelScene(const Json& scene);
-    void readAppEventKeys(App& app, const Json& spec);
+    void readAppEventKeys(App& app, const Json& entry);
     void deliverKey(const KeyDown& key, std::vector<std::function<void()>>& after);
     void post(const InputEvent& event, std::optional<pid_t> target);
     void typeInto(App& app, const InputEvent& event);

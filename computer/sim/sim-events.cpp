@@ -102,9 +102,9 @@ void SimDesktop::readEventScene(const Json& scene) {
     }
 }
 
-void SimDesktop::readAppEventKeys(App& app, const Json& spec) {
-    app.activates = sceneKey(spec, "activates", true);
-    app.activationDelay = seconds(sceneKey(spec, "activationDelaySeconds", 0.0));
+void SimDesktop::readAppEventKeys(App& app, const Json& entry) {
+    app.activates = sceneKey(entry, "activates", true);
+    app.activationDelay = seconds(sceneKey(entry, "activationDelaySeconds", 0.0));
 }
 
 void SimDesktop::deliverKeyMonitorsOn(MainLoop& loop) {
