@@ -22,6 +22,12 @@ void MainLoop::run() {
     quitting_ = false;
 }
 
+void MainLoop::claimCurrentThread() {
+    std::lock_guard lock(mutex_);
+    mainThread_ = std::this_thread::get_id();
+    running_ = true;
+}
+
 void MainLoop::quit() {
     {
         std::lock_guard lock(mutex_);

@@ -20,6 +20,9 @@ class MainLoop {
 
     /// Runs posted tasks on the calling thread until `quit`.
     void run();
+    /// Makes the calling thread the loop's thread ahead of `run`, so that `onMain` from other
+    /// threads started in between waits for the loop instead of running where it is called.
+    void claimCurrentThread();
     /// Ends `run` after the task in progress.
     void quit();
     void post(std::function<void()> task);

@@ -213,6 +213,9 @@ void runComputer(Platform& platform, int inputFd) {
     static Computer computer(platform, stdout);
     platform.application.becomeAccessory();
     installEscapeMonitor(computer);
+    // Panels belong to this thread from now on: a banner request read before the loop runs
+    // waits for it rather than drawing on its queue.
+    platform.mainLoop.claimCurrentThread();
     std::thread([inputFd] {
         readRequests(computer, inputFd);
         // Requests still queued or running are abandoned: the process ends at once.

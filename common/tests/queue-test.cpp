@@ -72,5 +72,23 @@ TEST(MainLoop, OnMainFromAnotherThreadRunsOnTheLoop) {
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 }
 
+TEST(MainLoop, OnMainFromAnotherThreadWaitsForAClaimedLoopThatHasNotStartedYet) {
+    RealClock clock;
+    MainLoop loop(clock);
+    loop.claimCurrentThread();
+    std::thread::id ranOn;
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        loop.onMain([&] { ranOn = std::this_thread::get_id(); });
+        returned = true;
+        loop.quit();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(returned) << "the task must wait for the loop, not run on the worker";
+    loop.run();
+    worker.join();
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
 }  // namespace
 }  // namespace pelko
