@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "cairo-shapes.h"
 #include "card-view.h"
 
 namespace pelko::notifier {
@@ -58,15 +59,6 @@ std::string desktopEntryIcon(const std::filesystem::path& entry) {
     }
     std::filesystem::path pixmap = "/usr/share/pixmaps/" + name + ".png";
     return isPng(pixmap) ? pixmap.string() : std::string();
-}
-
-void roundedRect(cairo_t* cairo, double x, double y, double w, double h, double r) {
-    cairo_new_sub_path(cairo);
-    cairo_arc(cairo, x + w - r, y + r, r, -M_PI / 2, 0);
-    cairo_arc(cairo, x + w - r, y + h - r, r, 0, M_PI / 2);
-    cairo_arc(cairo, x + r, y + h - r, r, M_PI / 2, M_PI);
-    cairo_arc(cairo, x + r, y + r, r, M_PI, 3 * M_PI / 2);
-    cairo_close_path(cairo);
 }
 
 void setColor(cairo_t* cairo, Rgba color) {

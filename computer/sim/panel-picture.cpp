@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "cairo-shapes.h"
 #include "linux/pango-text.h"
 
 namespace pelko::computer::sim {
@@ -27,16 +28,6 @@ struct FontDescriptionFree {
 
 void setColor(cairo_t* cairo, const Rgba& color) {
     cairo_set_source_rgba(cairo, color.red, color.green, color.blue, color.alpha);
-}
-
-void roundedRect(cairo_t* cairo, double x, double y, double width, double height, double radius) {
-    radius = std::clamp(radius, 0.0, std::min(width, height) / 2);
-    cairo_new_sub_path(cairo);
-    cairo_arc(cairo, x + width - radius, y + radius, radius, -M_PI / 2, 0);
-    cairo_arc(cairo, x + width - radius, y + height - radius, radius, 0, M_PI / 2);
-    cairo_arc(cairo, x + radius, y + height - radius, radius, M_PI / 2, M_PI);
-    cairo_arc(cairo, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
-    cairo_close_path(cairo);
 }
 
 // One line of text whose top-left is at (x, y) in the current user space (points).
