@@ -114,7 +114,7 @@ void benchLatency(const std::vector<std::vector<std::uint8_t>>& pictures) {
     if (::pipe(fds) != 0) return;
     RealClock clock;
     sim::SimCaptureSystem capture(
-        sim::parseScene(Json::parse(R"({"devices": [{"uniqueId": "P"}]})")), clock);
+        sim::parseScene(JSON::parse(R"({"devices": [{"uniqueId": "P"}]})")), clock);
     auto writer = std::make_shared<FramedWriter>(fds[1]);
     PhoneStreamer streamer(capture, "P", writer, {}, clock, 2);
 

@@ -28,54 +28,54 @@ struct Shape {
     bool stacked;  // sections carry frames stacked down a long page; only the top is visible
 };
 
-Json wrapped(Json element, int wrappers) {
+JSON wrapped(JSON element, int wrappers) {
     for (int i = 0; i < wrappers; ++i)
-        element = {{"role", "AXGroup"}, {"children", Json::array({element})}};
+        element = {{"role", "AXGroup"}, {"children", JSON::array({element})}};
     return element;
 }
 
-Json section(int s, const Shape& shape) {
+JSON section(int s, const Shape& shape) {
     const std::string n = std::to_string(s);
-    Json kids = Json::array();
+    JSON kids = JSON::array();
     kids.push_back({{"role", "AXHeading"}, {"title", "Section " + n}});
     for (int p = 0; p < 4; ++p)
         kids.push_back(wrapped({{"role", "AXStaticText"},
                                 {"value", "Paragraph " + std::to_string(p) + " of section " + n +
                                               ": some words that a page would say here."}},
                                shape.wrappers));
-    Json list = {{"role", "AXList"}, {"children", Json::array()}};
+    JSON list = {{"role", "AXList"}, {"children", JSON::array()}};
     for (int i = 0; i < 12; ++i) {
         const std::string story = "Story " + n + "." + std::to_string(i);
-        Json link = {{"role", "AXLink"},
+        JSON link = {{"role", "AXLink"},
                      {"title", story},
                      {"actions", {"AXPress", "AXShowMenu", "AXScrollToVisible"}},
-                     {"children", Json::array({{{"role", "AXStaticText"}, {"value", story}}})}};
+                     {"children", JSON::array({{{"role", "AXStaticText"}, {"value", story}}})}};
         list["children"].push_back(
-            wrapped({{"role", "AXGroup"}, {"children", Json::array({link})}}, shape.wrappers));
+            wrapped({{"role", "AXGroup"}, {"children", JSON::array({link})}}, shape.wrappers));
     }
     kids.push_back(list);
     kids.push_back({{"role", "AXButton"}, {"title", "Share"}, {"actions", {"AXPress"}}});
     kids.push_back({{"role", "AXButton"}, {"title", "Comment"}, {"actions", {"AXPress"}}});
     kids.push_back({{"role", "AXImage"}, {"description", "Picture " + n}});
-    Json group = {{"role", "AXGroup"}, {"children", kids}};
+    JSON group = {{"role", "AXGroup"}, {"children", kids}};
     if (shape.stacked) group["frame"] = {0, 80 + s * 400, 1280, 400};
     return wrapped(group, shape.wrappers);
 }
 
-Json scene(const Shape& shape) {
-    Json web = {{"role", "AXWebArea"}, {"title", "Example News"}, {"children", Json::array()}};
+JSON scene(const Shape& shape) {
+    JSON web = {{"role", "AXWebArea"}, {"title", "Example News"}, {"children", JSON::array()}};
     for (int s = 0; s < shape.sections; ++s) web["children"].push_back(section(s, shape));
-    Json window = Json::parse(R"({"id": "window", "role": "AXWindow", "title": "Example News",
+    JSON window = JSON::parse(R"({"id": "window", "role": "AXWindow", "title": "Example News",
       "frame": [0, 0, 1280, 800], "children": [
         {"role": "AXToolbar", "children": [
           {"role": "AXButton", "description": "Back"},
           {"role": "AXButton", "description": "Forward"},
           {"role": "AXTextField", "value": "https://news.example/"}]}]})");
     window["children"].push_back(web);
-    return {{"apps", Json::array({{{"name", "Browser"}, {"windows", Json::array({window})}}})}};
+    return {{"apps", JSON::array({{{"name", "Browser"}, {"windows", JSON::array({window})}}})}};
 }
 
-long countElements(const Json& element) {
+long countElements(const JSON& element) {
     long count = 1;
     if (element.contains("children"))
         for (const auto& kid : element["children"]) count += countElements(kid);
@@ -181,7 +181,7 @@ Figures ofWriter(const TreeWriter& writer) {
 }
 
 void run(const Shape& shape, RealClock& clock) {
-    const Json description = scene(shape);
+    const JSON description = scene(shape);
     const long total = countElements(description["apps"][0]["windows"][0]);
     sim::SimDesktop desktop(clock, description);
     const Element window = desktop.elementNamed("window");

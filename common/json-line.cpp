@@ -2,19 +2,19 @@
 
 namespace pelko {
 
-std::optional<std::string> compactJson(const Json& value) {
+std::optional<std::string> compactJSON(const JSON& value) {
     try {
-        return value.dump(-1, ' ', false, Json::error_handler_t::strict);
-    } catch (const Json::exception&) {
+        return value.dump(-1, ' ', false, JSON::error_handler_t::strict);
+    } catch (const JSON::exception&) {
         return std::nullopt;
     }
 }
 
 namespace {
 
-constexpr int kMaxNesting = 512;
+constexpr int maxNesting = 512;
 
-// Whether arrays and objects open deeper than `kMaxNesting` anywhere outside strings.
+// Whether arrays and objects open deeper than `maxNesting` anywhere outside strings.
 bool nestsTooDeep(const std::string& text) {
     int depth = 0;
     bool inString = false, escaped = false;
@@ -29,7 +29,7 @@ bool nestsTooDeep(const std::string& text) {
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > kMaxNesting) return true;
+            if (++depth > maxNesting) return true;
         } else if (c == ']' || c == '}') {
             --depth;
         }
@@ -39,9 +39,9 @@ bool nestsTooDeep(const std::string& text) {
 
 }  // namespace
 
-std::optional<Json> parseJson(const std::string& text) {
+std::optional<JSON> parseJSON(const std::string& text) {
     if (nestsTooDeep(text)) return std::nullopt;
-    Json value = Json::parse(text, nullptr, /*allow_exceptions=*/false);
+    JSON value = JSON::parse(text, nullptr, /*allow_exceptions=*/false);
     if (value.is_discarded()) return std::nullopt;
     return value;
 }

@@ -36,7 +36,7 @@ int sequenceAt(std::string_view s, size_t i) {
 
 }  // namespace
 
-std::string repairUtf8(std::string_view text) {
+std::string repairUTF8(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
@@ -52,7 +52,7 @@ std::string repairUtf8(std::string_view text) {
     return out;
 }
 
-bool isValidUtf8(std::string_view text) {
+bool isValidUTF8(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         const int n = sequenceAt(text, i);
         if (n < 0) return false;

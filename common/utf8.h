@@ -8,9 +8,9 @@ namespace pelko {
 
 /// `text` with every byte sequence that is not valid UTF-8 replaced by U+FFFD, one
 /// replacement for each maximal invalid subpart (the usual "substitution of maximal subparts").
-std::string repairUtf8(std::string_view text);
+std::string repairUTF8(std::string_view text);
 
 /// Whether `text` is entirely valid UTF-8.
-bool isValidUtf8(std::string_view text);
+bool isValidUTF8(std::string_view text);
 
 }  // namespace pelko

@@ -73,8 +73,8 @@ std::vector<RunningApp> runningApps(Workspace& workspace) {
     return apps;
 }
 
-Json appInfo(const RunningApp& app) {
-    Json info = {{"name", app.localizedName.value_or("")},
+JSON appInfo(const RunningApp& app) {
+    JSON info = {{"name", app.localizedName.value_or("")},
                  {"pid", app.pid},
                  {"active", app.active},
                  {"hidden", app.hidden}};
@@ -200,9 +200,9 @@ void requireAccessibility(Accessibility& ax) {
     }
 }
 
-Json listApps(Computer& computer, const Json&) {
+JSON listApps(Computer& computer, const JSON&) {
     Platform& platform = computer.platform;
-    Json descriptions = Json::array();
+    JSON descriptions = JSON::array();
     const auto apps = runningApps(platform.workspace);
     for (const auto& app : apps) descriptions.push_back(appInfo(app));
     if (platform.accessibility.isTrusted()) {
@@ -218,12 +218,12 @@ Json listApps(Computer& computer, const Json&) {
     return {{"apps", descriptions}};
 }
 
-Json find(Computer& computer, const Json& params) {
+JSON find(Computer& computer, const JSON& params) {
     const auto name = param<std::string>(params, "app");
     if (!name) throw Failure{"Give the app's name.", "bad-input"};
     Workspace& workspace = computer.platform.workspace;
     if (auto app = findRunning(workspace, *name)) {
-        Json info = appInfo(*app);
+        JSON info = appInfo(*app);
         info["running"] = true;
         return info;
     }
@@ -249,12 +249,12 @@ Json find(Computer& computer, const Json& params) {
         const auto dot = file.rfind('.');
         displayName = dot == std::string::npos ? file : file.substr(0, dot);
     }
-    Json result = {{"name", *displayName}, {"path", *location}, {"running", false}};
+    JSON result = {{"name", *displayName}, {"path", *location}, {"running", false}};
     if (bundle && bundle->identifier) result["bundleId"] = *bundle->identifier;
     return result;
 }
 
-Json resolve(Computer& computer, const Json& params) {
+JSON resolve(Computer& computer, const JSON& params) {
     const auto name = param<std::string>(params, "app");
     if (!name) throw Failure{"Give the app's name.", "bad-input"};
     const bool launch = param<bool>(params, "launch").value_or(false);

@@ -19,7 +19,7 @@ extern const std::vector<std::string> applicationSearchFolders;
 /// Every running regular (Dock) app that is not terminated, in the workspace's order.
 std::vector<RunningApp> runningApps(Workspace& workspace);
 /// The app description: "name", "pid", "active", "hidden", and "bundleId", "path" when known.
-Json appInfo(const RunningApp& app);
+JSON appInfo(const RunningApp& app);
 /// `name` lower-cased, every ".app" removed, white space trimmed from both ends.
 std::string normalized(const std::string& name);
 /// The first app with exactly this bundle identifier that is not terminated.
@@ -37,8 +37,8 @@ RunningApp resolveApp(Platform& platform, const std::string& name, bool launch);
 void requireAccessibility(Accessibility& ax);
 
 /// The "listApps", "find" and "resolve" methods.
-Json listApps(Computer& computer, const Json& params);
-Json find(Computer& computer, const Json& params);
-Json resolve(Computer& computer, const Json& params);
+JSON listApps(Computer& computer, const JSON& params);
+JSON find(Computer& computer, const JSON& params);
+JSON resolve(Computer& computer, const JSON& params);
 
 }  // namespace pelko::computer

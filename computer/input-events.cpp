@@ -50,15 +50,15 @@ const std::map<std::string, EventFlags> modifierFlags = {
 
 namespace {
 
-constexpr Duration kAfterMove = std::chrono::milliseconds(50);
-constexpr Duration kAfterClickPair = std::chrono::milliseconds(60);
-constexpr Duration kAfterKeyPress = std::chrono::milliseconds(30);
-constexpr Duration kAfterChunk = std::chrono::milliseconds(20);
-constexpr Duration kBetweenFrontChecks = std::chrono::milliseconds(50);
-constexpr Duration kFrontSettling = std::chrono::milliseconds(150);
-constexpr int kFrontChecks = 40;
+constexpr Duration afterMove = std::chrono::milliseconds(50);
+constexpr Duration afterClickPair = std::chrono::milliseconds(60);
+constexpr Duration afterKeyPress = std::chrono::milliseconds(30);
+constexpr Duration afterChunk = std::chrono::milliseconds(20);
+constexpr Duration betweenFrontChecks = std::chrono::milliseconds(50);
+constexpr Duration frontSettling = std::chrono::milliseconds(150);
+constexpr int frontChecks = 40;
 // A chunk of typed text is sent as soon as it holds this many UTF-16 units.
-constexpr size_t kChunkUnits = 16;
+constexpr size_t chunkUnits = 16;
 
 // The Unicode scalars of UTF-8 text; a byte that starts no valid sequence reads as U+FFFD.
 std::vector<char32_t> scalarsOf(std::string_view text) {
@@ -158,11 +158,11 @@ void bringForward(Platform& platform, const Emit& emit, const RunningApp& app) {
     if (fresh ? fresh->hidden : app.hidden) workspace.unhide(app.pid);
     if (!isFront(platform, app)) {
         workspace.activate(app.pid);
-        for (int check = 0; check < kFrontChecks; ++check) {
+        for (int check = 0; check < frontChecks; ++check) {
             if (isFront(platform, app)) break;
-            platform.clock.sleepFor(kBetweenFrontChecks);
+            platform.clock.sleepFor(betweenFrontChecks);
         }
-        platform.clock.sleepFor(kFrontSettling);
+        platform.clock.sleepFor(frontSettling);
     }
     if (!isFront(platform, app)) {
         const std::string name = app.localizedName.value_or("The app");
@@ -175,7 +175,7 @@ void bringForward(Platform& platform, const Emit& emit, const RunningApp& app) {
 
 void bringForward(Computer& computer, const RunningApp& app) {
     bringForward(
-        computer.platform, [&](const Json& line) { computer.output.emit(line); }, app);
+        computer.platform, [&](const JSON& line) { computer.output.emit(line); }, app);
 }
 
 void post(Platform& platform, std::optional<InputEvent> event) {
@@ -217,7 +217,7 @@ void clickAt(Platform& platform, Point point, const std::string& button, int64_t
         up = EventType::otherMouseUp;
     }
     post(platform, events.createMouseEvent(source, EventType::mouseMoved, point, which));
-    platform.clock.sleepFor(kAfterMove);
+    platform.clock.sleepFor(afterMove);
     const int64_t clicks = std::clamp<int64_t>(count, 1, 3);
     for (int64_t state = 1; state <= clicks; ++state) {
         for (const EventType type : {down, up}) {
@@ -225,7 +225,7 @@ void clickAt(Platform& platform, Point point, const std::string& button, int64_t
             if (event) event->clickState = state;
             post(platform, std::move(event));
         }
-        platform.clock.sleepFor(kAfterClickPair);
+        platform.clock.sleepFor(afterClickPair);
     }
     if (before) events.warpPointer(*before);
 }
@@ -279,7 +279,7 @@ void pressKey(Platform& platform, const std::string& combo, std::optional<pid_t>
         }
         send(platform, std::move(event), pid);
     }
-    platform.clock.sleepFor(kAfterKeyPress);
+    platform.clock.sleepFor(afterKeyPress);
 }
 
 void typeText(Platform& platform, const std::string& text, std::optional<pid_t> pid) {
@@ -294,7 +294,7 @@ void typeText(Platform& platform, const std::string& text, std::optional<pid_t> 
             send(platform, std::move(event), pid);
         }
         pending.clear();
-        platform.clock.sleepFor(kAfterChunk);
+        platform.clock.sleepFor(afterChunk);
     };
     auto pressAlone = [&](const char* key) {
         if (!pending.empty()) sendPending();
@@ -311,7 +311,7 @@ void typeText(Platform& platform, const std::string& text, std::optional<pid_t> 
             pressAlone("Return");
         } else {
             appendUtf16(pending, scalar);
-            if (pending.size() >= kChunkUnits) sendPending();
+            if (pending.size() >= chunkUnits) sendPending();
         }
     }
     if (!pending.empty()) sendPending();

@@ -35,7 +35,7 @@ extern const std::map<std::string, char32_t> keyCharacters;
 extern const std::map<std::string, EventFlags> modifierFlags;
 
 /// Writes one event line (the `front` event); `Computer::output.emit` in the program.
-using Emit = std::function<void(const Json&)>;
+using Emit = std::function<void(const JSON&)>;
 
 /// The process identifier of the frontmost app: the system-wide focused application first,
 /// then the workspace's frontmost app; nothing when neither is known.

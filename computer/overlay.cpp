@@ -9,27 +9,27 @@
 namespace pelko::computer {
 namespace {
 
-constexpr uint16_t kEscapeKeyCode = 53;
+constexpr uint16_t escapeKeyCode = 53;
 
 // The banner.
-const Font kBannerFont{13, fontWeightMedium};
-constexpr double kBannerHeight = 32;
-constexpr double kBannerMaxWidth = 640;
-constexpr double kBannerTextMargin = 40;  // added to the text's width
-constexpr double kBannerTopGap = 8;       // below the top of the visible frame
-constexpr PanelLayer kBannerLayer{Rgba::white(0.08, 0.92), 16, 1, Rgba::white(1.0, 0.18)};
-const Rgba kBannerTextColor = Rgba::white(1.0, 1.0);
+const Font bannerFont{13, fontWeightMedium};
+constexpr double bannerHeight = 32;
+constexpr double bannerMaxWidth = 640;
+constexpr double bannerTextMargin = 40;  // added to the text's width
+constexpr double bannerTopGap = 8;       // below the top of the visible frame
+constexpr PanelLayer bannerLayer{Rgba::white(0.08, 0.92), 16, 1, Rgba::white(1.0, 0.18)};
+const Rgba bannerTextColor = Rgba::white(1.0, 1.0);
 
 // The highlight.
-constexpr double kHighlightGrowth = 3;
-constexpr double kHighlightBorder = 2.5;
-constexpr double kHighlightCornerRadius = 6;
-constexpr double kHighlightFill = 0.08;  // alpha of the accent colour inside
-constexpr Duration kHighlightShown = std::chrono::milliseconds(600);
+constexpr double highlightGrowth = 3;
+constexpr double highlightBorder = 2.5;
+constexpr double highlightCornerRadius = 6;
+constexpr double highlightFill = 0.08;  // alpha of the accent colour inside
+constexpr Duration highlightShown = std::chrono::milliseconds(600);
 
 // Both panels: never take focus or the mouse, float above normal windows (the status-window
 // level) on every Space and beside full-screen apps, and stay when the app deactivates.
-constexpr PanelStyle kOverlayPanel{.nonActivating = true,
+constexpr PanelStyle overlayPanel{.nonActivating = true,
                                    .opaque = false,
                                    .clearBackground = true,
                                    .hasShadow = false,
@@ -39,7 +39,7 @@ constexpr PanelStyle kOverlayPanel{.nonActivating = true,
                                    .hidesOnDeactivate = false};
 
 PanelLabel bannerLabel(const std::string& text, double width) {
-    return {text, kBannerFont, kBannerTextColor, {{12, 7}, {width - 24, 18}}};
+    return {text, bannerFont, bannerTextColor, {{12, 7}, {width - 24, 18}}};
 }
 
 }  // namespace
@@ -51,15 +51,15 @@ void Overlay::show(const std::string& text) {
     const auto screen = panels.mainScreen();
     if (!screen) return;
     const double width =
-        std::min(panels.measureText(text, kBannerFont).width + kBannerTextMargin, kBannerMaxWidth);
+        std::min(panels.measureText(text, bannerFont).width + bannerTextMargin, bannerMaxWidth);
     const double midX = screen->frame.minX() + screen->frame.size.width / 2;
     const Rect frame{
-        {midX - width / 2, screen->visibleFrame.maxY() - kBannerHeight - kBannerTopGap},
-        {width, kBannerHeight}};
+        {midX - width / 2, screen->visibleFrame.maxY() - bannerHeight - bannerTopGap},
+        {width, bannerHeight}};
     if (!banner_) {
-        banner_ = panels.createPanel(frame, kOverlayPanel);
+        banner_ = panels.createPanel(frame, overlayPanel);
         if (!banner_) return;
-        panels.setContent(banner_, {kBannerLayer, bannerLabel(text, width)});
+        panels.setContent(banner_, {bannerLayer, bannerLabel(text, width)});
         label_ = true;
     }
     panels.setLabelText(banner_, text);
@@ -79,21 +79,21 @@ void Overlay::highlight(const Rect& rect) {
     const Rect& primary = screens.front().frame;
     // From the accessibility's top-left origin to the window system's bottom-left origin.
     const Rect frame{
-        {rect.minX() - kHighlightGrowth, primary.maxY() - rect.maxY() - kHighlightGrowth},
-        {rect.size.width + 2 * kHighlightGrowth, rect.size.height + 2 * kHighlightGrowth}};
+        {rect.minX() - highlightGrowth, primary.maxY() - rect.maxY() - highlightGrowth},
+        {rect.size.width + 2 * highlightGrowth, rect.size.height + 2 * highlightGrowth}};
     if (!flash_) {
-        flash_ = panels.createPanel(frame, kOverlayPanel);
+        flash_ = panels.createPanel(frame, overlayPanel);
         if (!flash_) return;
     }
     Rgba accent = panels.accentColor();
     Rgba fill = accent;
-    fill.alpha = kHighlightFill;
-    panels.setContent(flash_, {{fill, kHighlightCornerRadius, kHighlightBorder, accent}, {}});
+    fill.alpha = highlightFill;
+    panels.setContent(flash_, {{fill, highlightCornerRadius, highlightBorder, accent}, {}});
     panels.setFrame(flash_, frame);
     panels.setAlpha(flash_, 1.0);
     panels.orderFront(flash_);
     std::weak_ptr<PanelHandle> shownPanel = flash_;
-    platform_.mainLoop.postAfter(kHighlightShown, [&panels, shownPanel] {
+    platform_.mainLoop.postAfter(highlightShown, [&panels, shownPanel] {
         if (const Panel panel = shownPanel.lock()) panels.orderOut(panel);
     });
 }
@@ -108,7 +108,7 @@ void highlight(Computer& computer, const Element& element) {
     onMain(platform.mainLoop, [&] { computer.overlay.highlight(*frame); });
 }
 
-Json banner(Computer& computer, const Json& params) {
+JSON banner(Computer& computer, const JSON& params) {
     const bool show = param<bool>(params, "show").value_or(false);
     const std::string text = param<std::string>(params, "text").value_or(defaultBannerText);
     onMain(computer.platform.mainLoop, [&] {
@@ -121,7 +121,7 @@ Json banner(Computer& computer, const Json& params) {
 }
 
 void escapeMonitor(Computer& computer, const KeyDown& key) {
-    if (key.keyCode != kEscapeKeyCode) return;
+    if (key.keyCode != escapeKeyCode) return;
     if (!computer.overlay.shown()) return;
     if (key.sourceUserData == ownEventMark) return;
     computer.output.emit({{"event", "stop"}});

@@ -64,7 +64,7 @@ void highlight(Computer& computer, const Element& element);
 
 /// The "banner" method (runs on `uiWork`): shows the banner (`show` true, with `text`) or
 /// hides it; {"ok": true}.
-Json banner(Computer& computer, const Json& params);
+JSON banner(Computer& computer, const JSON& params);
 
 /// The Escape monitor: writes {"event": "stop"} for a key-down of Escape (53) while the
 /// banner is shown, unless the event carries `ownEventMark`. Runs on the main thread.

@@ -15,44 +15,44 @@ namespace pelko::computer {
 namespace {
 
 // The status of both permissions, as `status` and `requestAccess` report it.
-Json permissions(Computer& computer) {
+JSON permissions(Computer& computer) {
     return {{"accessibility", computer.platform.accessibility.isTrusted()},
             {"screenRecording", computer.platform.screenCapture.preflight()}};
 }
 
-const std::string kSettingsPane = "x-apple.systempreferences:com.apple.preference.security";
+const std::string settingsPane = "x-apple.systempreferences:com.apple.preference.security";
 
-Json status(Computer& computer, const Json&) {
+JSON status(Computer& computer, const JSON&) {
     return permissions(computer);
 }
 
-Json requestAccess(Computer& computer, const Json& params) {
+JSON requestAccess(Computer& computer, const JSON& params) {
     const std::string kind = param<std::string>(params, "kind").value_or("accessibility");
     Platform& platform = computer.platform;
     if (kind == "screen") {
         if (!platform.screenCapture.preflight()) platform.screenCapture.request();
-        platform.workspace.openURL(kSettingsPane + "?Privacy_ScreenCapture");
+        platform.workspace.openURL(settingsPane + "?Privacy_ScreenCapture");
     } else {
         platform.accessibility.isTrustedWithPrompt();
-        platform.workspace.openURL(kSettingsPane + "?Privacy_Accessibility");
+        platform.workspace.openURL(settingsPane + "?Privacy_Accessibility");
     }
     return permissions(computer);
 }
 
-Json ping(Computer&, const Json&) {
+JSON ping(Computer&, const JSON&) {
     return {{"pong", true}};
 }
 
-using Method = Json (*)(Computer&, const Json&);
+using Method = JSON (*)(Computer&, const JSON&);
 
 // Methods whose capability has not been built yet answer with a plain failure.
 template <const char* Name>
-Json notYet(Computer&, const Json&) {
+JSON notYet(Computer&, const JSON&) {
     throw Failure{std::string("The ") + Name + " method is not available yet."};
 }
-constexpr char kScreenshot[] = "screenshot", kClick[] = "click",
-               kSetValue[] = "setValue", kTypeText[] = "typeText", kPressKey[] = "pressKey",
-               kScroll[] = "scroll", kAction[] = "action", kMenu[] = "menu";
+constexpr char screenshotName[] = "screenshot", clickName[] = "click",
+               setValueName[] = "setValue", typeTextName[] = "typeText", pressKeyName[] = "pressKey",
+               scrollName[] = "scroll", actionName[] = "action", menuName[] = "menu";
 
 struct MethodEntry {
     std::string_view name;
@@ -60,32 +60,32 @@ struct MethodEntry {
 };
 
 // In the order in which names are compared.
-const MethodEntry kMethods[] = {
+const MethodEntry methods[] = {
     {"status", status},
     {"requestAccess", requestAccess},
     {"listApps", listApps},
     {"find", find},
     {"resolve", resolve},
     {"state", state},
-    {"screenshot", notYet<kScreenshot>},
-    {"click", notYet<kClick>},
-    {"setValue", notYet<kSetValue>},
-    {"typeText", notYet<kTypeText>},
-    {"pressKey", notYet<kPressKey>},
-    {"scroll", notYet<kScroll>},
-    {"action", notYet<kAction>},
-    {"menu", notYet<kMenu>},
+    {"screenshot", notYet<screenshotName>},
+    {"click", notYet<clickName>},
+    {"setValue", notYet<setValueName>},
+    {"typeText", notYet<typeTextName>},
+    {"pressKey", notYet<pressKeyName>},
+    {"scroll", notYet<scrollName>},
+    {"action", notYet<actionName>},
+    {"menu", notYet<menuName>},
     {"banner", banner},
     {"ping", ping},
 };
 
-Json reply(const Json& id, Computer& computer, const std::string& method, const Json& params) {
+JSON reply(const JSON& id, Computer& computer, const std::string& method, const JSON& params) {
     try {
         return {{"id", id}, {"result", handle(computer, method, params)}};
     } catch (const Failure& failure) {
         return {{"id", id}, {"error", failure.message}, {"code", failure.code}};
     } catch (const std::exception& error) {
-        return {{"id", id}, {"error", repairUtf8(error.what())}, {"code", "failed"}};
+        return {{"id", id}, {"error", repairUTF8(error.what())}, {"code", "failed"}};
     } catch (...) {
         return {{"id", id}, {"error", "Something went wrong."}, {"code", "failed"}};
     }
@@ -105,17 +105,17 @@ void readRequests(Computer& computer, int inputFd) {
              start = newline + 1) {
             if (newline > start)
                 serve(computer,
-                      repairUtf8(std::string_view(pending).substr(start, newline - start)));
+                      repairUTF8(std::string_view(pending).substr(start, newline - start)));
         }
         pending.erase(0, start);
     }
-    if (!pending.empty()) serve(computer, repairUtf8(pending));
+    if (!pending.empty()) serve(computer, repairUTF8(pending));
 }
 
 }  // namespace
 
-void LineOutput::emit(const Json& object) {
-    const auto text = compactJson(object);
+void LineOutput::emit(const JSON& object) {
+    const auto text = compactJSON(object);
     if (!text) return;
     std::lock_guard lock(writeLock_);
     // The stream's own lock too: the end of input flushes and exits while holding it, so a
@@ -130,21 +130,21 @@ void LineOutput::emit(const Json& object) {
 Computer::Computer(Platform& platform, std::FILE* output) : platform(platform), output(output) {}
 
 template <>
-std::optional<std::string> param(const Json& params, std::string_view key) {
+std::optional<std::string> param(const JSON& params, std::string_view key) {
     const auto found = params.find(key);
     if (found == params.end() || !found->is_string()) return std::nullopt;
     return found->get<std::string>();
 }
 
 template <>
-std::optional<bool> param(const Json& params, std::string_view key) {
+std::optional<bool> param(const JSON& params, std::string_view key) {
     const auto found = params.find(key);
     if (found == params.end() || !found->is_boolean()) return std::nullopt;
     return found->get<bool>();
 }
 
 template <>
-std::optional<std::vector<std::string>> param(const Json& params, std::string_view key) {
+std::optional<std::vector<std::string>> param(const JSON& params, std::string_view key) {
     const auto found = params.find(key);
     if (found == params.end() || !found->is_array()) return std::nullopt;
     std::vector<std::string> texts;
@@ -155,10 +155,10 @@ std::optional<std::vector<std::string>> param(const Json& params, std::string_vi
     return texts;
 }
 
-std::optional<int64_t> intParam(const Json& params, std::string_view key) {
+std::optional<int64_t> intParam(const JSON& params, std::string_view key) {
     const auto found = params.find(key);
     if (found == params.end()) return std::nullopt;
-    const Json& value = *found;
+    const JSON& value = *found;
     if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
     if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<int64_t>();
     if (value.is_number_unsigned()) {
@@ -176,30 +176,30 @@ std::optional<int64_t> intParam(const Json& params, std::string_view key) {
     return std::nullopt;
 }
 
-std::optional<double> doubleParam(const Json& params, std::string_view key) {
+std::optional<double> doubleParam(const JSON& params, std::string_view key) {
     const auto found = params.find(key);
     if (found == params.end() || !found->is_number()) return std::nullopt;
     return found->get<double>();
 }
 
-Json handle(Computer& computer, const std::string& method, const Json& params) {
-    for (const auto& entry : kMethods) {
+JSON handle(Computer& computer, const std::string& method, const JSON& params) {
+    for (const auto& entry : methods) {
         if (entry.name == method) return entry.run(computer, params);
     }
     throw Failure{"Unknown method " + method + ".", "bad-input"};
 }
 
 void serve(Computer& computer, const std::string& line) {
-    auto request = parseJson(line);
+    auto request = parseJSON(line);
     if (!request || !request->is_object()) return;
-    Json id = request->contains("id") ? (*request)["id"] : Json(nullptr);
+    JSON id = request->contains("id") ? (*request)["id"] : JSON(nullptr);
     const auto methodValue = request->find("method");
     std::string method = methodValue != request->end() && methodValue->is_string()
                              ? methodValue->get<std::string>()
                              : std::string();
     const auto paramsValue = request->find("params");
-    Json params =
-        paramsValue != request->end() && paramsValue->is_object() ? *paramsValue : Json::object();
+    JSON params =
+        paramsValue != request->end() && paramsValue->is_object() ? *paramsValue : JSON::object();
     SerialQueue& queue = method == "banner" ? computer.uiWork : computer.work;
     queue.async(
         [&computer, id = std::move(id), method = std::move(method), params = std::move(params)] {

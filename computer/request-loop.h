@@ -37,7 +37,7 @@ class LineOutput {
     explicit LineOutput(std::FILE* stream) : stream_(stream) {}
     /// Writes `object` as one line; a value that cannot be serialised (or is not valid UTF-8)
     /// writes nothing.
-    void emit(const Json& object);
+    void emit(const JSON& object);
 
   private:
     std::FILE* stream_;
@@ -65,22 +65,22 @@ struct Computer {
 
 /// Text, flag or list of texts.
 template <typename T>
-std::optional<T> param(const Json& params, std::string_view key);
+std::optional<T> param(const JSON& params, std::string_view key);
 template <>
-std::optional<std::string> param(const Json& params, std::string_view key);
+std::optional<std::string> param(const JSON& params, std::string_view key);
 template <>
-std::optional<bool> param(const Json& params, std::string_view key);
+std::optional<bool> param(const JSON& params, std::string_view key);
 template <>
-std::optional<std::vector<std::string>> param(const Json& params, std::string_view key);
+std::optional<std::vector<std::string>> param(const JSON& params, std::string_view key);
 /// A signed 64-bit integer from any JSON number: fractions are cut toward zero, numbers beyond
 /// the range are held at its ends, true and false count as 1 and 0.
-std::optional<int64_t> intParam(const Json& params, std::string_view key);
+std::optional<int64_t> intParam(const JSON& params, std::string_view key);
 /// A 64-bit floating-point value from any JSON number.
-std::optional<double> doubleParam(const Json& params, std::string_view key);
+std::optional<double> doubleParam(const JSON& params, std::string_view key);
 
 /// Runs the method named `method` with `params` and returns its result object; throws
 /// `Failure` ("Unknown method {method}.", "bad-input" when no method has that name).
-Json handle(Computer& computer, const std::string& method, const Json& params);
+JSON handle(Computer& computer, const std::string& method, const JSON& params);
 
 /// Takes one request line: parses it and schedules it on the queue of its method. Lines that
 /// are not a JSON object are dropped without any output.

@@ -31,8 +31,8 @@ Element elementAttribute(Accessibility& ax, const Element& element, const std::s
     return one ? *one : Element();
 }
 
-Json titlesOf(Accessibility& ax, const std::vector<Element>& elements) {
-    Json titles = Json::array();
+JSON titlesOf(Accessibility& ax, const std::vector<Element>& elements) {
+    JSON titles = JSON::array();
     for (const auto& element : elements) {
         if (auto title = str(ax, element, "AXTitle")) titles.push_back(std::move(*title));
     }
@@ -76,8 +76,8 @@ bool hasEmptyWebArea(Accessibility& ax, const Element& root) {
     return false;
 }
 
-Json readRegion(Computer& computer, const RunningApp& app, int64_t index, int64_t maxChars,
-                Json result) {
+JSON readRegion(Computer& computer, const RunningApp& app, int64_t index, int64_t maxChars,
+                JSON result) {
     Accessibility& ax = computer.platform.accessibility;
     const Element part = element(ax, computer.sessions, app, index);
     AppSession& s = computer.sessions.session(app.pid);
@@ -105,7 +105,7 @@ Json readRegion(Computer& computer, const RunningApp& app, int64_t index, int64_
     return result;
 }
 
-Json readState(Computer& computer, const std::string& name,
+JSON readState(Computer& computer, const std::string& name,
                const std::optional<std::string>& window, int64_t maxChars, bool launch,
                std::optional<int64_t> region, bool again) {
     Platform& platform = computer.platform;
@@ -128,7 +128,7 @@ Json readState(Computer& computer, const std::string& name,
     }
 
     AppSession& s = computer.sessions.session(pid);
-    Json result = {{"app", appInfo(app)}};
+    JSON result = {{"app", appInfo(app)}};
     result["windows"] = titlesOf(ax, elementList(ax, appElement, "AXWindows"));
     const Element menuBar = elementAttribute(ax, appElement, "AXMenuBar");
     result["menus"] = titlesOf(ax, menuBar ? children(ax, menuBar) : std::vector<Element>{});
@@ -210,7 +210,7 @@ Json readState(Computer& computer, const std::string& name,
     return result;
 }
 
-Json state(Computer& computer, const Json& params) {
+JSON state(Computer& computer, const JSON& params) {
     const auto name = param<std::string>(params, "app");
     if (!name) throw Failure{"Give the app's name.", "bad-input"};
     return readState(computer, *name, param<std::string>(params, "window"),

@@ -53,16 +53,16 @@ bool hasEmptyWebArea(Accessibility& ax, const Element& root);
 
 /// Writes the element numbered `index` in full, numbering on from the session's next index, and
 /// adds its outline and window keys to `result`. Throws the "stale" failures.
-Json readRegion(Computer& computer, const RunningApp& app, int64_t index, int64_t maxChars,
-                Json result);
+JSON readRegion(Computer& computer, const RunningApp& app, int64_t index, int64_t maxChars,
+                JSON result);
 
 /// The whole state read behind the "state" method. Throws "accessibility", the failures of
 /// `resolveApp` and, for a region, "stale".
-Json readState(Computer& computer, const std::string& name,
+JSON readState(Computer& computer, const std::string& name,
                const std::optional<std::string>& window, int64_t maxChars, bool launch,
                std::optional<int64_t> region, bool again);
 
 /// The "state" method.
-Json state(Computer& computer, const Json& params);
+JSON state(Computer& computer, const JSON& params);
 
 }  // namespace pelko::computer

@@ -92,17 +92,17 @@ const std::set<std::string> menuRoles = {"AXPopUpButton", "AXMenuButton", "AXCom
 namespace {
 
 // Actions a line never lists: pressing is what every element offers, and the rest are plumbing.
-const std::set<std::string> kQuietActions = {"AXPress", "AXScrollToVisible", "AXShowDefaultUI",
+const std::set<std::string> quietActions = {"AXPress", "AXScrollToVisible", "AXShowDefaultUI",
                                              "AXShowAlternateUI"};
-constexpr size_t kMaxActionLabels = 6;
-constexpr size_t kMaxPeekWords = 3;
+constexpr size_t maxActionLabels = 6;
+constexpr size_t maxPeekWords = 3;
 
 // Clip limits.
-constexpr size_t kTitleLimit = 120;
-constexpr size_t kStaticTextValueLimit = 300;
-constexpr size_t kValueLimit = 160;
-constexpr size_t kPlaceholderLimit = 80;
-constexpr size_t kPeekWordLimit = 40;
+constexpr size_t titleLimit = 120;
+constexpr size_t staticTextValueLimit = 300;
+constexpr size_t valueLimit = 160;
+constexpr size_t placeholderLimit = 80;
+constexpr size_t peekWordLimit = 40;
 
 // The reading rules of the attribute readers, applied to values that came in a batch.
 std::optional<std::string> textOf(const AttributeRead& read) {
@@ -361,16 +361,16 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
 
     std::string text(2 * static_cast<size_t>(std::clamp(depth, 0, indentationCap)), ' ');
     text += "[" + std::to_string(index) + "] " + word;
-    if (facts.title) text += " \"" + clip(*facts.title, kTitleLimit) + "\"";
+    if (facts.title) text += " \"" + clip(*facts.title, titleLimit) + "\"";
     if (facts.description && facts.description != facts.title)
-        appendQuoted(text, "desc", *facts.description, kTitleLimit);
+        appendQuoted(text, "desc", *facts.description, titleLimit);
     if (facts.value && facts.value != facts.title)
         appendQuoted(text, "value", *facts.value,
-                     facts.role == "AXStaticText" ? kStaticTextValueLimit : kValueLimit);
+                     facts.role == "AXStaticText" ? staticTextValueLimit : valueLimit);
     if (facts.secure) text += " (hidden)";
     if (facts.placeholder && !facts.value)
-        appendQuoted(text, "placeholder", *facts.placeholder, kPlaceholderLimit);
-    if (facts.help) appendQuoted(text, "help", *facts.help, kPlaceholderLimit);
+        appendQuoted(text, "placeholder", *facts.placeholder, placeholderLimit);
+    if (facts.help) appendQuoted(text, "help", *facts.help, placeholderLimit);
 
     // States and actions only decorate a line, so they are read only for written elements.
     const bool expands = expandable.count(facts.role) > 0;
@@ -397,9 +397,9 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
     const bool menuRole = menuRoles.count(facts.role) > 0;
     std::vector<std::string> labels;
     for (const auto& action : ax_->actionNames(element).value_or(std::vector<std::string>{})) {
-        if (kQuietActions.count(action) || (!menuRole && action == "AXShowMenu")) continue;
+        if (quietActions.count(action) || (!menuRole && action == "AXShowMenu")) continue;
         labels.push_back(actionLabel(action));
-        if (labels.size() == kMaxActionLabels) break;
+        if (labels.size() == maxActionLabels) break;
     }
     if (!labels.empty()) {
         text += " actions: ";
@@ -409,7 +409,7 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
     if (fold) {
         text += " \u2014 more inside";
         for (size_t i = 0; i < fold->words.size(); ++i)
-            text += (i ? ", \"" : ": \"") + clip(fold->words[i], kPeekWordLimit) + "\"";
+            text += (i ? ", \"" : ": \"") + clip(fold->words[i], peekWordLimit) + "\"";
     }
     return text;
 }
@@ -422,7 +422,7 @@ TreeWriter::Peek TreeWriter::peek(const Element& element) {
 TreeWriter::Peek TreeWriter::peekBelow(const std::vector<Element>& kids) {
     // Positions past `peekVisits` are never taken; one entry beyond it is enough to tell that a
     // part had more to examine.
-    constexpr size_t kQueueCap = peekVisits + 1;
+    constexpr size_t queueCap = peekVisits + 1;
     std::vector<Element> queue(kids.begin(), kids.begin() + std::min(kids.size(), peekVisits));
     Peek found;
     for (size_t position = 0; position < queue.size();) {
@@ -435,7 +435,7 @@ TreeWriter::Peek TreeWriter::peekBelow(const std::vector<Element>& kids) {
         ++visited;
         const auto facts = shownFacts(element);
         if (!facts) continue;
-        const bool wantWord = found.words.size() < kMaxPeekWords && !facts->secure;
+        const bool wantWord = found.words.size() < maxPeekWords && !facts->secure;
         std::vector<std::string> names = {"AXChildren"};
         if (wantWord) {
             names.insert(names.end(), {"AXTitle", "AXDescription"});
@@ -452,7 +452,7 @@ TreeWriter::Peek TreeWriter::peekBelow(const std::vector<Element>& kids) {
                 found.words.push_back(*text);
         }
         const auto below = elementsOf(reads[0]);
-        for (size_t i = 0; i < below.size() && i < peekVisits && queue.size() < kQueueCap; ++i)
+        for (size_t i = 0; i < below.size() && i < peekVisits && queue.size() < queueCap; ++i)
             queue.push_back(below[i]);
         ++found.nodes;
     }

@@ -2,7 +2,7 @@
 
 namespace pelko::notifier {
 
-std::optional<CardContent> CardContent::fromMessage(const Json& message) {
+std::optional<CardContent> CardContent::fromMessage(const JSON& message) {
     if (!message.is_object()) return std::nullopt;
     auto text = [&](const char* key) -> const std::string* {
         auto found = message.find(key);

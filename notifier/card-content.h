@@ -21,7 +21,7 @@ struct CardContent {
     /// The content of a decoded post message. Nothing when "id" or "title" is missing or not a
     /// string; any other key that is absent or not a string takes its default; extra keys are
     /// ignored.
-    static std::optional<CardContent> fromMessage(const Json& message);
+    static std::optional<CardContent> fromMessage(const JSON& message);
 
     bool operator==(const CardContent&) const = default;
 };

@@ -22,7 +22,7 @@ struct CairoDestroy {
 using CairoPtr = std::unique_ptr<cairo_t, CairoDestroy>;
 
 /// The PNG image at `path`, or nothing when it is not a readable PNG.
-SurfacePtr loadPng(const std::filesystem::path& path) {
+SurfacePtr loadPNG(const std::filesystem::path& path) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) return nullptr;
     SurfacePtr image(cairo_image_surface_create_from_png(path.c_str()));
@@ -30,8 +30,8 @@ SurfacePtr loadPng(const std::filesystem::path& path) {
     return image;
 }
 
-bool isPng(const std::filesystem::path& path) {
-    return loadPng(path) != nullptr;
+bool isPNG(const std::filesystem::path& path) {
+    return loadPNG(path) != nullptr;
 }
 
 /// The icon named in a .desktop entry, as an image file: an absolute path, or the name looked
@@ -51,14 +51,14 @@ std::string desktopEntryIcon(const std::filesystem::path& entry) {
         }
     }
     if (name.empty()) return {};
-    if (name.front() == '/') return isPng(name) ? name : std::string();
+    if (name.front() == '/') return isPNG(name) ? name : std::string();
     for (const char* size : {"256x256", "128x128", "64x64", "48x48", "32x32"}) {
         std::filesystem::path candidate =
             std::filesystem::path("/usr/share/icons/hicolor") / size / "apps" / (name + ".png");
-        if (isPng(candidate)) return candidate;
+        if (isPNG(candidate)) return candidate;
     }
     std::filesystem::path pixmap = "/usr/share/pixmaps/" + name + ".png";
-    return isPng(pixmap) ? pixmap.string() : std::string();
+    return isPNG(pixmap) ? pixmap.string() : std::string();
 }
 
 void setColor(cairo_t* cairo, Rgba color) {
@@ -84,7 +84,7 @@ void drawOwnIcon(cairo_t* cairo, Rect at) {
 }
 
 void drawIcon(cairo_t* cairo, const CardIcon& icon, Rect at) {
-    SurfacePtr image = icon.imagePath.empty() ? nullptr : loadPng(icon.imagePath);
+    SurfacePtr image = icon.imagePath.empty() ? nullptr : loadPNG(icon.imagePath);
     if (!image) {
         drawOwnIcon(cairo, at);
         return;
@@ -123,7 +123,7 @@ void drawCloseButton(cairo_t* cairo, Rect at) {
 CardIcon iconFor(const std::string& appPath) {
     if (appPath.empty()) return {};
     std::filesystem::path path(appPath);
-    if (isPng(path)) return {path.string()};
+    if (isPNG(path)) return {path.string()};
     if (path.extension() == ".desktop") return {desktopEntryIcon(path)};
     return {};
 }
@@ -157,7 +157,7 @@ void CardView::draw(cairo_t* cairo) const {
     if (!closeButtonHidden_) drawCloseButton(cairo, parts.closeButton);
 }
 
-bool renderCardPng(const CardView& view, const std::string& path, double scale) {
+bool renderCardPNG(const CardView& view, const std::string& path, double scale) {
     double height = view.fittingHeight();
     SurfacePtr surface(cairo_image_surface_create(
         CAIRO_FORMAT_ARGB32, static_cast<int>(std::ceil(CardView::width * scale)),

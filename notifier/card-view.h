@@ -121,6 +121,6 @@ class CardView {
 
 /// Draws `view` to a PNG file at `path`, `scale` pixels per point; false when it cannot be
 /// written.
-bool renderCardPng(const CardView& view, const std::string& path, double scale = 2);
+bool renderCardPNG(const CardView& view, const std::string& path, double scale = 2);
 
 }  // namespace pelko::notifier

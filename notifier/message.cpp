@@ -24,7 +24,7 @@ std::vector<std::string> flagValues(const std::vector<std::string>& args, const 
 
 std::optional<std::string> encodeCommand(const std::vector<std::string>& args) {
     if (args.empty()) return std::nullopt;
-    Json message = Json::object();
+    JSON message = JSON::object();
     if (args[0] == "post") {
         auto id = flagValue(args, "--id");
         auto title = flagValue(args, "--title");
@@ -43,7 +43,7 @@ std::optional<std::string> encodeCommand(const std::vector<std::string>& args) {
     } else {
         return std::nullopt;
     }
-    return compactJson(message);
+    return compactJSON(message);
 }
 
 }  // namespace pelko::notifier

@@ -37,7 +37,7 @@ bool isHexDigit(char c) {
 
 }  // namespace
 
-bool isOpenableUrl(const std::string& text) {
+bool isOpenableURL(const std::string& text) {
     size_t colon = text.find(':');
     if (colon == std::string::npos || colon == 0) return false;
     if (!std::isalpha(static_cast<unsigned char>(text[0]))) return false;
@@ -94,7 +94,7 @@ void Resident::receive(int32_t /*messageId*/, std::string payload) {
 }
 
 void Resident::handle(const std::string& data) {
-    auto message = parseJson(data);
+    auto message = parseJSON(data);
     if (!message || !message->is_object()) return;
     auto command = message->find("cmd");
     if (command == message->end() || !command->is_string()) return;
@@ -104,7 +104,7 @@ void Resident::handle(const std::string& data) {
         std::vector<std::string> ids;
         auto list = message->find("ids");
         if (list != message->end() && list->is_array() &&
-            std::all_of(list->begin(), list->end(), [](const Json& id) { return id.is_string(); }))
+            std::all_of(list->begin(), list->end(), [](const JSON& id) { return id.is_string(); }))
             ids = list->get<std::vector<std::string>>();
         for (const std::string& id : ids) {
             auto card = std::find_if(cards_.begin(), cards_.end(),
@@ -141,7 +141,7 @@ void Resident::post(const CardContent& content) {
         auto card = weakCard.lock();
         if (!resident || !card) return;
         const std::string& url = card->content.url;
-        if (!url.empty() && isOpenableUrl(url)) windowing.openUrl(url);
+        if (!url.empty() && isOpenableURL(url)) windowing.openURL(url);
         resident->dismiss(card, 0);
     };
     card->view->onSwipe = [weakResident, weakCard](double direction) {

@@ -27,7 +27,7 @@ struct Card {
 
 /// Whether `text` is a URL that can be opened: a scheme ("https:", "mailto:", ...) followed by
 /// characters that may appear in a URL, percent signs only before two hexadecimal digits.
-bool isOpenableUrl(const std::string& text);
+bool isOpenableURL(const std::string& text);
 
 /// The application delegate of the resident. Lives in a `std::shared_ptr`: the cards' callbacks,
 /// the timer and the animation completions hold it weakly. Used on the main thread only.

@@ -126,12 +126,12 @@ void runList(PhoneProcess& process) {
         return settled;
     });
 
-    Json devices = Json::array();
+    JSON devices = JSON::array();
     for (const auto& screen : phoneScreens(platform.capture)) {
         devices.push_back(
             {{"id", screen.uniqueId}, {"name", screen.localizedName}, {"model", screen.modelId}});
     }
-    Json result = {{"permission", permissionName(platform.capture.authorizationStatus())},
+    JSON result = {{"permission", permissionName(platform.capture.authorizationStatus())},
                    {"devices", std::move(devices)}};
     if (screenMissingNow(platform)) {
         result["screenMissing"] = true;

@@ -46,8 +46,8 @@ void FramedWriter::sendFrame(std::vector<std::uint8_t> jpeg) {
     });
 }
 
-void FramedWriter::sendStatus(const Json& status) {
-    auto text = compactJson(status);
+void FramedWriter::sendStatus(const JSON& status) {
+    auto text = compactJSON(status);
     if (!text) return;
     queue_.async([this, text = std::move(*text)] {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());

@@ -36,7 +36,7 @@ class FramedWriter {
     void sendFrame(std::vector<std::uint8_t> jpeg);
     /// Serialises `status` now, on the calling thread, and queues one status frame; a status
     /// that cannot be serialised is dropped silently. Statuses ignore the slot.
-    void sendStatus(const Json& status);
+    void sendStatus(const JSON& status);
     /// Returns once every job queued before the call has run. Never call it on the writer's
     /// queue (that is, not from the broken-pipe callback).
     void drain();

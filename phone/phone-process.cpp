@@ -31,8 +31,8 @@ void log(int fd, std::string_view message) {
     [[maybe_unused]] auto written = ::write(fd, line.data(), line.size());
 }
 
-void printJSONLine(int fd, const Json& object) {
-    auto text = compactJson(object);
+void printJSONLine(int fd, const JSON& object) {
+    auto text = compactJSON(object);
     if (!text) return;
     [[maybe_unused]] auto written = ::write(fd, text->data(), text->size());
     written = ::write(fd, "\n", 1);

@@ -71,7 +71,7 @@ void log(int fd, std::string_view message);
 
 /// Writes `object` as compact JSON to `fd`, then a line feed in a second write. Writes nothing
 /// when the object cannot be serialised.
-void printJSONLine(int fd, const Json& object);
+void printJSONLine(int fd, const JSON& object);
 
 /// The word for a camera authorisation state: "notDetermined", "restricted", "granted" or,
 /// for denied and any unknown value, "denied".

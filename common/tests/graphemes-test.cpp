@@ -6,19 +6,19 @@
 namespace pelko {
 namespace {
 
-const std::string kCombined = "e\xCC\x81";  // e + combining acute accent
-const std::string kFamily =
+const std::string combined = "e\xCC\x81";  // e + combining acute accent
+const std::string family =
     "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // man ZWJ woman
                                                                                  // ZWJ girl
-const std::string kFlagFr = "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7";  // regional indicators F R
-const std::string kFlagDe = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";  // regional indicators D E
+const std::string flagFr = "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7";  // regional indicators F R
+const std::string flagDe = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";  // regional indicators D E
 
 TEST(Graphemes, ClustersCountAsOneCharacterEach) {
     EXPECT_EQ(graphemeCount(""), 0u);
     EXPECT_EQ(graphemeCount("abc"), 3u);
-    EXPECT_EQ(graphemeCount("caf" + kCombined), 4u);
-    EXPECT_EQ(graphemeCount(kFamily), 1u);
-    EXPECT_EQ(graphemeCount(kFlagFr + kFlagDe), 2u);
+    EXPECT_EQ(graphemeCount("caf" + combined), 4u);
+    EXPECT_EQ(graphemeCount(family), 1u);
+    EXPECT_EQ(graphemeCount(flagFr + flagDe), 2u);
     EXPECT_EQ(graphemeCount("\r\n"), 1u);
     EXPECT_EQ(graphemeCount("\xE2\x80\xA6"), 1u);  // …
     EXPECT_EQ(graphemeCount("a\xFF"
@@ -30,10 +30,10 @@ TEST(Graphemes, PrefixNeverSplitsACluster) {
     EXPECT_EQ(graphemePrefix("abc", 0), "");
     EXPECT_EQ(graphemePrefix("abc", 2), "ab");
     EXPECT_EQ(graphemePrefix("abc", 9), "abc");
-    EXPECT_EQ(graphemePrefix(kCombined + kCombined, 1), kCombined);
-    EXPECT_EQ(graphemePrefix(kFamily + "x", 1), kFamily);
+    EXPECT_EQ(graphemePrefix(combined + combined, 1), combined);
+    EXPECT_EQ(graphemePrefix(family + "x", 1), family);
     // Regional indicators pair up from the start: one flag, not half of two.
-    EXPECT_EQ(graphemePrefix(kFlagFr + kFlagDe, 1), kFlagFr);
+    EXPECT_EQ(graphemePrefix(flagFr + flagDe, 1), flagFr);
 }
 
 }  // namespace

@@ -8,32 +8,32 @@
 namespace pelko {
 namespace {
 
-const std::string kReplacement = "\xEF\xBF\xBD";
+const std::string replacement = "\xEF\xBF\xBD";
 
-TEST(RepairUtf8, KeepsValidTextAsItIs) {
+TEST(RepairUTF8, KeepsValidTextAsItIs) {
     const std::string text = "plain · ⏎ 👍🏽 🇫🇷 e\xCC\x81";
-    EXPECT_TRUE(isValidUtf8(text));
-    EXPECT_EQ(repairUtf8(text), text);
+    EXPECT_TRUE(isValidUTF8(text));
+    EXPECT_EQ(repairUTF8(text), text);
 }
 
-TEST(RepairUtf8, ReplacesEachMaximalInvalidSubpartOnce) {
+TEST(RepairUTF8, ReplacesEachMaximalInvalidSubpartOnce) {
     // A lone continuation byte, a truncated three-byte sequence, an overlong two-byte form
     // (both bytes invalid), a surrogate half, and a sequence cut at the end of the text.
-    EXPECT_EQ(repairUtf8("a\x80z"), "a" + kReplacement + "z");
-    EXPECT_EQ(repairUtf8("a\xE2\x82z"), "a" + kReplacement + "z");
-    EXPECT_EQ(repairUtf8("\xC0\xAF"), kReplacement + kReplacement);
-    EXPECT_EQ(repairUtf8("\xED\xA0\x80"), kReplacement + kReplacement + kReplacement);
-    EXPECT_EQ(repairUtf8("ok\xF0\x9F\x98"), "ok" + kReplacement);
-    EXPECT_FALSE(isValidUtf8("\xFF"));
-    EXPECT_TRUE(isValidUtf8(repairUtf8("\xFF\xFE\xC3")));
+    EXPECT_EQ(repairUTF8("a\x80z"), "a" + replacement + "z");
+    EXPECT_EQ(repairUTF8("a\xE2\x82z"), "a" + replacement + "z");
+    EXPECT_EQ(repairUTF8("\xC0\xAF"), replacement + replacement);
+    EXPECT_EQ(repairUTF8("\xED\xA0\x80"), replacement + replacement + replacement);
+    EXPECT_EQ(repairUTF8("ok\xF0\x9F\x98"), "ok" + replacement);
+    EXPECT_FALSE(isValidUTF8("\xFF"));
+    EXPECT_TRUE(isValidUTF8(repairUTF8("\xFF\xFE\xC3")));
 }
 
-TEST(CompactJson, WritesNoWhiteSpaceAndRefusesInvalidText) {
-    EXPECT_EQ(compactJson(Json{{"a", 1}, {"b", Json::array({true, nullptr})}}),
+TEST(CompactJSON, WritesNoWhiteSpaceAndRefusesInvalidText) {
+    EXPECT_EQ(compactJSON(JSON{{"a", 1}, {"b", JSON::array({true, nullptr})}}),
               R"({"a":1,"b":[true,null]})");
-    EXPECT_EQ(compactJson(Json{{"a", "\xFF"}}), std::nullopt);
-    EXPECT_EQ(parseJson("[1"), std::nullopt);
-    EXPECT_EQ(parseJson(" 3 "), Json(3));
+    EXPECT_EQ(compactJSON(JSON{{"a", "\xFF"}}), std::nullopt);
+    EXPECT_EQ(parseJSON("[1"), std::nullopt);
+    EXPECT_EQ(parseJSON(" 3 "), JSON(3));
 }
 
 TEST(Text, LowersAndTrimsBeyondAscii) {

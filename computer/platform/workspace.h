@@ -31,7 +31,7 @@ struct RunningApp {
 struct BundleDescription {
     std::optional<std::string> identifier;
     /// The information dictionary, its values as JSON (strings, numbers, lists ...).
-    Json info = Json::object();
+    JSON info = JSON::object();
 };
 
 class Workspace {

@@ -8,13 +8,13 @@ CallLog::CallLog(Clock& clock, const std::string& path) : clock_(clock), start_(
     if (!path.empty()) file_.reset(std::fopen(path.c_str(), "a"));
 }
 
-void CallLog::record(const std::string& call, Json fields) {
+void CallLog::record(const std::string& call, JSON fields) {
     if (!file_) return;
     // Milliseconds are enough to tell pauses apart and keep the log readable.
     const double t = std::round(inSeconds(clock_.now() - start_) * 1000) / 1000;
-    Json line = {{"t", t}, {"call", call}};
+    JSON line = {{"t", t}, {"call", call}};
     line.update(fields);
-    const auto text = compactJson(line);
+    const auto text = compactJSON(line);
     if (!text) return;
     std::lock_guard lock(mutex_);
     std::fputs(text->c_str(), file_.get());

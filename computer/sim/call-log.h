@@ -17,7 +17,7 @@ class CallLog {
     /// Appends to the file at `path`; an empty path logs nothing. Times are read from `clock`.
     CallLog(Clock& clock, const std::string& path);
     /// Appends {"t": seconds since the log began, "call": call, ...fields}.
-    void record(const std::string& call, Json fields = Json::object());
+    void record(const std::string& call, JSON fields = JSON::object());
 
   private:
     Clock& clock_;

@@ -12,18 +12,18 @@ namespace pelko::computer::sim {
 /// The value under `key`, or `fallback` when it is missing or null; throws `SceneError` when
 /// it has the wrong type.
 template <typename T>
-T sceneKey(const Json& object, const char* key, T fallback) {
+T sceneKey(const JSON& object, const char* key, T fallback) {
     const auto found = object.find(key);
     if (found == object.end() || found->is_null()) return fallback;
     try {
         return found->get<T>();
-    } catch (const Json::exception&) {
+    } catch (const JSON::exception&) {
         throw SceneError(std::string("scene key \"") + key + "\" has the wrong type");
     }
 }
 
 /// [x, y, width, height] as a rectangle; throws `SceneError` for anything else.
-inline Rect sceneRect(const Json& value, const char* key) {
+inline Rect sceneRect(const JSON& value, const char* key) {
     if (!value.is_array() || value.size() != 4 || !value[0].is_number() || !value[1].is_number() ||
         !value[2].is_number() || !value[3].is_number())
         throw SceneError(std::string("scene key \"") + key + "\" must be [x, y, width, height]");
@@ -32,7 +32,7 @@ inline Rect sceneRect(const Json& value, const char* key) {
 }
 
 /// A rectangle as [x, y, width, height], for the call log.
-inline Json rectJson(const Rect& rect) {
+inline JSON rectJSON(const Rect& rect) {
     return {rect.origin.x, rect.origin.y, rect.size.width, rect.size.height};
 }
 

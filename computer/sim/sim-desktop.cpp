@@ -15,7 +15,7 @@
 namespace pelko::computer::sim {
 namespace {
 
-std::optional<std::string> optionalText(const Json& object, const char* key) {
+std::optional<std::string> optionalText(const JSON& object, const char* key) {
     const auto found = object.find(key);
     if (found == object.end() || !found->is_string()) return std::nullopt;
     return found->get<std::string>();
@@ -33,15 +33,15 @@ std::string lastComponent(const std::string& path) {
 }
 
 // Numbers under `key`, each of `count` items: [x, y] or [x, y, width, height].
-bool isNumbers(const Json& value, size_t count) {
+bool isNumbers(const JSON& value, size_t count) {
     if (!value.is_array() || value.size() != count) return false;
     return std::all_of(value.begin(), value.end(),
-                       [](const Json& item) { return item.is_number(); });
+                       [](const JSON& item) { return item.is_number(); });
 }
 
 // Throws `SceneError` unless `value` is a value the scene can give an attribute: geometry
 // objects need their numbers and references a name, also inside lists.
-void checkAttributeValue(const Json& value, const std::string& attribute) {
+void checkAttributeValue(const JSON& value, const std::string& attribute) {
     auto wrong = [&](const char* what) {
         throw SceneError("the value of \"" + attribute + "\" " + what);
     };
@@ -64,9 +64,9 @@ void checkAttributeValue(const Json& value, const std::string& attribute) {
 
 // The texts of the array under `key` (none when it is missing); throws `SceneError` when it
 // is not an array of texts.
-std::vector<std::string> sceneTexts(const Json& object, const char* key) {
+std::vector<std::string> sceneTexts(const JSON& object, const char* key) {
     std::vector<std::string> texts;
-    for (const auto& item : sceneKey(object, key, Json::array())) {
+    for (const auto& item : sceneKey(object, key, JSON::array())) {
         if (!item.is_string())
             throw SceneError(std::string("scene key \"") + key + "\" must hold only texts");
         texts.push_back(item.get<std::string>());
@@ -75,9 +75,9 @@ std::vector<std::string> sceneTexts(const Json& object, const char* key) {
 }
 
 // The error numbers of the object under `key`, by attribute or action name.
-std::map<std::string, int> sceneErrorNumbers(const Json& object, const char* key) {
+std::map<std::string, int> sceneErrorNumbers(const JSON& object, const char* key) {
     std::map<std::string, int> numbers;
-    const Json given = sceneKey(object, key, Json::object());
+    const JSON given = sceneKey(object, key, JSON::object());
     for (const auto& [name, error] : given.items()) {
         if (!error.is_number_integer())
             throw SceneError(std::string("scene key \"") + key + "\" must hold error numbers");
@@ -94,7 +94,7 @@ ActivationPolicy policyNamed(const std::string& name) {
 }
 
 // Scene keys that stand for accessibility attributes of an element.
-const std::pair<const char*, const char*> kAttributeKeys[] = {
+const std::pair<const char*, const char*> attributeKeys[] = {
     {"role", "AXRole"},           {"subrole", "AXSubrole"},
     {"title", "AXTitle"},         {"description", "AXDescription"},
     {"value", "AXValue"},         {"placeholder", "AXPlaceholderValue"},
@@ -106,17 +106,17 @@ const std::pair<const char*, const char*> kAttributeKeys[] = {
 
 }  // namespace
 
-Json SimDesktop::loadScene(const std::string& path) {
+JSON SimDesktop::loadScene(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw SceneError("cannot open scene " + path);
     std::stringstream text;
     text << in.rdbuf();
-    auto scene = parseJson(text.str());
+    auto scene = parseJSON(text.str());
     if (!scene || !scene->is_object()) throw SceneError("scene " + path + " is not a JSON object");
     return *scene;
 }
 
-SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPath)
+SimDesktop::SimDesktop(Clock& clock, const JSON& scene, const std::string& logPath)
     : clock_(clock),
       log_(clock, logPath),
       trusted_(sceneKey(scene, "trusted", true)),
@@ -128,14 +128,14 @@ SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPa
     std::lock_guard lock(mutex_);
     for (const auto& folder : sceneTexts(scene, "folders")) folders_.insert(folder);
     for (const auto& folder : sceneTexts(scene, "unlistableFolders")) unlistable_.insert(folder);
-    for (const auto& entry : sceneKey(scene, "bundles", Json::array())) {
+    for (const auto& entry : sceneKey(scene, "bundles", JSON::array())) {
         Bundle bundle;
         bundle.path = sceneKey(entry, "path", std::string());
         if (bundle.path.empty() || bundle.path[0] != '/')
             throw SceneError("a bundle needs an absolute \"path\"");
         bundle.description.identifier = optionalText(entry, "bundleId");
-        bundle.description.info = sceneKey(entry, "info", Json::object());
-        bundle.launch = sceneKey(entry, "launch", Json::object());
+        bundle.description.info = sceneKey(entry, "info", JSON::object());
+        bundle.launch = sceneKey(entry, "launch", JSON::object());
         for (std::string folder = parentFolder(bundle.path); folder != "/";
              folder = parentFolder(folder))
             folders_.insert(folder);
@@ -143,7 +143,7 @@ SimDesktop::SimDesktop(Clock& clock, const Json& scene, const std::string& logPa
     }
     readEventScene(scene);
     readPanelScene(scene);
-    for (const auto& entry : sceneKey(scene, "apps", Json::array())) addApp(entry);
+    for (const auto& entry : sceneKey(scene, "apps", JSON::array())) addApp(entry);
 }
 
 SimDesktop::~SimDesktop() {
@@ -159,14 +159,14 @@ SimDesktop::~SimDesktop() {
 
 // ---- building the model ----
 
-SimDesktop::Id SimDesktop::addNode(const Json& entry, pid_t pid, Id parent) {
+SimDesktop::Id SimDesktop::addNode(const JSON& entry, pid_t pid, Id parent) {
     if (!entry.is_object()) throw SceneError("an element must be a JSON object");
     Node node;
     node.id = nextId_++;
     node.pid = pid;
     node.parent = parent;
     node.name = sceneKey(entry, "id", std::string());
-    for (const auto& [key, attribute] : kAttributeKeys) {
+    for (const auto& [key, attribute] : attributeKeys) {
         const auto found = entry.find(key);
         if (found != entry.end() && !found->is_null()) {
             checkAttributeValue(*found, key);
@@ -178,7 +178,7 @@ SimDesktop::Id SimDesktop::addNode(const Json& entry, pid_t pid, Id parent) {
         node.attributes["AXPosition"] = {{"point", {(*frame)[0], (*frame)[1]}}};
         node.attributes["AXSize"] = {{"size", {(*frame)[2], (*frame)[3]}}};
     }
-    const Json extraAttributes = sceneKey(entry, "attributes", Json::object());
+    const JSON extraAttributes = sceneKey(entry, "attributes", JSON::object());
     for (const auto& [name, value] : extraAttributes.items()) {
         checkAttributeValue(value, name);
         node.attributes[name] = value;
@@ -186,7 +186,7 @@ SimDesktop::Id SimDesktop::addNode(const Json& entry, pid_t pid, Id parent) {
     node.failing = sceneErrorNumbers(entry, "failing");
     for (const auto& name : sceneTexts(entry, "settable")) node.settable.insert(name);
     node.actions = sceneTexts(entry, "actions");
-    const Json actionEffects = sceneKey(entry, "onAction", Json::object());
+    const JSON actionEffects = sceneKey(entry, "onAction", JSON::object());
     for (const auto& [action, commands] : actionEffects.items()) {
         if (!commands.is_array())
             throw SceneError("the effects of \"" + action + "\" must be a list of commands");
@@ -201,14 +201,14 @@ SimDesktop::Id SimDesktop::addNode(const Json& entry, pid_t pid, Id parent) {
         names_[node.name] = id;
     }
     nodes_[id] = std::move(node);
-    for (const auto& child : sceneKey(entry, "children", Json::array())) {
+    for (const auto& child : sceneKey(entry, "children", JSON::array())) {
         const Id childId = addNode(child, pid, id);
         nodes_[id].children.push_back(childId);
     }
     return id;
 }
 
-void SimDesktop::addApp(const Json& entry, std::optional<pid_t> givenPid) {
+void SimDesktop::addApp(const JSON& entry, std::optional<pid_t> givenPid) {
     App app;
     app.info.pid = givenPid ? *givenPid : sceneKey(entry, "pid", nextPid_);
     if (apps_.count(app.info.pid))
@@ -229,14 +229,14 @@ void SimDesktop::addApp(const Json& entry, std::optional<pid_t> givenPid) {
     if (app.revealedBy.empty()) app.revealedAt = clock_.now();
     const pid_t pid = app.info.pid;
 
-    Json appEntry = {{"role", "AXApplication"}};
+    JSON appEntry = {{"role", "AXApplication"}};
     if (app.info.localizedName) appEntry["title"] = *app.info.localizedName;
     for (const char* key :
          {"id", "attributes", "failing", "settable", "actions", "onAction", "actionErrors"}) {
         if (entry.contains(key)) appEntry[key] = entry[key];
     }
     app.element = addNode(appEntry, pid, 0);
-    for (const auto& window : sceneKey(entry, "windows", Json::array())) {
+    for (const auto& window : sceneKey(entry, "windows", JSON::array())) {
         const Id id = addNode(window, pid, app.element);
         app.windows.push_back(id);
         nodes_[app.element].children.push_back(id);
@@ -294,9 +294,9 @@ SimDesktop::App* SimDesktop::appWithElement(Id id) {
     return nullptr;
 }
 
-SimDesktop::Id SimDesktop::resolveName(const Json& reference) const {
+SimDesktop::Id SimDesktop::resolveName(const JSON& reference) const {
     if (reference.is_object() && reference.contains("id")) return reference["id"].get<Id>();
-    const Json& name =
+    const JSON& name =
         reference.is_object() && reference.contains("ref") ? reference["ref"] : reference;
     if (!name.is_string()) return 0;
     const auto found = names_.find(name.get<std::string>());
@@ -307,23 +307,23 @@ bool SimDesktop::revealed(const App& app) const {
     return app.revealedAt && clock_.now() >= *app.revealedAt + app.revealDelay;
 }
 
-Value SimDesktop::toValue(const Json& json) const {
+Value SimDesktop::toValue(const JSON& json) const {
     switch (json.type()) {
-        case Json::value_t::string:
+        case JSON::value_t::string:
             return json.get<std::string>();
-        case Json::value_t::boolean:
+        case JSON::value_t::boolean:
             return json.get<bool>();
-        case Json::value_t::number_integer:
-        case Json::value_t::number_unsigned:
+        case JSON::value_t::number_integer:
+        case JSON::value_t::number_unsigned:
             return json.get<int64_t>();
-        case Json::value_t::number_float:
+        case JSON::value_t::number_float:
             return json.get<double>();
-        case Json::value_t::array: {
+        case JSON::value_t::array: {
             Value::List list;
             for (const auto& item : json) list.push_back(toValue(item));
             return list;
         }
-        case Json::value_t::object: {
+        case JSON::value_t::object: {
             if (json.contains("ref") || json.contains("id")) {
                 const Id id = resolveName(json);
                 return id ? Value(handle(id)) : Value();
@@ -341,7 +341,7 @@ Value SimDesktop::toValue(const Json& json) const {
     }
 }
 
-Json SimDesktop::toJson(const Value& value) const {
+JSON SimDesktop::toJSON(const Value& value) const {
     if (const auto* text = value.as<std::string>()) return *text;
     if (const auto* flag = value.as<bool>()) return *flag;
     if (const auto* number = value.as<int64_t>()) return *number;
@@ -352,8 +352,8 @@ Json SimDesktop::toJson(const Value& value) const {
         return {{"rect", {rect->origin.x, rect->origin.y, rect->size.width, rect->size.height}}};
     if (const auto* element = value.as<Element>()) return {{"id", idOf(*element)}};
     if (const auto* list = value.as<Value::List>()) {
-        Json items = Json::array();
-        for (const auto& item : *list) items.push_back(toJson(item));
+        JSON items = JSON::array();
+        for (const auto& item : *list) items.push_back(toJSON(item));
         return items;
     }
     return nullptr;
@@ -435,14 +435,14 @@ Element SimDesktop::applicationElement(pid_t pid) {
 }
 
 Element SimDesktop::systemWideElement() {
-    return handle(kSystemWide);
+    return handle(systemWide);
 }
 
 AttributeRead SimDesktop::copyAttribute(const Element& element, const std::string& name) {
     std::lock_guard lock(mutex_);
     ++traffic_.attributeReads;
     ++traffic_.roundTrips;
-    if (idOf(element) == kSystemWide) {
+    if (idOf(element) == systemWide) {
         if (name == "AXRole") return {axSuccess, "AXSystemWide"};
         if (name != "AXFocusedApplication") return {axAttributeUnsupported, {}};
         for (pid_t pid : order_) {
@@ -478,7 +478,7 @@ int SimDesktop::setAttribute(const Element& element, const std::string& name, co
     std::lock_guard lock(mutex_);
     ++traffic_.roundTrips;
     Node* node = live(element);
-    const Json written = toJson(value);
+    const JSON written = toJSON(value);
     const std::string who = logName(node, element);
     int result = axSuccess;
     if (!node)
@@ -526,7 +526,7 @@ int SimDesktop::performAction(const Element& element, const std::string& action)
         if (result == axSuccess) {
             const auto effects = node->effects.find(action);
             if (effects != node->effects.end()) {
-                const Json commands = effects->second;  // the effects may change the node
+                const JSON commands = effects->second;  // the effects may change the node
                 for (const auto& command : commands) runCommand(command, after);
             }
         }
@@ -644,9 +644,9 @@ void SimDesktop::openApplication(const std::string& path, bool activates,
             return;
         }
     }
-    const Json launch = bundle->launch;
+    const JSON launch = bundle->launch;
     if (sceneKey(launch, "never", false)) return;  // the completion never comes
-    Json entry = sceneKey(launch, "app", Json::object());
+    JSON entry = sceneKey(launch, "app", JSON::object());
     const auto& info = bundle->description.info;
     if (!entry.contains("name")) {
         for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
@@ -723,7 +723,7 @@ std::string SimDesktop::homeFolder() {
 
 // ---- control ----
 
-SimDesktop::App* SimDesktop::appByReference(const Json& reference) {
+SimDesktop::App* SimDesktop::appByReference(const JSON& reference) {
     if (reference.is_number_integer()) return appOf(reference.get<pid_t>());
     if (reference.is_string()) {
         for (pid_t pid : order_) {
@@ -757,31 +757,31 @@ void SimDesktop::destroy(Id id) {
     for (Id child : node.children) destroy(child);
 }
 
-void SimDesktop::runCommand(const Json& command, std::vector<std::function<void()>>& after) {
+void SimDesktop::runCommand(const JSON& command, std::vector<std::function<void()>>& after) {
     if (!command.is_object()) throw SceneError("a command must be a JSON object");
     const std::string verb = sceneKey(command, "do", std::string());
     auto target = [&]() -> Node& {
-        const Id id = resolveName(sceneKey(command, "element", Json()));
+        const Id id = resolveName(sceneKey(command, "element", JSON()));
         if (!id) throw SceneError("command \"" + verb + "\" names no known element");
         return nodes_[id];
     };
     auto targetApp = [&]() -> App& {
-        App* app = appByReference(sceneKey(command, "app", Json()));
+        App* app = appByReference(sceneKey(command, "app", JSON()));
         if (!app) throw SceneError("command \"" + verb + "\" names no running app");
         return *app;
     };
-    Json logged = command;
+    JSON logged = command;
     logged.erase("do");
     if (verb == "set") {
         const std::string attribute = sceneKey(command, "attribute", std::string());
-        const Json value = command.value("value", Json());
+        const JSON value = command.value("value", JSON());
         checkAttributeValue(value, attribute);
         target().attributes[attribute] = value;
     } else if (verb == "add") {
-        const Id parent = resolveName(sceneKey(command, "parent", Json()));
+        const Id parent = resolveName(sceneKey(command, "parent", JSON()));
         if (!parent) throw SceneError("command \"add\" names no known parent");
         const Id id =
-            addNode(sceneKey(command, "element", Json::object()), nodes_[parent].pid, parent);
+            addNode(sceneKey(command, "element", JSON::object()), nodes_[parent].pid, parent);
         auto& children = nodes_[parent].children;
         const auto role = nodes_[id].attributes.find("AXRole");
         App* app = appWithElement(parent);
@@ -820,7 +820,7 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
         destroy(app.element);
         order_.erase(std::remove(order_.begin(), order_.end(), app.info.pid), order_.end());
     } else if (verb == "launch") {
-        addApp(sceneKey(command, "app", Json::object()));
+        addApp(sceneKey(command, "app", JSON::object()));
     } else if (verb == "key") {
         KeyDown key{static_cast<uint16_t>(sceneKey(command, "keyCode", 0)),
                     sceneKey(command, "mark", int64_t{0})};
@@ -831,13 +831,13 @@ void SimDesktop::runCommand(const Json& command, std::vector<std::function<void(
     log_.record("control:" + verb, logged);
 }
 
-void SimDesktop::control(const Json& command) {
+void SimDesktop::control(const JSON& command) {
     std::vector<std::function<void()>> after;
     {
         std::lock_guard lock(mutex_);
         try {
             runCommand(command, after);
-        } catch (const Json::exception& error) {
+        } catch (const JSON::exception& error) {
             throw SceneError(std::string("malformed command: ") + error.what());
         }
     }
@@ -864,7 +864,7 @@ void SimDesktop::listenForControl(const std::string& path) {
                 const std::string line = pending.substr(0, newline);
                 pending.erase(0, newline + 1);
                 if (line.empty()) continue;
-                const auto command = parseJson(line);
+                const auto command = parseJSON(line);
                 try {
                     if (!command) throw SceneError("a command must be a JSON object");
                     control(*command);

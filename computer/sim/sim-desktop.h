@@ -43,14 +43,14 @@ class SimDesktop final : public Application,
   public:
     /// Builds the desktop that `scene` describes; throws `SceneError` when it is malformed.
     /// Pauses and delays of the model take their time from `clock`.
-    SimDesktop(Clock& clock, const Json& scene, const std::string& logPath = {});
+    SimDesktop(Clock& clock, const JSON& scene, const std::string& logPath = {});
     ~SimDesktop() override;
     /// Reads the scene from the file at `path`.
-    static Json loadScene(const std::string& path);
+    static JSON loadScene(const std::string& path);
 
     /// Runs one control command (the user or an app acting); throws `SceneError` when the
     /// command is malformed. The same commands serve as the scripted effects of actions.
-    void control(const Json& command);
+    void control(const JSON& command);
     /// Reads control commands, one JSON object per line, from the file (a FIFO) at `path` on a
     /// thread of its own until the desktop is destroyed.
     void listenForControl(const std::string& path);
@@ -78,7 +78,7 @@ class SimDesktop final : public Application,
     /// Where the simulated pointer is.
     Point pointer();
     /// The value of an element's attribute as scene JSON (null when it has none).
-    Json attributeOf(const std::string& elementName, const std::string& attribute);
+    JSON attributeOf(const std::string& elementName, const std::string& attribute);
 
     // Application
     void becomeAccessory() override;
@@ -142,7 +142,7 @@ class SimDesktop final : public Application,
 
   private:
     using Id = int;
-    static constexpr Id kSystemWide = -1;
+    static constexpr Id systemWide = -1;
 
     struct Node {
         Id id = 0;
@@ -151,13 +151,13 @@ class SimDesktop final : public Application,
         Id parent = 0;
         std::vector<Id> children;
         /// Attribute values as scene JSON: references to elements are {"ref": name}.
-        std::map<std::string, Json> attributes;
+        std::map<std::string, JSON> attributes;
         /// Attributes whose read fails with the given error number.
         std::map<std::string, int> failing;
         std::set<std::string> settable;
         std::vector<std::string> actions;
         /// Per action: the commands it runs, and the error number it answers.
-        std::map<std::string, Json> effects;
+        std::map<std::string, JSON> effects;
         std::map<std::string, int> actionErrors;
         /// Its children stay hidden until the app's tree is revealed.
         bool lazy = false;
@@ -186,7 +186,7 @@ class SimDesktop final : public Application,
     struct Bundle {
         std::string path;
         BundleDescription description;
-        Json launch = Json::object();  // how opening it goes, and the app it becomes
+        JSON launch = JSON::object();  // how opening it goes, and the app it becomes
     };
 
     struct Handle : ElementHandle {
@@ -202,27 +202,27 @@ class SimDesktop final : public Application,
     Node* live(const Element& element);
     App* appOf(pid_t pid);
     App* appWithElement(Id id);
-    Id addNode(const Json& entry, pid_t pid, Id parent);
-    void addApp(const Json& entry, std::optional<pid_t> pid = std::nullopt);
-    Id resolveName(const Json& reference) const;
+    Id addNode(const JSON& entry, pid_t pid, Id parent);
+    void addApp(const JSON& entry, std::optional<pid_t> pid = std::nullopt);
+    Id resolveName(const JSON& reference) const;
     bool revealed(const App& app) const;
-    Value toValue(const Json& json) const;
-    Json toJson(const Value& value) const;
+    Value toValue(const JSON& json) const;
+    JSON toJSON(const Value& value) const;
     AttributeRead read(const Node& node, const std::string& name);
     void detach(Id id);
     void destroy(Id id);
-    void runCommand(const Json& command, std::vector<std::function<void()>>& after);
+    void runCommand(const JSON& command, std::vector<std::function<void()>>& after);
     void makeFront(pid_t pid);
     // Input events and panels (sim-events.cpp, sim-panels.cpp).
-    void readEventScene(const Json& scene);
-    void readPanelScene(const Json& scene);
-    void readAppEventKeys(App& app, const Json& entry);
+    void readEventScene(const JSON& scene);
+    void readPanelScene(const JSON& scene);
+    void readAppEventKeys(App& app, const JSON& entry);
     void deliverKey(const KeyDown& key, std::vector<std::function<void()>>& after);
     void post(const InputEvent& event, std::optional<pid_t> target);
     void typeInto(App& app, const InputEvent& event);
     struct SimPanel;
     std::shared_ptr<SimPanel> simPanel(const Panel& panel);
-    App* appByReference(const Json& reference);
+    App* appByReference(const JSON& reference);
 
     Clock& clock_;
     CallLog log_;

@@ -58,13 +58,13 @@ std::string utf8Of(const std::u16string& units) {
 
 // What a key types on the standard ANSI layout when the event brings no text of its own.
 std::string layoutText(uint16_t keyCode, bool shift) {
-    static const char kTyped[] = {'a', 's', 'd', 'f',  'h',  'g', 'z',  'x', 'c', 'v',  0,
+    static const char typedCharacters[] = {'a', 's', 'd', 'f',  'h',  'g', 'z',  'x', 'c', 'v',  0,
                                   'b', 'q', 'w', 'e',  'r',  'y', 't',  '1', '2', '3',  '4',
                                   '6', '5', '=', '9',  '7',  '-', '8',  '0', ']', 'o',  'u',
                                   '[', 'i', 'p', '\r', 'l',  'j', '\'', 'k', ';', '\\', ',',
                                   '/', 'n', 'm', '.',  '\t', ' ', '`',  '\b'};
-    if (keyCode >= sizeof kTyped || !kTyped[keyCode]) return {};
-    char typed = kTyped[keyCode];
+    if (keyCode >= sizeof typedCharacters || !typedCharacters[keyCode]) return {};
+    char typed = typedCharacters[keyCode];
     if (shift && typed >= 'a' && typed <= 'z') typed = static_cast<char>(typed - 'a' + 'A');
     return std::string(1, typed);
 }
@@ -88,21 +88,21 @@ void dropLastScalar(std::string& text) {
 
 }  // namespace
 
-void SimDesktop::readEventScene(const Json& scene) {
-    const Json pointer = sceneKey(scene, "pointer", Json::array({720, 450}));
+void SimDesktop::readEventScene(const JSON& scene) {
+    const JSON pointer = sceneKey(scene, "pointer", JSON::array({720, 450}));
     if (!pointer.is_array() || pointer.size() != 2 || !pointer[0].is_number() ||
         !pointer[1].is_number())
         throw SceneError("scene key \"pointer\" must be [x, y]");
     pointer_ = {pointer[0].get<double>(), pointer[1].get<double>()};
     pointerReadable_ = sceneKey(scene, "pointerReadable", true);
-    for (const auto& type : sceneKey(scene, "uncreatableEvents", Json::array())) {
+    for (const auto& type : sceneKey(scene, "uncreatableEvents", JSON::array())) {
         if (!type.is_string())
             throw SceneError("scene key \"uncreatableEvents\" must list event type names");
         uncreatableEvents_.insert(type.get<std::string>());
     }
 }
 
-void SimDesktop::readAppEventKeys(App& app, const Json& entry) {
+void SimDesktop::readAppEventKeys(App& app, const JSON& entry) {
     app.activates = sceneKey(entry, "activates", true);
     app.activationDelay = seconds(sceneKey(entry, "activationDelaySeconds", 0.0));
 }
@@ -128,13 +128,13 @@ Point SimDesktop::pointer() {
     return pointer_;
 }
 
-Json SimDesktop::attributeOf(const std::string& elementName, const std::string& attribute) {
+JSON SimDesktop::attributeOf(const std::string& elementName, const std::string& attribute) {
     std::lock_guard lock(mutex_);
     const auto named = names_.find(elementName);
     if (named == names_.end()) return nullptr;
     const Node& node = nodes_[named->second];
     const auto found = node.attributes.find(attribute);
-    return found == node.attributes.end() ? Json(nullptr) : found->second;
+    return found == node.attributes.end() ? JSON(nullptr) : found->second;
 }
 
 // ---- creating events ----
@@ -190,9 +190,9 @@ void SimDesktop::post(const InputEvent& event, std::optional<pid_t> target) {
     std::vector<std::function<void()>> after;
     {
         std::lock_guard lock(mutex_);
-        Json entry = {
+        JSON entry = {
             {"type", typeName(event.type)},
-            {"target", target ? Json(*target) : Json("system")},
+            {"target", target ? JSON(*target) : JSON("system")},
             {"source", event.source == EventSourceState::hidSystem ? "hidSystem" : "private"},
             {"mark", event.sourceUserData},
             {"flags", event.flags}};
@@ -253,9 +253,9 @@ void SimDesktop::typeInto(App& app, const InputEvent& event) {
         log_.record("keyLost", {{"app", appName}, {"keyCode", event.keyCode}, {"text", text}});
         return;
     }
-    Json& value = field->attributes["AXValue"];
+    JSON& value = field->attributes["AXValue"];
     std::string current = value.is_string() ? value.get<std::string>() : std::string();
-    const Json role = field->attributes.count("AXRole") ? field->attributes["AXRole"] : Json();
+    const JSON role = field->attributes.count("AXRole") ? field->attributes["AXRole"] : JSON();
     if (event.keyCode == 51 || text == "\b") {
         dropLastScalar(current);
     } else if (text == "\r") {

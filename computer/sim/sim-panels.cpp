@@ -7,22 +7,22 @@
 namespace pelko::computer::sim {
 namespace {
 
-Json colorJson(const Rgba& color) {
+JSON colorJSON(const Rgba& color) {
     return {color.red, color.green, color.blue, color.alpha};
 }
 
-Json contentJson(const PanelContent& content) {
-    Json entry = {{"layer",
-                   {{"background", colorJson(content.layer.background)},
+JSON contentJSON(const PanelContent& content) {
+    JSON entry = {{"layer",
+                   {{"background", colorJSON(content.layer.background)},
                     {"cornerRadius", content.layer.cornerRadius},
                     {"borderWidth", content.layer.borderWidth},
-                    {"borderColor", colorJson(content.layer.borderColor)}}},
+                    {"borderColor", colorJSON(content.layer.borderColor)}}},
                   {"label", nullptr}};
     if (const auto& label = content.label) {
         entry["label"] = {{"text", label->text},
                           {"font", {{"size", label->font.size}, {"weight", label->font.weight}}},
-                          {"color", colorJson(label->color)},
-                          {"frame", rectJson(label->frame)}};
+                          {"color", colorJSON(label->color)},
+                          {"frame", rectJSON(label->frame)}};
     }
     return entry;
 }
@@ -33,9 +33,9 @@ struct SimDesktop::SimPanel final : PanelHandle {
     PanelState state;
 };
 
-void SimDesktop::readPanelScene(const Json& scene) {
-    const Json fallback =
-        Json::parse(R"([{"frame": [0, 0, 1440, 900], "visibleFrame": [0, 0, 1440, 875]}])");
+void SimDesktop::readPanelScene(const JSON& scene) {
+    const JSON fallback =
+        JSON::parse(R"([{"frame": [0, 0, 1440, 900], "visibleFrame": [0, 0, 1440, 875]}])");
     for (const auto& screen : sceneKey(scene, "screens", fallback)) {
         if (!screen.is_object() || !screen.contains("frame"))
             throw SceneError("a screen needs a \"frame\"");
@@ -53,7 +53,7 @@ void SimDesktop::readPanelScene(const Json& scene) {
         const size_t index = sceneKey<size_t>(scene, "mainScreen", 0);
         if (index < screens_.size()) mainScreen_ = index;
     }
-    const Json accent = sceneKey(scene, "accentColor", Json::array({0.0, 0.478, 1.0}));
+    const JSON accent = sceneKey(scene, "accentColor", JSON::array({0.0, 0.478, 1.0}));
     if (!accent.is_array() || accent.size() != 3 || !accent[0].is_number() ||
         !accent[1].is_number() || !accent[2].is_number())
         throw SceneError("scene key \"accentColor\" must be [red, green, blue]");
@@ -101,7 +101,7 @@ Panel SimDesktop::createPanel(const Rect& frame, const PanelStyle& style) {
     panel->state.style = style;
     panels_.push_back(panel);
     log_.record("createPanel", {{"panel", panel->state.id},
-                                {"frame", rectJson(frame)},
+                                {"frame", rectJSON(frame)},
                                 {"nonActivating", style.nonActivating},
                                 {"opaque", style.opaque},
                                 {"clearBackground", style.clearBackground},
@@ -118,7 +118,7 @@ void SimDesktop::setContent(const Panel& panel, const PanelContent& content) {
     if (!sim) return;
     std::lock_guard lock(mutex_);
     sim->state.content = content;
-    Json entry = contentJson(content);
+    JSON entry = contentJSON(content);
     entry["panel"] = sim->state.id;
     log_.record("setPanelContent", entry);
 }
@@ -141,7 +141,7 @@ void SimDesktop::setFrame(const Panel& panel, const Rect& frame) {
         sim->state.content->label->frame.size.width +=
             frame.size.width - sim->state.frame.size.width;
     sim->state.frame = frame;
-    log_.record("setPanelFrame", {{"panel", sim->state.id}, {"frame", rectJson(frame)}});
+    log_.record("setPanelFrame", {{"panel", sim->state.id}, {"frame", rectJSON(frame)}});
 }
 
 void SimDesktop::setAlpha(const Panel& panel, double alpha) {

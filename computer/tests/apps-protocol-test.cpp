@@ -6,7 +6,7 @@
 namespace pelko::computer::testing {
 namespace {
 
-std::vector<std::string> names(const Json& apps) {
+std::vector<std::string> names(const JSON& apps) {
     std::vector<std::string> list;
     for (const auto& app : apps) list.push_back(app["name"]);
     return list;
@@ -15,10 +15,10 @@ std::vector<std::string> names(const Json& apps) {
 TEST(AppsProtocol, ListAppsGivesRegularAppsWithWindowTitlesOnlyWithTrust) {
     ComputerProcess computer(ComputerProcess::sampleScene());
     computer.nextLine();
-    const Json reply = computer.request({{"id", 1}, {"method", "listApps"}});
-    const Json apps = reply["result"]["apps"];
+    const JSON reply = computer.request({{"id", 1}, {"method", "listApps"}});
+    const JSON apps = reply["result"]["apps"];
     EXPECT_EQ(names(apps), (std::vector<std::string>{"Finder", "Notes", "Browser", "Settings"}));
-    EXPECT_EQ(apps[1], Json::parse(R"({"name": "Notes", "pid": 402, "active": true, "hidden": false,
+    EXPECT_EQ(apps[1], JSON::parse(R"({"name": "Notes", "pid": 402, "active": true, "hidden": false,
         "bundleId": "com.apple.Notes", "path": "/System/Applications/Notes.app",
         "windows": ["Groceries"]})"));
     EXPECT_EQ(apps[3]["hidden"], true);
@@ -31,28 +31,28 @@ TEST(AppsProtocol, ListAppsGivesRegularAppsWithWindowTitlesOnlyWithTrust) {
     }
     EXPECT_EQ(timeouts, 4) << "one per listed app";
 
-    Json untrusted = ComputerProcess::sampleScene();
+    JSON untrusted = ComputerProcess::sampleScene();
     untrusted["trusted"] = false;
     ComputerProcess withoutTrust(untrusted);
     withoutTrust.nextLine();
-    const Json listed = withoutTrust.request({{"id", 1}, {"method", "listApps"}})["result"]["apps"];
+    const JSON listed = withoutTrust.request({{"id", 1}, {"method", "listApps"}})["result"]["apps"];
     EXPECT_EQ(listed.size(), 4u);
     for (const auto& app : listed) EXPECT_FALSE(app.contains("windows")) << app;
 }
 
 TEST(AppsProtocol, ListAppsKeepsTheFirstEightTitledWindows) {
-    Json windows = Json::array();
+    JSON windows = JSON::array();
     for (int i = 1; i <= 10; ++i) {
         windows.push_back({{"role", "AXWindow"}, {"title", "Doc " + std::to_string(i)}});
         if (i == 2) windows.push_back({{"role", "AXWindow"}, {"title", ""}});
         if (i == 3) windows.push_back({{"role", "AXWindow"}});
     }
     ComputerProcess computer(
-        Json{{"apps", Json::array({{{"name", "Pages"}, {"pid", 9}, {"windows", windows}}})}});
+        JSON{{"apps", JSON::array({{{"name", "Pages"}, {"pid", 9}, {"windows", windows}}})}});
     computer.nextLine();
     EXPECT_EQ(
         computer.request({{"id", 1}, {"method", "listApps"}})["result"]["apps"][0]["windows"],
-        Json::parse(R"(["Doc 1", "Doc 2", "Doc 3", "Doc 4", "Doc 5", "Doc 6", "Doc 7", "Doc 8"])"));
+        JSON::parse(R"(["Doc 1", "Doc 2", "Doc 3", "Doc 4", "Doc 5", "Doc 6", "Doc 7", "Doc 8"])"));
 }
 
 TEST(AppsProtocol, FindReportsRunningAndInstalledApps) {
@@ -60,31 +60,31 @@ TEST(AppsProtocol, FindReportsRunningAndInstalledApps) {
     computer.nextLine();
     EXPECT_EQ(computer.request(
                   {{"id", 1}, {"method", "find"}, {"params", {{"app", "settings"}}}})["result"],
-              Json::parse(R"({"name": "Settings", "pid": 604, "active": false, "hidden": true,
+              JSON::parse(R"({"name": "Settings", "pid": 604, "active": false, "hidden": true,
                   "bundleId": "com.apple.systempreferences",
                   "path": "/System/Applications/System Settings.app", "running": true})"));
     EXPECT_EQ(computer.request(
                   {{"id", 2}, {"method", "find"}, {"params", {{"app", "maps.app"}}}})["result"],
-              Json::parse(R"({"name": "Maps", "path": "/System/Applications/Maps.app",
+              JSON::parse(R"({"name": "Maps", "path": "/System/Applications/Maps.app",
                               "running": false, "bundleId": "com.apple.Maps"})"));
     EXPECT_EQ(computer.request({{"id", 3},
                                 {"method", "find"},
                                 {"params", {{"app", "Activity Monitor"}}}})["result"]["path"],
               "/Applications/Utilities/Activity Monitor.app");
     EXPECT_EQ(computer.request({{"id", 4}, {"method", "find"}, {"params", {{"app", "Atlas"}}}}),
-              Json::parse(R"({"id": 4, "code": "no-app",
+              JSON::parse(R"({"id": 4, "code": "no-app",
                   "error": "No app named Atlas was found on this Mac. list_apps shows the apps that are open."})"));
     EXPECT_EQ(computer.request({{"id", 5}, {"method", "find"}}),
-              Json::parse(R"({"id": 5, "code": "bad-input", "error": "Give the app's name."})"));
+              JSON::parse(R"({"id": 5, "code": "bad-input", "error": "Give the app's name."})"));
 }
 
 TEST(AppsProtocol, ResolveOpensOnlyWhenAllowedAndNeverActivates) {
     ComputerProcess computer(ComputerProcess::sampleScene());
     computer.nextLine();
     EXPECT_EQ(computer.request({{"id", 1}, {"method", "resolve"}, {"params", {{"app", "Maps"}}}}),
-              Json::parse(R"({"id": 1, "code": "not-running",
+              JSON::parse(R"({"id": 1, "code": "not-running",
                   "error": "Maps is not open. Call get_app_state for it first (that opens it), then act."})"));
-    const Json opened =
+    const JSON opened =
         computer.request({{"id", 2},
                           {"method", "resolve"},
                           {"params", {{"app", "Maps"}, {"launch", true}}}})["result"];
@@ -97,15 +97,15 @@ TEST(AppsProtocol, ResolveOpensOnlyWhenAllowedAndNeverActivates) {
     EXPECT_EQ(
         computer.request(
             {{"id", 4}, {"method", "resolve"}, {"params", {{"app", "Atlas"}, {"launch", true}}}}),
-        Json::parse(
+        JSON::parse(
             R"({"id": 4, "code": "no-app", "error": "No app named Atlas was found on this Mac."})"));
-    std::vector<Json> opens;
+    std::vector<JSON> opens;
     for (const auto& call : computer.calls()) {
         if (call["call"] == "openApplication") opens.push_back(call);
     }
     EXPECT_EQ(
         opens,
-        (std::vector<Json>{Json::parse(
+        (std::vector<JSON>{JSON::parse(
             R"({"call": "openApplication", "path": "/System/Applications/Maps.app", "activates": false})")}));
 }
 
@@ -115,7 +115,7 @@ TEST(AppsProtocol, TheControlChannelActsAsTheUser) {
     computer.control({{"do", "quit"}, {"app", "Notes"}});
     computer.control({{"do", "front"}, {"app", "Browser"}});
     // The commands are read on their own thread; ask until they have landed.
-    Json apps;
+    JSON apps;
     for (int attempt = 0; attempt < 100; ++attempt) {
         apps = computer.request({{"id", attempt}, {"method", "listApps"}})["result"]["apps"];
         if (names(apps).size() == 3 && apps[1]["active"] == true) break;

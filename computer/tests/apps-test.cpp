@@ -11,7 +11,7 @@ namespace {
 
 class Apps : public ::testing::Test {
   protected:
-    void build(const Json& scene) { desktop = std::make_unique<sim::SimDesktop>(clock, scene); }
+    void build(const JSON& scene) { desktop = std::make_unique<sim::SimDesktop>(clock, scene); }
     Workspace& workspace() { return *desktop; }
     Platform platform() { return {clock, mainLoop, *desktop, *desktop, *desktop, *desktop, *desktop, *desktop}; }
     std::string found(const std::string& name) {
@@ -34,7 +34,7 @@ TEST_F(Apps, NormalizedLowersCutsEveryDotAppAndTrims) {
 }
 
 TEST_F(Apps, RunningAppsAreRegularAndAliveInWorkspaceOrder) {
-    build(Json::parse(R"({"apps": [
+    build(JSON::parse(R"({"apps": [
         {"name": "Finder", "pid": 10},
         {"name": "Helper", "pid": 11, "policy": "accessory"},
         {"name": "Daemon", "pid": 12, "policy": "prohibited"},
@@ -50,7 +50,7 @@ TEST_F(Apps, AppInfoLeavesOutWhatIsUnknown) {
     RunningApp bare;
     bare.pid = 42;
     EXPECT_EQ(appInfo(bare),
-              Json::parse(R"({"name": "", "pid": 42, "active": false, "hidden": false})"));
+              JSON::parse(R"({"name": "", "pid": 42, "active": false, "hidden": false})"));
     RunningApp full{7,
                     "Notes",
                     "com.apple.Notes",
@@ -59,12 +59,12 @@ TEST_F(Apps, AppInfoLeavesOutWhatIsUnknown) {
                     true,
                     false,
                     false};
-    EXPECT_EQ(appInfo(full), Json::parse(R"({"name": "Notes", "pid": 7, "active": true,
+    EXPECT_EQ(appInfo(full), JSON::parse(R"({"name": "Notes", "pid": 7, "active": true,
         "hidden": false, "bundleId": "com.apple.Notes", "path": "/System/Applications/Notes.app"})"));
 }
 
 TEST_F(Apps, FindRunningTriesIdentifierNamePathExactIdentifierThenBundle) {
-    build(Json::parse(R"({
+    build(JSON::parse(R"({
       "apps": [
         {"name": "Notes", "pid": 10, "bundleId": "com.example.Notes",
          "path": "/System/Applications/Notes.app"},
@@ -95,7 +95,7 @@ TEST_F(Apps, FindRunningTriesIdentifierNamePathExactIdentifierThenBundle) {
 }
 
 TEST_F(Apps, ANameWithASpaceAndADotIsNeverAnIdentifier) {
-    build(Json::parse(R"({
+    build(JSON::parse(R"({
       "apps": [{"name": "Tool", "pid": 10, "bundleId": "my tool.v2"}],
       "bundles": [{"path": "/Applications/Other.app", "bundleId": "my tool.v2"}]
     })"));
@@ -104,8 +104,8 @@ TEST_F(Apps, ANameWithASpaceAndADotIsNeverAnIdentifier) {
         << "the workspace is never asked about it as an identifier";
 }
 
-TEST_F(Apps, InstalledUrlSearchesFoldersInOrderThenLoosely) {
-    build(Json::parse(R"({
+TEST_F(Apps, InstalledURLSearchesFoldersInOrderThenLoosely) {
+    build(JSON::parse(R"({
       "home": "/Users/pat",
       "bundles": [
         {"path": "/Applications/Utilities/Terminal.app", "bundleId": "com.apple.Terminal"},
@@ -129,7 +129,7 @@ TEST_F(Apps, InstalledUrlSearchesFoldersInOrderThenLoosely) {
 }
 
 TEST_F(Apps, UnlistableFoldersAreSkipped) {
-    build(Json::parse(R"({
+    build(JSON::parse(R"({
       "unlistableFolders": ["/Applications"],
       "bundles": [{"path": "/Applications/Maps Pro.app"}, {"path": "/System/Applications/maps pro.app"}]
     })"));
@@ -137,7 +137,7 @@ TEST_F(Apps, UnlistableFoldersAreSkipped) {
 }
 
 TEST_F(Apps, ResolveReturnsARunningAppAtOnceWithoutActivatingIt) {
-    build(Json::parse(R"({"apps": [{"name": "Notes", "pid": 10, "active": false}]})"));
+    build(JSON::parse(R"({"apps": [{"name": "Notes", "pid": 10, "active": false}]})"));
     auto p = platform();
     const RunningApp app = resolveApp(p, "notes", true);
     EXPECT_EQ(app.pid, 10);
@@ -146,7 +146,7 @@ TEST_F(Apps, ResolveReturnsARunningAppAtOnceWithoutActivatingIt) {
 }
 
 TEST_F(Apps, ResolveTellsNotRunningFromNoApp) {
-    build(Json::parse(R"({"bundles": [{"path": "/Applications/Maps.app"}]})"));
+    build(JSON::parse(R"({"bundles": [{"path": "/Applications/Maps.app"}]})"));
     auto p = platform();
     try {
         resolveApp(p, "maps", false);
@@ -167,7 +167,7 @@ TEST_F(Apps, ResolveTellsNotRunningFromNoApp) {
 
 TEST_F(Apps, ResolveOpensInTheBackgroundAndWaitsForTheFirstWindow) {
     build(
-        Json::parse(R"({"bundles": [{"path": "/Applications/Maps.app", "bundleId": "com.apple.Maps",
+        JSON::parse(R"({"bundles": [{"path": "/Applications/Maps.app", "bundleId": "com.apple.Maps",
         "info": {"CFBundleName": "Maps"},
         "launch": {"seconds": 3, "app": {"windowlessReads": 2,
                    "windows": [{"role": "AXWindow", "title": "Maps"}]}}}]})"));
@@ -182,7 +182,7 @@ TEST_F(Apps, ResolveOpensInTheBackgroundAndWaitsForTheFirstWindow) {
 }
 
 TEST_F(Apps, AnAppThatShowsNoWindowIsWaitedForSixSecondsAndStillReturned) {
-    build(Json::parse(R"({"bundles": [{"path": "/Applications/Agent.app",
+    build(JSON::parse(R"({"bundles": [{"path": "/Applications/Agent.app",
         "launch": {"seconds": 1}}]})"));
     auto p = platform();
     const RunningApp app = resolveApp(p, "agent", true);
@@ -192,7 +192,7 @@ TEST_F(Apps, AnAppThatShowsNoWindowIsWaitedForSixSecondsAndStillReturned) {
 }
 
 TEST_F(Apps, AFailedOrEndlessOpenIsNoApp) {
-    build(Json::parse(R"({"bundles": [
+    build(JSON::parse(R"({"bundles": [
         {"path": "/Applications/Broken.app", "launch": {"seconds": 1, "error": "The file is damaged"}},
         {"path": "/Applications/Stuck.app", "launch": {"never": true}},
         {"path": "/Applications/Slow.app", "launch": {"seconds": 25}}
@@ -218,7 +218,7 @@ TEST_F(Apps, AFailedOrEndlessOpenIsNoApp) {
 }
 
 TEST_F(Apps, FindReportsInstalledAppsByTheirBundleNames) {
-    build(Json::parse(R"({"bundles": [
+    build(JSON::parse(R"({"bundles": [
         {"path": "/Applications/Display.app", "bundleId": "x.display",
          "info": {"CFBundleDisplayName": "Shown Name", "CFBundleName": "Plain Name"}},
         {"path": "/Applications/Plain.app", "info": {"CFBundleName": "Plain Name", "CFBundleDisplayName": 3}},
@@ -227,12 +227,12 @@ TEST_F(Apps, FindReportsInstalledAppsByTheirBundleNames) {
     auto p = platform();
     Computer computer(p, stdout);
     EXPECT_EQ(find(computer, {{"app", "display"}}),
-              Json::parse(R"({"name": "Shown Name", "path": "/Applications/Display.app",
+              JSON::parse(R"({"name": "Shown Name", "path": "/Applications/Display.app",
                               "running": false, "bundleId": "x.display"})"));
     EXPECT_EQ(find(computer, {{"app", "plain"}})["name"], "Plain Name");
     EXPECT_EQ(
         find(computer, {{"app", "bare"}}),
-        Json::parse(R"({"name": "Bare", "path": "/Applications/Bare.app", "running": false})"));
+        JSON::parse(R"({"name": "Bare", "path": "/Applications/Bare.app", "running": false})"));
     EXPECT_EQ(find(computer, {{"app", "/Applications/Bare.app/"}})["name"], "Bare")
         << "a path ending in a slash still names its last component";
     EXPECT_EQ(find(computer, {{"app", "notes"}})["running"], true);

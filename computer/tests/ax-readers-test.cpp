@@ -13,7 +13,7 @@ namespace {
 class Readers : public ::testing::Test {
   protected:
     Readers()
-        : desktop(clock, Json::parse(R"({"apps": [{"name": "Notes", "pid": 10, "windows": [
+        : desktop(clock, JSON::parse(R"({"apps": [{"name": "Notes", "pid": 10, "windows": [
             {"id": "w", "role": "AXWindow", "title": "", "frame": [10, 20, 300, 200],
              "attributes": {"AXNumberTitle": 5, "AXOne": 1, "AXTwo": 2, "AXFraction": 0.5,
                             "AXOddPosition": {"size": [1, 2]},

@@ -25,7 +25,7 @@ using pelko::testing::ScopedTempDir;
 class ComputerProcess {
   public:
     /// Starts the program on `scene`; the `ready` line is read off by `ready()`.
-    explicit ComputerProcess(const Json& scene) {
+    explicit ComputerProcess(const JSON& scene) {
         pelko::testing::writeFile(dir_ / "scene.json", scene.dump());
         mkfifo((dir_ / "control").c_str(), 0600);
         pelko::testing::ChildOptions options;
@@ -38,21 +38,21 @@ class ComputerProcess {
     ChildProcess& child() { return *child_; }
 
     /// The next output line as JSON; a null value when none came in time or it is not JSON.
-    Json nextLine(pelko::testing::Timeout timeout = pelko::testing::kDefaultTimeout) {
+    JSON nextLine(pelko::testing::Timeout timeout = pelko::testing::defaultTimeout) {
         auto line = child_->readLine(timeout);
-        if (!line) return Json();
-        auto value = parseJson(*line);
-        return value ? *value : Json();
+        if (!line) return JSON();
+        auto value = parseJSON(*line);
+        return value ? *value : JSON();
     }
 
     /// Sends one request and returns the next line.
-    Json request(const Json& request) {
+    JSON request(const JSON& request) {
         child_->writeLine(request.dump());
         return nextLine();
     }
 
     /// Acts on the desktop as the user or an app would, through the control channel.
-    void control(const Json& command) {
+    void control(const JSON& command) {
         const int fd = open((dir_ / "control").c_str(), O_WRONLY | O_CLOEXEC);
         ASSERT_GE(fd, 0);
         const std::string line = command.dump() + "\n";
@@ -61,12 +61,12 @@ class ComputerProcess {
     }
 
     /// The call log's entries, without their times.
-    std::vector<Json> calls() const {
-        std::vector<Json> entries;
+    std::vector<JSON> calls() const {
+        std::vector<JSON> entries;
         const std::string text = pelko::testing::readFile(dir_ / "calls.log");
         for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
              start = end + 1) {
-            Json entry = Json::parse(text.substr(start, end - start));
+            JSON entry = JSON::parse(text.substr(start, end - start));
             entry.erase("t");
             entries.push_back(entry);
         }
@@ -74,8 +74,8 @@ class ComputerProcess {
     }
 
     /// The bundled sample desktop.
-    static Json sampleScene() {
-        return Json::parse(pelko::testing::readFile(PELKO_EXAMPLES_DIR "/scenes/desktop.json"));
+    static JSON sampleScene() {
+        return JSON::parse(pelko::testing::readFile(PELKO_EXAMPLES_DIR "/scenes/desktop.json"));
     }
 
   private:

@@ -9,7 +9,7 @@ namespace {
 
 using testing::SimFixture;
 
-const Json kDesktop = Json::parse(R"({
+const JSON sampleDesktop = JSON::parse(R"({
   "pointer": [5, 6],
   "apps": [
     {"name": "Notes", "pid": 10, "active": true, "focusedElement": "notesText",
@@ -29,7 +29,7 @@ const Json kDesktop = Json::parse(R"({
 
 class InputEvents : public SimFixture {
   protected:
-    void SetUp() override { build(kDesktop); }
+    void SetUp() override { build(sampleDesktop); }
 
     // The posted events as compact summaries: type, then the fields that matter to a test.
     std::vector<std::string> posted() const {
@@ -205,11 +205,11 @@ TEST_F(InputEvents, ClickAtPostsPairsWithClickStatesAndPutsThePointerBack) {
     EXPECT_EQ(times, (std::vector<double>{0, 0.05, 0.05, 0.11, 0.11, 0.17}))
         << "the log shows the pauses between the move, the pairs and the warp";
     for (const auto& entry : calls("post")) {
-        EXPECT_EQ(entry["location"], Json::array({200, 300}));
+        EXPECT_EQ(entry["location"], JSON::array({200, 300}));
         EXPECT_EQ(entry["mark"], ownEventMark);
     }
     ASSERT_EQ(calls("warpPointer").size(), 1u);
-    EXPECT_EQ(calls("warpPointer")[0]["location"], Json::array({5, 6}));
+    EXPECT_EQ(calls("warpPointer")[0]["location"], JSON::array({5, 6}));
     EXPECT_EQ(desktop->pointer(), (Point{5, 6}));
 }
 
@@ -220,18 +220,18 @@ TEST_F(InputEvents, ClickAtMapsButtonsAndHoldsTheCountToOneToThree) {
                                         "rightMouseDown(2)", "rightMouseUp(2)", "rightMouseDown(3)",
                                         "rightMouseUp(3)"}));
     EXPECT_EQ(calls("post")[1]["button"], 1);
-    build(kDesktop);
+    build(sampleDesktop);
     clickAt(*platform, {1, 2}, "middle", 0);
     EXPECT_EQ(posted(),
               (std::vector<std::string>{"mouseMoved", "otherMouseDown(1)", "otherMouseUp(1)"}));
     EXPECT_EQ(calls("post")[1]["button"], 2);
-    build(kDesktop);
+    build(sampleDesktop);
     clickAt(*platform, {1, 2}, "Right", 1);
     EXPECT_EQ(posted()[1], "leftMouseDown(1)") << "button names are exact";
 }
 
 TEST_F(InputEvents, ClickAtSkipsEventsThatCannotBeMadeAndKeepsItsPauses) {
-    Json scene = kDesktop;
+    JSON scene = sampleDesktop;
     scene["uncreatableEvents"] = {"leftMouseDown"};
     scene["pointerReadable"] = false;
     build(scene);
@@ -244,14 +244,14 @@ TEST_F(InputEvents, ClickAtSkipsEventsThatCannotBeMadeAndKeepsItsPauses) {
 
 TEST_F(InputEvents, BringForwardOfTheFrontAppOnlyAnnounces) {
     bringForward(computer(), app(10));
-    EXPECT_EQ(outputLines(), (std::vector<Json>{{{"event", "front"}, {"app", "Notes"}}}));
+    EXPECT_EQ(outputLines(), (std::vector<JSON>{{{"event", "front"}, {"app", "Notes"}}}));
     EXPECT_TRUE(pausesMs().empty());
     EXPECT_TRUE(calls("activate").empty());
 }
 
 TEST_F(InputEvents, BringForwardWaitsForAnAppThatComesAfterSomeChecks) {
     bringForward(computer(), app(12));
-    EXPECT_EQ(outputLines(), (std::vector<Json>{{{"event", "front"}, {"app", "Settings"}}}));
+    EXPECT_EQ(outputLines(), (std::vector<JSON>{{{"event", "front"}, {"app", "Settings"}}}));
     EXPECT_EQ(pausesMs(), (std::vector<long>{50, 50, 50, 50, 50, 50, 150}))
         << "it came forward 0.3 s after being asked";
     EXPECT_EQ(frontPid(*platform), 12);
@@ -282,13 +282,13 @@ TEST_F(InputEvents, BringForwardGivesUpAfterFortyChecks) {
         EXPECT_EQ(failure.message.rfind("The app could not be brought to the front", 0), 0u);
     }
     EXPECT_EQ(calls("unhide").size(), 1u) << "a visible app is not unhidden";
-    EXPECT_EQ(outputLines().back(), Json::parse(R"({"event": "front", "app": ""})"));
+    EXPECT_EQ(outputLines().back(), JSON::parse(R"({"event": "front", "app": ""})"));
 }
 
 TEST_F(InputEvents, EventSceneKeysOfTheWrongKindAreSceneErrors) {
     for (const char* scene : {R"({"uncreatableEvents": [1]})", R"({"uncreatableEvents": [null]})",
                               R"({"pointer": [1, "2"]})"}) {
-        EXPECT_THROW(sim::SimDesktop(clock, Json::parse(scene)), sim::SceneError) << scene;
+        EXPECT_THROW(sim::SimDesktop(clock, JSON::parse(scene)), sim::SceneError) << scene;
     }
 }
 

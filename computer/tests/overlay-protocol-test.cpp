@@ -15,12 +15,12 @@ namespace {
 using pelko::testing::ChildProcess;
 using pelko::testing::ScopedTempDir;
 
-const Json kScene = Json::parse(R"({"apps": [{"name": "Notes", "pid": 10, "active": true}]})");
+const JSON testScene = JSON::parse(R"({"apps": [{"name": "Notes", "pid": 10, "active": true}]})");
 
 class EscapeStop : public ::testing::Test {
   protected:
     void SetUp() override {
-        pelko::testing::writeFile(dir / "scene.json", kScene.dump());
+        pelko::testing::writeFile(dir / "scene.json", testScene.dump());
         ASSERT_EQ(mkfifo((dir / "control").c_str(), 0600), 0);
         pelko::testing::ChildOptions options;
         options.environment = {{"PELKO_SCENE", (dir / "scene.json").string()},
@@ -36,20 +36,20 @@ class EscapeStop : public ::testing::Test {
         if (control >= 0) close(control);
     }
 
-    Json nextLine() {
+    JSON nextLine() {
         const auto line = child->readLine();
-        if (!line) return Json();
-        const auto value = parseJson(*line);
-        return value ? *value : Json();
+        if (!line) return JSON();
+        const auto value = parseJSON(*line);
+        return value ? *value : JSON();
     }
-    Json request(const std::string& line) {
+    JSON request(const std::string& line) {
         child->writeLine(line);
         return nextLine();
     }
     /// The user (or, with the program's mark, the program itself) presses a key.
     void keyPressed(int keyCode, int64_t mark) {
         const std::string line =
-            Json{{"do", "key"}, {"keyCode", keyCode}, {"mark", mark}}.dump() + "\n";
+            JSON{{"do", "key"}, {"keyCode", keyCode}, {"mark", mark}}.dump() + "\n";
         ASSERT_EQ(write(control, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     }
 
@@ -58,39 +58,39 @@ class EscapeStop : public ::testing::Test {
     int control = -1;
 };
 
-const Json kOk = Json::parse(R"({"id": 1, "result": {"ok": true}})");
+const JSON okReply = JSON::parse(R"({"id": 1, "result": {"ok": true}})");
 
 TEST_F(EscapeStop, UserEscapeWhileTheBannerIsShownWritesOneStop) {
     keyPressed(53, 0);
     EXPECT_TRUE(child->silentFor(std::chrono::milliseconds(300))) << "no banner yet";
 
-    EXPECT_EQ(request(R"({"id": 1, "method": "banner", "params": {"show": true}})"), kOk);
+    EXPECT_EQ(request(R"({"id": 1, "method": "banner", "params": {"show": true}})"), okReply);
     // The program's own Escape comes first; had it written a stop, that line would come first.
     keyPressed(53, 0x50454C4B);
     keyPressed(36, 0);
     keyPressed(53, 0);
-    EXPECT_EQ(nextLine(), Json::parse(R"({"event": "stop"})"));
+    EXPECT_EQ(nextLine(), JSON::parse(R"({"event": "stop"})"));
     EXPECT_EQ(request(R"({"id": 2, "method": "banner", "params": {"show": false}})"),
-              Json::parse(R"({"id": 2, "result": {"ok": true}})"))
+              JSON::parse(R"({"id": 2, "result": {"ok": true}})"))
         << "exactly one stop line came before this reply";
 
     keyPressed(53, 0);
     EXPECT_TRUE(child->silentFor(std::chrono::milliseconds(300))) << "the banner is hidden";
     EXPECT_EQ(request(R"({"id": 3, "method": "ping"})"),
-              Json::parse(R"({"id": 3, "result": {"pong": true}})"));
+              JSON::parse(R"({"id": 3, "result": {"pong": true}})"));
 }
 
 TEST_F(EscapeStop, BannerShowsAndHidesAPanelOnTheDesktop) {
     EXPECT_EQ(
         request(
             R"({"id": 1, "method": "banner", "params": {"show": true, "text": "Working on Notes"}})"),
-        kOk);
-    EXPECT_EQ(request(R"({"id": 1, "method": "banner"})"), kOk);
+        okReply);
+    EXPECT_EQ(request(R"({"id": 1, "method": "banner"})"), okReply);
     std::vector<std::string> panelCalls;
     const std::string log = pelko::testing::readFile(dir / "calls.log");
     for (size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos;
          start = end + 1) {
-        const Json entry = Json::parse(log.substr(start, end - start));
+        const JSON entry = JSON::parse(log.substr(start, end - start));
         const std::string call = entry["call"];
         if (call == "setLabelText") {
             EXPECT_EQ(entry["text"], "Working on Notes");

@@ -11,7 +11,7 @@ namespace {
 
 using testing::SimFixture;
 
-const Json kDesktop = Json::parse(R"({
+const JSON sampleDesktop = JSON::parse(R"({
   "screens": [{"frame": [0, 0, 1440, 900], "visibleFrame": [0, 70, 1440, 805]},
               {"frame": [1440, -180, 1920, 1080], "visibleFrame": [1440, -180, 1920, 1055]}],
   "apps": [
@@ -25,18 +25,18 @@ const Json kDesktop = Json::parse(R"({
   ]
 })");
 
-const Font kBannerFont{13, fontWeightMedium};
+const Font bannerFont{13, fontWeightMedium};
 
 class Overlays : public SimFixture {
   protected:
-    void SetUp() override { build(kDesktop); }
+    void SetUp() override { build(sampleDesktop); }
     Overlay& overlay() { return computer().overlay; }
     static double textWidth(const std::string& text) {
-        return measureTextWithPango(text, kBannerFont).width;
+        return measureTextWithPango(text, bannerFont).width;
     }
     // Frames logged for a call, as [x, y, width, height].
-    std::vector<Json> frames(const std::string& call) const {
-        std::vector<Json> found;
+    std::vector<JSON> frames(const std::string& call) const {
+        std::vector<JSON> found;
         for (const auto& entry : calls(call)) found.push_back(entry["frame"]);
         return found;
     }
@@ -57,7 +57,7 @@ TEST_F(Overlays, BannerSitsCentredBelowTheTopOfTheVisibleFrame) {
     const double w = textWidth(defaultBannerText) + 40;
     const auto created = calls("createPanel");
     ASSERT_EQ(created.size(), 1u);
-    EXPECT_EQ(created[0]["frame"], Json::array({720 - w / 2, 875 - 32 - 8, w, 32}));
+    EXPECT_EQ(created[0]["frame"], JSON::array({720 - w / 2, 875 - 32 - 8, w, 32}));
     EXPECT_EQ(created[0]["level"], 25);
     EXPECT_EQ(created[0]["collectionBehavior"], 0x151);
     EXPECT_EQ(created[0]["ignoresMouseEvents"], true);
@@ -68,23 +68,23 @@ TEST_F(Overlays, BannerSitsCentredBelowTheTopOfTheVisibleFrame) {
     EXPECT_EQ(created[0]["hidesOnDeactivate"], false);
     const auto content = calls("setPanelContent");
     ASSERT_EQ(content.size(), 1u);
-    EXPECT_EQ(content[0]["layer"], Json::parse(R"({"background": [0.08, 0.08, 0.08, 0.92],
+    EXPECT_EQ(content[0]["layer"], JSON::parse(R"({"background": [0.08, 0.08, 0.08, 0.92],
         "cornerRadius": 16, "borderWidth": 1, "borderColor": [1, 1, 1, 0.18]})"));
     EXPECT_EQ(content[0]["label"]["text"], "Pelko is using your computer \u00B7 Esc to stop");
-    EXPECT_EQ(content[0]["label"]["font"], Json::parse(R"({"size": 13, "weight": 500})"));
-    EXPECT_EQ(content[0]["label"]["color"], Json::array({1, 1, 1, 1}));
-    EXPECT_EQ(content[0]["label"]["frame"], Json::array({12, 7, w - 24, 18}));
-    EXPECT_EQ(frames("setPanelFrame"), (std::vector<Json>{created[0]["frame"]}));
+    EXPECT_EQ(content[0]["label"]["font"], JSON::parse(R"({"size": 13, "weight": 500})"));
+    EXPECT_EQ(content[0]["label"]["color"], JSON::array({1, 1, 1, 1}));
+    EXPECT_EQ(content[0]["label"]["frame"], JSON::array({12, 7, w - 24, 18}));
+    EXPECT_EQ(frames("setPanelFrame"), (std::vector<JSON>{created[0]["frame"]}));
     EXPECT_EQ(calls("orderFront").size(), 1u);
 }
 
 TEST_F(Overlays, EmptyAndVeryLongTextsMakeNarrowestAndWidestBanners) {
     overlay().show("");
-    EXPECT_EQ(frames("setPanelFrame").back(), Json::array({700, 835, 40, 32}));
+    EXPECT_EQ(frames("setPanelFrame").back(), JSON::array({700, 835, 40, 32}));
     const std::string longText(120, 'W');
     ASSERT_GT(textWidth(longText), 600);
     overlay().show(longText);
-    EXPECT_EQ(frames("setPanelFrame").back(), Json::array({400, 835, 640, 32}))
+    EXPECT_EQ(frames("setPanelFrame").back(), JSON::array({400, 835, 640, 32}))
         << "held at 640 points, too narrow for all of the text";
 }
 
@@ -96,7 +96,7 @@ TEST_F(Overlays, ASecondShowResizesAndRecentresTheSamePanel) {
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[1]["text"], "A somewhat longer text for the banner");
     const double w = textWidth("A somewhat longer text for the banner") + 40;
-    EXPECT_EQ(frames("setPanelFrame").back(), Json::array({720 - w / 2, 835, w, 32}));
+    EXPECT_EQ(frames("setPanelFrame").back(), JSON::array({720 - w / 2, 835, w, 32}));
     const auto panels = desktop->panelStates();
     ASSERT_EQ(panels.size(), 1u);
     EXPECT_EQ(panels[0].content->label->frame.size.width, w - 24) << "the label follows the view";
@@ -117,11 +117,11 @@ TEST_F(Overlays, HideBeforeAnyShowChangesNothingAndHideKeepsThePanel) {
 }
 
 TEST_F(Overlays, BannerUsesTheMainScreenAndArmsEscapeWithoutOne) {
-    Json scene = kDesktop;
+    JSON scene = sampleDesktop;
     scene["mainScreen"] = 1;
     build(scene);
     overlay().show("");
-    EXPECT_EQ(frames("setPanelFrame").back(), Json::array({2380, 1055 - 180 - 40, 40, 32}));
+    EXPECT_EQ(frames("setPanelFrame").back(), JSON::array({2380, 1055 - 180 - 40, 40, 32}));
 
     scene["mainScreen"] = nullptr;
     build(scene);
@@ -134,17 +134,17 @@ TEST_F(Overlays, BannerUsesTheMainScreenAndArmsEscapeWithoutOne) {
 TEST_F(Overlays, PanelSceneKeysOfTheWrongKindAreSceneErrors) {
     for (const char* scene : {R"({"accentColor": [0, "blue", 1]})", R"({"accentColor": "blue"})",
                               R"({"screens": [{"frame": [0, 0, 10]}]})"}) {
-        EXPECT_THROW(sim::SimDesktop(clock, Json::parse(scene)), sim::SceneError) << scene;
+        EXPECT_THROW(sim::SimDesktop(clock, JSON::parse(scene)), sim::SceneError) << scene;
     }
 }
 
 TEST_F(Overlays, BannerMethodShowsTheDefaultTextAndHidesForAnythingButTrue) {
-    EXPECT_EQ(handle(computer(), "banner", Json::parse(R"({"show": true})")),
-              Json::parse(R"({"ok": true})"));
+    EXPECT_EQ(handle(computer(), "banner", JSON::parse(R"({"show": true})")),
+              JSON::parse(R"({"ok": true})"));
     EXPECT_EQ(calls("setLabelText").back()["text"], defaultBannerText);
     EXPECT_TRUE(overlay().shown());
-    EXPECT_EQ(handle(computer(), "banner", Json::parse(R"({"show": "yes", "text": "x"})")),
-              Json::parse(R"({"ok": true})"));
+    EXPECT_EQ(handle(computer(), "banner", JSON::parse(R"({"show": "yes", "text": "x"})")),
+              JSON::parse(R"({"ok": true})"));
     EXPECT_FALSE(overlay().shown());
     EXPECT_EQ(calls("orderOut").size(), 1u);
 }
@@ -155,10 +155,10 @@ TEST_F(Overlays, HighlightOutlinesTheRectangleForSixTenthsOfASecond) {
     ASSERT_EQ(created.size(), 1u);
     EXPECT_EQ(created[0]["level"], 25);
     EXPECT_EQ(frames("setPanelFrame"),
-              (std::vector<Json>{Json::array({97, 900 - 220 - 3, 56, 26})}));
+              (std::vector<JSON>{JSON::array({97, 900 - 220 - 3, 56, 26})}));
     const auto content = calls("setPanelContent");
     ASSERT_EQ(content.size(), 1u);
-    EXPECT_EQ(content[0]["layer"], Json::parse(R"({"background": [0, 0.478, 1, 0.08],
+    EXPECT_EQ(content[0]["layer"], JSON::parse(R"({"background": [0, 0.478, 1, 0.08],
         "cornerRadius": 6, "borderWidth": 2.5, "borderColor": [0, 0.478, 1, 1]})"));
     EXPECT_TRUE(content[0]["label"].is_null());
     EXPECT_EQ(calls("setPanelAlpha")[0]["alpha"], 1.0);
@@ -197,11 +197,11 @@ TEST_F(Overlays, HighlightOfAnElementDrawsOnlyOverTheFrontApp) {
     highlight(computer(), desktop->elementNamed("unplaced"));
     EXPECT_TRUE(calls("setPanelFrame").empty()) << "a size that is not a number";
     highlight(computer(), desktop->elementNamed("notesText"));
-    EXPECT_EQ(frames("setPanelFrame"), (std::vector<Json>{Json::array({97, 677, 56, 26})}));
+    EXPECT_EQ(frames("setPanelFrame"), (std::vector<JSON>{JSON::array({97, 677, 56, 26})}));
 
-    desktop->control(Json::parse(R"({"do": "front", "app": "Browser"})"));
+    desktop->control(JSON::parse(R"({"do": "front", "app": "Browser"})"));
     highlight(computer(), desktop->elementNamed("browserWindow"));
-    EXPECT_EQ(frames("setPanelFrame").back(), Json::array({-3, 900 - 825 - 3, 1206, 806}));
+    EXPECT_EQ(frames("setPanelFrame").back(), JSON::array({-3, 900 - 825 - 3, 1206, 806}));
 }
 
 TEST_F(Overlays, EscapeStopsOnlyWhileTheBannerIsShownAndNeverForOwnEvents) {
@@ -220,7 +220,7 @@ TEST_F(Overlays, EscapeStopsOnlyWhileTheBannerIsShownAndNeverForOwnEvents) {
     EXPECT_TRUE(outputLines().empty()) << "the program's own Escape";
     EXPECT_EQ(calls("post").front()["keyCode"], 53) << "the own Escape did go out";
     userPresses(53);
-    EXPECT_EQ(outputLines(), (std::vector<Json>{{{"event", "stop"}}}));
+    EXPECT_EQ(outputLines(), (std::vector<JSON>{{{"event", "stop"}}}));
     EXPECT_TRUE(overlay().shown()) << "the banner stays up until the host hides it";
     overlay().hide();
     userPresses(53);

@@ -40,7 +40,7 @@ class Picture {
 class PanelPictures : public SimFixture {
   protected:
     void SetUp() override {
-        build(Json::parse(R"({"screens": [{"frame": [0, 0, 1440, 900],
+        build(JSON::parse(R"({"screens": [{"frame": [0, 0, 1440, 900],
                                            "visibleFrame": [0, 0, 1440, 875]}]})"));
     }
     Picture draw(const Rect& area) {

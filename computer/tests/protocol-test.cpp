@@ -6,74 +6,74 @@
 namespace pelko::computer::testing {
 namespace {
 
-const Json kTrusted = {{"trusted", true}, {"screenCapture", true}};
+const JSON trustedScene = {{"trusted", true}, {"screenCapture", true}};
 
 TEST(Protocol, AnnouncesItselfWithBothPermissions) {
     ComputerProcess computer({{"trusted", false}, {"screenCapture", true}});
     EXPECT_EQ(
         computer.nextLine(),
-        Json::parse(R"({"event": "ready", "accessibility": false, "screenRecording": true})"));
+        JSON::parse(R"({"event": "ready", "accessibility": false, "screenRecording": true})"));
 }
 
 TEST(Protocol, EchoesEveryKindOfIdUnchanged) {
-    ComputerProcess computer(kTrusted);
+    ComputerProcess computer(trustedScene);
     computer.nextLine();
     EXPECT_EQ(computer.request({{"id", 7}, {"method", "ping"}}),
-              Json::parse(R"({"id": 7, "result": {"pong": true}})"));
+              JSON::parse(R"({"id": 7, "result": {"pong": true}})"));
     EXPECT_EQ(computer.request({{"method", "ping"}}),
-              Json::parse(R"({"id": null, "result": {"pong": true}})"));
-    for (const Json& id : {Json("seven"), Json(7.5), Json(-3), Json(true), Json(nullptr),
-                           Json::parse(R"({"a": [1, {"b": null}]})"), Json::array({1, "x"})}) {
+              JSON::parse(R"({"id": null, "result": {"pong": true}})"));
+    for (const JSON& id : {JSON("seven"), JSON(7.5), JSON(-3), JSON(true), JSON(nullptr),
+                           JSON::parse(R"({"a": [1, {"b": null}]})"), JSON::array({1, "x"})}) {
         EXPECT_EQ(computer.request({{"id", id}, {"method", "ping"}}),
-                  Json({{"id", id}, {"result", {{"pong", true}}}}));
+                  JSON({{"id", id}, {"result", {{"pong", true}}}}));
     }
 }
 
 TEST(Protocol, RefusesUnknownAndMissingMethodsAndGoesOn) {
-    ComputerProcess computer(kTrusted);
+    ComputerProcess computer(trustedScene);
     computer.nextLine();
     EXPECT_EQ(computer.request({{"id", 1}, {"method", "dance"}}),
-              Json::parse(R"({"id": 1, "error": "Unknown method dance.", "code": "bad-input"})"));
+              JSON::parse(R"({"id": 1, "error": "Unknown method dance.", "code": "bad-input"})"));
     EXPECT_EQ(computer.request({{"id", 2}}),
-              Json::parse(R"({"id": 2, "error": "Unknown method .", "code": "bad-input"})"));
+              JSON::parse(R"({"id": 2, "error": "Unknown method .", "code": "bad-input"})"));
     EXPECT_EQ(computer.request({{"id", 3}, {"method", 12}}),
-              Json::parse(R"({"id": 3, "error": "Unknown method .", "code": "bad-input"})"));
+              JSON::parse(R"({"id": 3, "error": "Unknown method .", "code": "bad-input"})"));
     EXPECT_EQ(computer.request({{"id", 4}, {"method", "ping"}})["result"]["pong"], true);
 }
 
 TEST(Protocol, DropsLinesThatAreNotObjectsWithoutAnyOutput) {
-    ComputerProcess computer(kTrusted);
+    ComputerProcess computer(trustedScene);
     computer.nextLine();
     for (const char* line : {"[1, 2]", "42", "hello there", "", "{\"id\": 1", "\"ping\""})
         computer.child().writeLine(line);
     // The first line after them is the ping's reply: nothing was written for the others.
     EXPECT_EQ(computer.request({{"id", "after"}, {"method", "ping"}}),
-              Json::parse(R"({"id": "after", "result": {"pong": true}})"));
+              JSON::parse(R"({"id": "after", "result": {"pong": true}})"));
     EXPECT_TRUE(computer.child().silentFor(std::chrono::milliseconds(200)));
 }
 
 TEST(Protocol, DropsLinesNestedTooDeeplyAndKeepsServing) {
-    ComputerProcess computer(kTrusted);
+    ComputerProcess computer(trustedScene);
     computer.nextLine();
     const int levels = 100000;
     computer.child().writeLine(R"({"method": "ping", "id": )" + std::string(levels, '[') +
                                std::string(levels, ']') + "}");
     EXPECT_EQ(computer.request({{"id", "after"}, {"method", "ping"}}),
-              Json::parse(R"({"id": "after", "result": {"pong": true}})"));
+              JSON::parse(R"({"id": "after", "result": {"pong": true}})"));
     // Nesting that a host could really send is still read.
     const int fine = 500;
-    const Json reply = computer.request(Json::parse(
+    const JSON reply = computer.request(JSON::parse(
         R"({"method": "ping", "id": )" + std::string(fine, '[') + std::string(fine, ']') + "}"));
     EXPECT_EQ(reply["result"]["pong"], true);
 }
 
-TEST(Protocol, RepairsInvalidUtf8AndKeepsServing) {
-    ComputerProcess computer(kTrusted);
+TEST(Protocol, RepairsInvalidUTF8AndKeepsServing) {
+    ComputerProcess computer(trustedScene);
     computer.nextLine();
     computer.child().writeLine(
         "{\"id\": \"a\xFF"
         "b\", \"method\": \"ping\"}");
-    EXPECT_EQ(computer.nextLine(), Json::parse(R"({"id": "a\ufffdb", "result": {"pong": true}})"));
+    EXPECT_EQ(computer.nextLine(), JSON::parse(R"({"id": "a\ufffdb", "result": {"pong": true}})"));
     computer.child().writeLine("{\"id\": 2, \"method\": \"pi\xC3ng\"}");
     EXPECT_EQ(computer.nextLine()["error"], "Unknown method pi\xEF\xBF\xBDng.");
     EXPECT_EQ(computer.request({{"id", 3}, {"method", "ping"}})["id"], 3);
@@ -85,8 +85,8 @@ TEST(Protocol, TreatsParamsThatAreNotAnObjectAsEmpty) {
     // Without an object, "kind" takes its default: the accessibility pane.
     EXPECT_EQ(
         computer.request({{"id", 1}, {"method", "requestAccess"}, {"params", "screen"}}),
-        Json::parse(R"({"id": 1, "result": {"accessibility": true, "screenRecording": false}})"));
-    EXPECT_EQ(computer.calls().back(), Json::parse(R"({"call": "openURL", "url":
+        JSON::parse(R"({"id": 1, "result": {"accessibility": true, "screenRecording": false}})"));
+    EXPECT_EQ(computer.calls().back(), JSON::parse(R"({"call": "openURL", "url":
                 "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"})"));
 }
 
@@ -108,16 +108,16 @@ TEST(Protocol, EndOfInputNeverCutsAReplyInHalf) {
     // end comes between two writes of one line is up to the scheduler, so try a few times.
     const std::string longId(200000, 'x');
     for (int round = 0; round < 3; ++round) {
-        ComputerProcess computer(Json::object());
+        ComputerProcess computer(JSON::object());
         computer.nextLine();
         for (int i = 0; i < 20; ++i)
-            computer.child().writeLine(Json{{"id", longId}, {"method", "ping"}}.dump());
+            computer.child().writeLine(JSON{{"id", longId}, {"method", "ping"}}.dump());
         computer.child().closeStdin();
         const std::string rest = computer.child().readToEnd();
         ASSERT_TRUE(rest.empty() || rest.back() == '\n') << "the last line was cut off";
         for (size_t start = 0, end; (end = rest.find('\n', start)) != std::string::npos;
              start = end + 1)
-            EXPECT_TRUE(parseJson(rest.substr(start, end - start)).has_value());
+            EXPECT_TRUE(parseJSON(rest.substr(start, end - start)).has_value());
     }
 }
 
@@ -127,7 +127,7 @@ TEST(Protocol, AnswersBannerBeforeASlowRequestAheadOfIt) {
     computer.child().writeLine(R"({"id": "slow", "method": "requestAccess"})");
     computer.child().writeLine(R"({"id": "ping", "method": "ping"})");
     computer.child().writeLine(R"({"id": "banner", "method": "banner", "params": {"show": true}})");
-    EXPECT_EQ(computer.nextLine(), Json::parse(R"({"id": "banner", "result": {"ok": true}})"));
+    EXPECT_EQ(computer.nextLine(), JSON::parse(R"({"id": "banner", "result": {"ok": true}})"));
     EXPECT_EQ(computer.nextLine()["id"], "slow");
     EXPECT_EQ(computer.nextLine()["id"], "ping") << "work replies keep request order";
 }
@@ -141,15 +141,15 @@ TEST(Protocol, RequestAccessOpensTheExactSettingsLocations) {
     EXPECT_EQ(
         computer.request(
             {{"id", 1}, {"method", "requestAccess"}, {"params", {{"kind", "screen"}}}}),
-        Json::parse(R"({"id": 1, "result": {"accessibility": false, "screenRecording": false}})"));
+        JSON::parse(R"({"id": 1, "result": {"accessibility": false, "screenRecording": false}})"));
     EXPECT_EQ(
         computer.request(
             {{"id", 2}, {"method", "requestAccess"}, {"params", {{"kind", "camera"}}}}),
-        Json::parse(R"({"id": 2, "result": {"accessibility": true, "screenRecording": false}})"))
+        JSON::parse(R"({"id": 2, "result": {"accessibility": true, "screenRecording": false}})"))
         << "this desktop grants trust at the prompt";
     EXPECT_EQ(computer.request({{"id", 3}, {"method", "status"}})["result"]["accessibility"], true);
     const std::string pane = "x-apple.systempreferences:com.apple.preference.security";
-    EXPECT_EQ(computer.calls(), (std::vector<Json>{
+    EXPECT_EQ(computer.calls(), (std::vector<JSON>{
                                     {{"call", "becomeAccessory"}},
                                     {{"call", "screenCapturePrompt"}, {"granted", false}},
                                     {{"call", "openURL"}, {"url", pane + "?Privacy_ScreenCapture"}},

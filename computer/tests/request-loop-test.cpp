@@ -12,7 +12,7 @@ namespace pelko::computer {
 namespace {
 
 TEST(ParamReaders, TakeOnlyValuesOfTheWantedType) {
-    const Json params = Json::parse(R"({
+    const JSON params = JSON::parse(R"({
         "text": "hello", "number": 3, "flag": true, "empty": "",
         "path": ["File", "Save…"], "mixed": ["File", 3]
     })");
@@ -29,7 +29,7 @@ TEST(ParamReaders, TakeOnlyValuesOfTheWantedType) {
 }
 
 TEST(ParamReaders, IntegersComeFromAnyNumberAndFlags) {
-    const Json params = Json::parse(R"({
+    const JSON params = JSON::parse(R"({
         "whole": 12, "fraction": 2.9, "negative": -2.9, "yes": true, "no": false,
         "text": "5", "huge": 1e300, "tiny": -1e300, "unsigned": 18446744073709551615
     })");
@@ -52,7 +52,7 @@ TEST(ParamReaders, IntegersComeFromAnyNumberAndFlags) {
 // drain when `run` ends, so every reply has been written when it returns.
 class RequestLoop : public ::testing::Test {
   protected:
-    std::vector<Json> run(const std::vector<std::string>& lines) {
+    std::vector<JSON> run(const std::vector<std::string>& lines) {
         char* buffer = nullptr;
         size_t size = 0;
         std::FILE* stream = open_memstream(&buffer, &size);
@@ -61,18 +61,18 @@ class RequestLoop : public ::testing::Test {
             for (const auto& line : lines) serve(computer, line);
         }
         std::fclose(stream);
-        std::vector<Json> replies;
+        std::vector<JSON> replies;
         std::string text(buffer, size);
         std::free(buffer);
         for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
              start = end + 1)
-            replies.push_back(Json::parse(text.substr(start, end - start)));
+            replies.push_back(JSON::parse(text.substr(start, end - start)));
         return replies;
     }
 
     VirtualClock clock;
     MainLoop mainLoop{clock};
-    sim::SimDesktop desktop{clock, Json{{"trusted", false}, {"screenCapture", true}}};
+    sim::SimDesktop desktop{clock, JSON{{"trusted", false}, {"screenCapture", true}}};
     Platform platform{clock, mainLoop, desktop, desktop, desktop, desktop, desktop, desktop};
 };
 
@@ -84,20 +84,20 @@ TEST_F(RequestLoop, RepliesCarryResultOrErrorWithCode) {
         R"({"id": 4, "method": "ping", "params": []})",
     });
     ASSERT_EQ(replies.size(), 4u);
-    EXPECT_EQ(replies[0], Json::parse(R"({"id": 1, "result":
+    EXPECT_EQ(replies[0], JSON::parse(R"({"id": 1, "result":
                                           {"accessibility": false, "screenRecording": true}})"));
     EXPECT_EQ(replies[1],
-              Json::parse(R"({"id": 2, "error": "Unknown method Status.", "code": "bad-input"})"))
+              JSON::parse(R"({"id": 2, "error": "Unknown method Status.", "code": "bad-input"})"))
         << "names are compared case-sensitively";
     EXPECT_EQ(replies[2]["code"], "accessibility");  // the desktop does not trust the program
     EXPECT_FALSE(replies[2].contains("result"));
-    EXPECT_EQ(replies[3], Json::parse(R"({"id": 4, "result": {"pong": true}})"));
+    EXPECT_EQ(replies[3], JSON::parse(R"({"id": 4, "result": {"pong": true}})"));
 }
 
 TEST_F(RequestLoop, HandleThrowsTheUnknownMethodFailure) {
     Computer computer(platform, stdout);
     try {
-        handle(computer, "", Json::object());
+        handle(computer, "", JSON::object());
         FAIL() << "an empty method name must fail";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.message, "Unknown method .");

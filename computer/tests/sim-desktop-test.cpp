@@ -14,7 +14,7 @@
 namespace pelko::computer::sim {
 namespace {
 
-const char* kScene = R"({
+const char* testScene = R"({
   "apps": [{
     "name": "Chat", "pid": 20, "bundleId": "com.example.chat", "active": true,
     "settable": ["AXManualAccessibility", "AXEnhancedUserInterface"],
@@ -39,7 +39,7 @@ const char* kScene = R"({
 
 class Model : public ::testing::Test {
   protected:
-    Model() : desktop(clock, Json::parse(kScene), (dir / "calls.log").string()) {}
+    Model() : desktop(clock, JSON::parse(testScene), (dir / "calls.log").string()) {}
     Element named(const std::string& name) { return desktop.elementNamed(name); }
     std::vector<std::string> childNames(const std::string& name) {
         std::vector<std::string> names;
@@ -115,14 +115,14 @@ TEST_F(Model, ActionsRunTheirEffectsAndDestroyedElementsAreInvalid) {
 }
 
 TEST_F(Model, QuittingAnAppInvalidatesItsElementsAndFrontMoves) {
-    desktop.control(Json::parse(R"({"do": "launch", "app": {"name": "Other", "pid": 30}})"));
-    desktop.control(Json::parse(R"({"do": "front", "app": "Other"})"));
+    desktop.control(JSON::parse(R"({"do": "launch", "app": {"name": "Other", "pid": 30}})"));
+    desktop.control(JSON::parse(R"({"do": "front", "app": "Other"})"));
     EXPECT_EQ(desktop.frontmostApplication()->pid, 30);
     EXPECT_FALSE(desktop.runningApplication(20)->active);
-    desktop.control(Json::parse(R"({"do": "quit", "app": 20})"));
+    desktop.control(JSON::parse(R"({"do": "quit", "app": 20})"));
     EXPECT_TRUE(desktop.runningApplication(20)->terminated);
     EXPECT_EQ(desktop.copyAttribute(named("win"), "AXTitle").error, axInvalidElement);
-    EXPECT_THROW(desktop.control(Json::parse(R"({"do": "dance"})")), SceneError);
+    EXPECT_THROW(desktop.control(JSON::parse(R"({"do": "dance"})")), SceneError);
 }
 
 TEST_F(Model, BatchedReadsCountOneRoundTrip) {
@@ -137,20 +137,20 @@ TEST_F(Model, BatchedReadsCountOneRoundTrip) {
 }
 
 TEST_F(Model, ReferencesToNothingAndNullReadAsNoValue) {
-    desktop.control(Json::parse(
+    desktop.control(JSON::parse(
         R"({"do": "set", "element": "win", "attribute": "AXTitleUIElement", "value": {"ref": "nowhere"}})"));
-    desktop.control(Json::parse(
+    desktop.control(JSON::parse(
         R"({"do": "set", "element": "win", "attribute": "AXDocument", "value": null})"));
     EXPECT_EQ(desktop.copyAttribute(named("win"), "AXTitleUIElement").error, axNoValue);
     EXPECT_EQ(desktop.copyAttribute(named("win"), "AXDocument").error, axNoValue);
 }
 
 TEST_F(Model, AnAddedWindowTakesItsPlaceBeforeTheMenuBar) {
-    desktop.control(Json::parse(R"({"do": "launch", "app": {"name": "Two", "pid": 40, "id": "two",
+    desktop.control(JSON::parse(R"({"do": "launch", "app": {"name": "Two", "pid": 40, "id": "two",
         "windows": [{"role": "AXWindow", "title": "Middle"}], "menuBar": {"role": "AXMenuBar"}}})"));
-    desktop.control(Json::parse(R"({"do": "add", "parent": "two", "index": 0,
+    desktop.control(JSON::parse(R"({"do": "add", "parent": "two", "index": 0,
         "element": {"role": "AXWindow", "title": "First"}})"));
-    desktop.control(Json::parse(R"({"do": "add", "parent": "two",
+    desktop.control(JSON::parse(R"({"do": "add", "parent": "two",
         "element": {"role": "AXWindow", "title": "Last"}})"));
     std::vector<std::string> windows;
     const auto list = attr(desktop, named("two"), "AXWindows");
@@ -182,7 +182,7 @@ TEST_F(Model, MalformedCommandsAreSceneErrors) {
             R"({"do": "set", "element": "win", "attribute": "AXPosition", "value": {"point": [1]}})",
             R"({"do": "add", "parent": "web", "element": {"frame": ["a", 1, 2, 3]}})",
         })
-        EXPECT_THROW(desktop.control(Json::parse(command)), SceneError) << command;
+        EXPECT_THROW(desktop.control(JSON::parse(command)), SceneError) << command;
 }
 
 TEST(ControlChannel, LogsLinesThatAreNoCommandAndGoesOn) {
@@ -190,7 +190,7 @@ TEST(ControlChannel, LogsLinesThatAreNoCommandAndGoesOn) {
     const auto fifo = dir / "control";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     VirtualClock clock;
-    SimDesktop desktop(clock, Json::parse(R"({"apps": [{"name": "A", "pid": 5}]})"),
+    SimDesktop desktop(clock, JSON::parse(R"({"apps": [{"name": "A", "pid": 5}]})"),
                        (dir / "calls.log").string());
     desktop.listenForControl(fifo.string());
     {
@@ -218,7 +218,7 @@ TEST(ControlChannel, LogsLinesThatAreNoCommandAndGoesOn) {
 
 TEST(SceneErrors, NameTheProblem) {
     VirtualClock clock;
-    EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"trusted": "yes"})")), SceneError);
+    EXPECT_THROW(SimDesktop(clock, JSON::parse(R"({"trusted": "yes"})")), SceneError);
     for (const char* scene : {
              R"({"folders": ["/Applications", 3]})",
              R"({"apps": [{"windows": [{"failing": {"AXTitle": "sometimes"}}]}]})",
@@ -229,10 +229,10 @@ TEST(SceneErrors, NameTheProblem) {
              R"({"apps": [{"windows": [{"attributes": {"AXList": [{"rect": [1, 2]}]}}]}]})",
              R"({"apps": [{"windows": [{"onAction": {"AXPress": {"do": "set"}}}]}]})",
          })
-        EXPECT_THROW(SimDesktop(clock, Json::parse(scene)), SceneError) << scene;
-    EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"apps": [{"pid": 1}, {"pid": 1}]})")),
+        EXPECT_THROW(SimDesktop(clock, JSON::parse(scene)), SceneError) << scene;
+    EXPECT_THROW(SimDesktop(clock, JSON::parse(R"({"apps": [{"pid": 1}, {"pid": 1}]})")),
                  SceneError);
-    EXPECT_THROW(SimDesktop(clock, Json::parse(R"({"bundles": [{"path": "Relative.app"}]})")),
+    EXPECT_THROW(SimDesktop(clock, JSON::parse(R"({"bundles": [{"path": "Relative.app"}]})")),
                  SceneError);
 }
 

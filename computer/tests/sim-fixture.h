@@ -17,7 +17,7 @@ namespace pelko::computer::testing {
 
 class SimFixture : public ::testing::Test {
   protected:
-    void build(const Json& scene) {
+    void build(const JSON& scene) {
         std::filesystem::remove(dir / "calls.log");
         desktop = std::make_unique<sim::SimDesktop>(clock, scene, (dir / "calls.log").string());
         platform = std::make_unique<Platform>(
@@ -31,24 +31,24 @@ class SimFixture : public ::testing::Test {
     }
 
     /// The lines the program wrote so far.
-    std::vector<Json> outputLines() {
-        std::vector<Json> lines;
+    std::vector<JSON> outputLines() {
+        std::vector<JSON> lines;
         std::fflush(output_.get());
         std::rewind(output_.get());
         char buffer[4096];
         while (std::fgets(buffer, sizeof buffer, output_.get()))
-            lines.push_back(Json::parse(buffer));
+            lines.push_back(JSON::parse(buffer));
         std::fseek(output_.get(), 0, SEEK_END);
         return lines;
     }
 
     /// The call log's entries (with their times) whose call is `call`, or all of them.
-    std::vector<Json> calls(const std::string& call = "") const {
-        std::vector<Json> entries;
+    std::vector<JSON> calls(const std::string& call = "") const {
+        std::vector<JSON> entries;
         const std::string text = pelko::testing::readFile(dir / "calls.log");
         for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
              start = end + 1) {
-            Json entry = Json::parse(text.substr(start, end - start));
+            JSON entry = JSON::parse(text.substr(start, end - start));
             if (call.empty() || entry["call"] == call) entries.push_back(entry);
         }
         return entries;

@@ -13,7 +13,7 @@ namespace {
 using pelko::testing::ScopedTempDir;
 
 // Notes: two titled windows and an untitled one, a menu bar, and a manual switch it accepts.
-const char* kNotes = R"({"name": "Notes", "pid": 10, "bundleId": "com.example.Notes",
+const char* notesApp = R"({"name": "Notes", "pid": 10, "bundleId": "com.example.Notes",
   "settable": ["AXManualAccessibility"],
   "windows": [
     {"id": "main", "role": "AXWindow", "title": "Shopping list", "frame": [0, 0, 800, 600],
@@ -26,27 +26,27 @@ const char* kNotes = R"({"name": "Notes", "pid": 10, "bundleId": "com.example.No
     {"role": "AXMenuBarItem"}, {"role": "AXMenuBarItem", "title": "Edit"}]}})";
 
 // Feed: a window whose "Posts" part (20 texts) sits three branching levels down.
-Json feedApp() {
-    Json posts = {{"id", "posts"}, {"role", "AXGroup"}, {"title", "Posts"}};
+JSON feedApp() {
+    JSON posts = {{"id", "posts"}, {"role", "AXGroup"}, {"title", "Posts"}};
     for (int i = 1; i <= 20; ++i)
         posts["children"].push_back({{"role", "AXStaticText"}, {"value", "p" + std::to_string(i)}});
-    auto beside = [](Json part, const char* button) {
-        return Json{{"role", "AXGroup"},
-                    {"children", Json::array({part, {{"role", "AXButton"}, {"title", button}}})}};
+    auto beside = [](JSON part, const char* button) {
+        return JSON{{"role", "AXGroup"},
+                    {"children", JSON::array({part, {{"role", "AXButton"}, {"title", button}}})}};
     };
-    Json window = beside(beside(posts, "x3"), "x2");
+    JSON window = beside(beside(posts, "x3"), "x2");
     window = {{"id", "feed"},
               {"role", "AXWindow"},
               {"title", "Feed"},
               {"frame", {0, 0, 400, 300}},
-              {"children", Json::array({window, {{"role", "AXButton"}, {"title", "x1"}}})}};
-    return {{"name", "Feed"}, {"pid", 40}, {"windows", Json::array({window})}};
+              {"children", JSON::array({window, {{"role", "AXButton"}, {"title", "x1"}}})}};
+    return {{"name", "Feed"}, {"pid", 40}, {"windows", JSON::array({window})}};
 }
 
 class StateReader : public ::testing::Test {
   protected:
-    void build(Json apps, Json extra = Json::object()) {
-        Json scene = extra;
+    void build(JSON apps, JSON extra = JSON::object()) {
+        JSON scene = extra;
         scene["apps"] = std::move(apps);
         computer.reset();
         platform.reset();
@@ -57,8 +57,8 @@ class StateReader : public ::testing::Test {
             Platform{clock, mainLoop, *desktop, *desktop, *desktop, *desktop, *desktop, *desktop});
         computer = std::make_unique<Computer>(*platform, stdout);
     }
-    Json state(Json params) { return handle(*computer, "state", params); }
-    Failure failure(Json params) {
+    JSON state(JSON params) { return handle(*computer, "state", params); }
+    Failure failure(JSON params) {
         try {
             state(std::move(params));
         } catch (const Failure& failure) {
@@ -68,12 +68,12 @@ class StateReader : public ::testing::Test {
     }
     AppSession& session(pid_t pid) { return computer->sessions.session(pid); }
     // The log's entries of one kind, without their times.
-    std::vector<Json> calls(const std::string& kind) {
-        std::vector<Json> found;
+    std::vector<JSON> calls(const std::string& kind) {
+        std::vector<JSON> found;
         const std::string text = pelko::testing::readFile(logPath);
         for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
              start = end + 1) {
-            Json entry = Json::parse(text.substr(start, end - start));
+            JSON entry = JSON::parse(text.substr(start, end - start));
             if (entry["call"] != kind) continue;
             entry.erase("t");
             entry.erase("call");
@@ -99,8 +99,8 @@ class StateReader : public ::testing::Test {
 };
 
 TEST_F(StateReader, AWindowReadReportsTheAppItsWindowsMenusAndOutline) {
-    build(Json::array({Json::parse(kNotes)}));
-    EXPECT_EQ(state({{"app", "notes"}}), Json::parse(R"({
+    build(JSON::array({JSON::parse(notesApp)}));
+    EXPECT_EQ(state({{"app", "notes"}}), JSON::parse(R"({
       "app": {"name": "Notes", "pid": 10, "active": false, "hidden": false,
               "bundleId": "com.example.Notes"},
       "windows": ["Shopping list", "Archive"],
@@ -125,7 +125,7 @@ TEST_F(StateReader, AWindowReadReportsTheAppItsWindowsMenusAndOutline) {
     EXPECT_EQ(pauses(), std::vector<double>{1.2});
 
     // A later read takes no switch and no wait, and numbers on from the last read.
-    const Json again = state({{"app", "Notes"}});
+    const JSON again = state({{"app", "Notes"}});
     EXPECT_EQ(again["tree"].get<std::string>().substr(0, 4), "[4] ");
     EXPECT_EQ(calls("setAttribute").size(), 1u);
     EXPECT_EQ(pauses(), std::vector<double>{1.2});
@@ -141,38 +141,38 @@ TEST_F(StateReader, AWindowReadReportsTheAppItsWindowsMenusAndOutline) {
 }
 
 TEST_F(StateReader, WindowTitlesPickTheWindowLooselyAndFallBackToTheFocusedOne) {
-    build(Json::array({Json::parse(kNotes)}));
-    Json archive = state({{"app", "Notes"}, {"window", "ARCH"}});
+    build(JSON::array({JSON::parse(notesApp)}));
+    JSON archive = state({{"app", "Notes"}, {"window", "ARCH"}});
     EXPECT_EQ(archive["window"]["title"], "Archive");
     EXPECT_EQ(archive["window"]["minimized"], true);
     EXPECT_EQ(archive["window"]["width"], 0);  // it reports no frame
     EXPECT_EQ(state({{"app", "Notes"}, {"window", "nothing like it"}})["window"]["title"],
               "Shopping list");
     // Letters outside ASCII match in any case too.
-    Json accented = Json::parse(kNotes);
+    JSON accented = JSON::parse(notesApp);
     accented["windows"][2]["title"] = "Übersicht";
-    build(Json::array({accented}));
+    build(JSON::array({accented}));
     EXPECT_EQ(state({{"app", "Notes"}, {"window", "üBERS"}})["window"]["title"], "Übersicht");
 
-    Json firstOnly = Json::parse(kNotes);
+    JSON firstOnly = JSON::parse(notesApp);
     firstOnly["focusedWindow"] = nullptr;
     firstOnly["mainWindow"] = nullptr;
     firstOnly["windows"].erase(0);
-    build(Json::array({firstOnly}));
+    build(JSON::array({firstOnly}));
     Accessibility& ax = *desktop;
     EXPECT_TRUE(
         ax.isEqual(pickWindow(ax, ax.applicationElement(10), std::nullopt), named("untitled")));
 }
 
 TEST_F(StateReader, AnAppWithoutWindowsForgetsItsIndexes) {
-    build(Json::array({Json::parse(kNotes)}));
+    build(JSON::array({JSON::parse(notesApp)}));
     state({{"app", "Notes"}});
     for (const char* window : {"main", "untitled", "archive"})
         desktop->control({{"do", "destroy"}, {"element", window}});
-    const Json result = state({{"app", "Notes"}});
+    const JSON result = state({{"app", "Notes"}});
     EXPECT_EQ(result["tree"], "");
     EXPECT_EQ(result["count"], 0);
-    EXPECT_EQ(result["windows"], Json::array());
+    EXPECT_EQ(result["windows"], JSON::array());
     for (const char* key : {"window", "truncated", "overview"}) EXPECT_FALSE(result.contains(key));
     const AppSession& s = session(10);
     EXPECT_TRUE(s.elements.empty());
@@ -181,14 +181,14 @@ TEST_F(StateReader, AnAppWithoutWindowsForgetsItsIndexes) {
 }
 
 TEST_F(StateReader, AnEmptyWebPageIsWaitedForOnceOnTheFirstRead) {
-    Json browser = Json::parse(R"({"name": "Browser", "pid": 20,
+    JSON browser = JSON::parse(R"({"name": "Browser", "pid": 20,
       "settable": ["AXManualAccessibility"], "revealedBy": "AXManualAccessibility",
       "revealDelaySeconds": 1.0,
       "windows": [{"role": "AXWindow", "title": "Start", "children": [
         {"id": "web", "role": "AXWebArea", "lazy": true, "children": [
           {"id": "link", "role": "AXLink", "title": "News"}]}]}]})");
-    build(Json::array({browser}));
-    const Json first = state({{"app", "Browser"}});
+    build(JSON::array({browser}));
+    const JSON first = state({{"app", "Browser"}});
     EXPECT_EQ(first["tree"], "[1] window \"Start\"\n  [2] link \"News\"");
     EXPECT_EQ(pauses(), std::vector<double>{1.2});
 
@@ -199,13 +199,13 @@ TEST_F(StateReader, AnEmptyWebPageIsWaitedForOnceOnTheFirstRead) {
 }
 
 TEST_F(StateReader, TheEnhancedSwitchIsTriedOnceAndSetBackOnlyWhenItWasOff) {
-    const Json legacy = Json::parse(R"({"name": "Legacy", "pid": 30,
+    const JSON legacy = JSON::parse(R"({"name": "Legacy", "pid": 30,
       "attributes": {"AXEnhancedUserInterface": false}, "settable": ["AXEnhancedUserInterface"],
       "windows": [{"role": "AXWindow", "title": "Old", "children": [
         {"role": "AXButton", "title": "OK"}]}]})");
-    const Json unknown = Json::parse(R"({"name": "Unknown", "pid": 31,
+    const JSON unknown = JSON::parse(R"({"name": "Unknown", "pid": 31,
       "windows": [{"role": "AXWindow", "title": "Plain"}]})");
-    build(Json::array({legacy, unknown}));
+    build(JSON::array({legacy, unknown}));
     state({{"app", "Legacy"}});
     auto sets = calls("setAttribute");
     ASSERT_EQ(sets.size(), 3u);
@@ -231,8 +231,8 @@ TEST_F(StateReader, TheEnhancedSwitchIsTriedOnceAndSetBackOnlyWhenItWasOff) {
 }
 
 TEST_F(StateReader, ADenseWindowStaysInOverviewUntilAnOverviewFoldsNothing) {
-    build(Json::array({feedApp()}));
-    const Json first = state({{"app", "Feed"}, {"maxChars", 200}});
+    build(JSON::array({feedApp()}));
+    const JSON first = state({{"app", "Feed"}, {"maxChars", 200}});
     EXPECT_EQ(first["tree"], R"([1] window "Feed"
   [2] group "Posts" — more inside: "p1", "p2", "p3"
   [3] button "x3"
@@ -243,23 +243,23 @@ TEST_F(StateReader, ADenseWindowStaysInOverviewUntilAnOverviewFoldsNothing) {
     EXPECT_TRUE(desktop->isEqual(session(40).denseWindow, named("feed")));
 
     // A budget that would fit everything still reads the dense window as an overview.
-    const Json second = state({{"app", "Feed"}});
+    const JSON second = state({{"app", "Feed"}});
     EXPECT_EQ(second["overview"], true);
     EXPECT_EQ(second["count"], 5);
 
     desktop->control({{"do", "remove"}, {"element", "posts"}});
-    const Json third = state({{"app", "Feed"}});
+    const JSON third = state({{"app", "Feed"}});
     EXPECT_EQ(third["overview"], true);
     EXPECT_FALSE(session(40).denseWindow);
     EXPECT_EQ(state({{"app", "Feed"}})["overview"], false);
 }
 
 TEST_F(StateReader, ARegionThenAgainShowsThePartBesideTheOverview) {
-    build(Json::array({feedApp()}));
+    build(JSON::array({feedApp()}));
     state({{"app", "Feed"}, {"maxChars", 200}});  // [2] is the folded "Posts"
-    const Json region = state({{"app", "Feed"}, {"region", 2}});
+    const JSON region = state({{"app", "Feed"}, {"region", 2}});
     EXPECT_EQ(region["region"], 2);
-    EXPECT_EQ(region["window"], Json::parse(R"({"title": "Feed", "width": 400, "height": 300})"));
+    EXPECT_EQ(region["window"], JSON::parse(R"({"title": "Feed", "width": 400, "height": 300})"));
     EXPECT_EQ(region["count"], 21);
     EXPECT_EQ(region["overview"], false);
     EXPECT_EQ(region["truncated"], false);
@@ -273,7 +273,7 @@ TEST_F(StateReader, ARegionThenAgainShowsThePartBesideTheOverview) {
     EXPECT_EQ(session(40).elements.size(), 26u);
     EXPECT_TRUE(desktop->isEqual(session(40).region, named("posts")));
 
-    const Json again = state({{"app", "Feed"}, {"again", true}, {"maxChars", 900}});
+    const JSON again = state({{"app", "Feed"}, {"again", true}, {"maxChars", 900}});
     EXPECT_EQ(again["overview"], true);
     EXPECT_EQ(again["tree"].get<std::string>().substr(0, 24), "[27] window \"Feed\"\n  [28");
     const std::string part = again["part"];
@@ -284,7 +284,7 @@ TEST_F(StateReader, ARegionThenAgainShowsThePartBesideTheOverview) {
     EXPECT_EQ(session(40).elements.size(), 26u);  // the window's 5 and the part's 21
 
     // The window gets a third of the budget: 100 characters do not hold its overview.
-    const Json tight = state({{"app", "Feed"}, {"again", true}, {"maxChars", 300}});
+    const JSON tight = state({{"app", "Feed"}, {"again", true}, {"maxChars", 300}});
     EXPECT_EQ(tight["truncated"], true);
     EXPECT_TRUE(tight.contains("part"));
 
@@ -295,11 +295,11 @@ TEST_F(StateReader, ARegionThenAgainShowsThePartBesideTheOverview) {
 }
 
 TEST_F(StateReader, AgainNeedsARegionReadInsideTheDenseWindow) {
-    build(Json::array({feedApp(), Json::parse(kNotes)}));
+    build(JSON::array({feedApp(), JSON::parse(notesApp)}));
     EXPECT_FALSE(state({{"app", "Feed"}, {"again", true}}).contains("part"));
     // Not dense: the region read marks no part to re-read.
     state({{"app", "Notes"}});
-    const Json region = state({{"app", "Notes"}, {"region", 2}});
+    const JSON region = state({{"app", "Notes"}, {"region", 2}});
     EXPECT_EQ(region["tree"], "[4] button \"Save\"");
     EXPECT_FALSE(session(10).region);
     EXPECT_FALSE(state({{"app", "Notes"}, {"again", true}}).contains("part"));
@@ -308,24 +308,24 @@ TEST_F(StateReader, AgainNeedsARegionReadInsideTheDenseWindow) {
 TEST_F(StateReader, APartLeftWithoutBudgetIsEmptyAndTruncated) {
     // Thirty buttons make the first read dense without making it small, so the one-time
     // enhanced switch is still untried when "again" writes an outline of under 15 elements.
-    Json busy = Json::parse(R"({"name": "Busy", "pid": 50,
+    JSON busy = JSON::parse(R"({"name": "Busy", "pid": 50,
       "windows": [{"id": "w", "role": "AXWindow", "title": "Busy", "children": []}]})");
     for (int i = 0; i < 30; ++i)
         busy["windows"][0]["children"].push_back(
             {{"role", "AXButton"}, {"title", "b" + std::to_string(i)}});
-    build(Json::array({busy}));
-    const Json first = state({{"app", "Busy"}, {"maxChars", 300}});
+    build(JSON::array({busy}));
+    const JSON first = state({{"app", "Busy"}, {"maxChars", 300}});
     EXPECT_EQ(first["truncated"], true);
     ASSERT_GE(first["count"].get<int>(), 15);
     state({{"app", "Busy"}, {"region", 2}});
-    const Json again = state({{"app", "Busy"}, {"again", true}, {"maxChars", 300}});
+    const JSON again = state({{"app", "Busy"}, {"again", true}, {"maxChars", 300}});
     EXPECT_EQ(pauses(), std::vector<double>{1.2});  // the enhanced switch's wait
     EXPECT_EQ(again["part"], "");
     EXPECT_EQ(again["partTruncated"], true);
 }
 
 TEST_F(StateReader, IndexesWrapAfterNinetyThousandButNotInRegions) {
-    build(Json::array({Json::parse(kNotes)}));
+    build(JSON::array({JSON::parse(notesApp)}));
     state({{"app", "Notes"}});
     session(10).next = 90000;
     EXPECT_EQ(state({{"app", "Notes"}})["tree"].get<std::string>().substr(0, 8), "[90000] ");
@@ -335,7 +335,7 @@ TEST_F(StateReader, IndexesWrapAfterNinetyThousandButNotInRegions) {
 }
 
 TEST_F(StateReader, RegionReadsKeepOnlyTheNewestFiveThousandElements) {
-    build(Json::array({Json::parse(kNotes)}));
+    build(JSON::array({JSON::parse(notesApp)}));
     state({{"app", "Notes"}});  // [1] window, [2] Save, [3] text area
     AppSession& s = session(10);
     for (int64_t index = 4; index <= 5000; ++index) s.elements[index] = named("save");
@@ -348,9 +348,9 @@ TEST_F(StateReader, RegionReadsKeepOnlyTheNewestFiveThousandElements) {
 }
 
 TEST_F(StateReader, FailuresComeBeforeAnythingChanges) {
-    build(Json::array({Json::parse(kNotes)}),
-          Json::parse(R"({"bundles": [{"path": "/Applications/Calendar.app"}]})"));
-    EXPECT_EQ(failure(Json::object()).message, "Give the app's name.");
+    build(JSON::array({JSON::parse(notesApp)}),
+          JSON::parse(R"({"bundles": [{"path": "/Applications/Calendar.app"}]})"));
+    EXPECT_EQ(failure(JSON::object()).message, "Give the app's name.");
     EXPECT_EQ(failure({{"app", 5}}).code, "bad-input");
     const Failure closed = failure({{"app", "Calendar"}, {"launch", false}});
     EXPECT_EQ(closed.code, "not-running");
@@ -363,7 +363,7 @@ TEST_F(StateReader, FailuresComeBeforeAnythingChanges) {
     EXPECT_EQ(calls("setAttribute").size(), 1u);
     EXPECT_NE(computer->sessions.find(10), nullptr);
 
-    build(Json::array({Json::parse(kNotes)}), {{"trusted", false}});
+    build(JSON::array({JSON::parse(notesApp)}), {{"trusted", false}});
     const Failure untrusted = failure({{"app", "Notes"}});
     EXPECT_EQ(untrusted.code, "accessibility");
     EXPECT_TRUE(calls("setAttribute").empty());
@@ -371,14 +371,14 @@ TEST_F(StateReader, FailuresComeBeforeAnythingChanges) {
 
 TEST_F(StateReader, TheWebAreaSearchExaminesThreeHundredElements) {
     auto withLeaves = [](int leaves) {
-        Json root = {{"id", "root"}, {"role", "AXWindow"}, {"children", Json::array()}};
+        JSON root = {{"id", "root"}, {"role", "AXWindow"}, {"children", JSON::array()}};
         for (int i = 0; i < leaves; ++i) root["children"].push_back({{"role", "AXButton"}});
         root["children"].push_back({{"role", "AXWebArea"}});
-        return Json{{"name", "Web"}, {"windows", Json::array({root})}};
+        return JSON{{"name", "Web"}, {"windows", JSON::array({root})}};
     };
-    build(Json::array({withLeaves(298)}));
+    build(JSON::array({withLeaves(298)}));
     EXPECT_TRUE(hasEmptyWebArea(*desktop, named("root")));  // the 300th element examined
-    build(Json::array({withLeaves(299)}));
+    build(JSON::array({withLeaves(299)}));
     EXPECT_FALSE(hasEmptyWebArea(*desktop, named("root")));
 }
 

@@ -27,15 +27,15 @@ std::string repeated(const std::string& piece, size_t times) {
 class Outline : public ::testing::Test {
   protected:
     // A desktop whose one app has `window` (named "root" unless it names itself) as its window.
-    Element build(Json window) {
+    Element build(JSON window) {
         if (!window.contains("id")) window["id"] = "root";
-        Json scene = {{"apps", Json::array({{{"name", "T"}, {"pid", 10}}})}};
-        scene["apps"][0]["windows"] = Json::array({window});
+        JSON scene = {{"apps", JSON::array({{{"name", "T"}, {"pid", 10}}})}};
+        scene["apps"][0]["windows"] = JSON::array({window});
         desktop = std::make_unique<sim::SimDesktop>(clock, scene);
         watched = std::make_unique<WatchedAccessibility>(*desktop, &clock, perRoundTrip);
         return desktop->elementNamed(window["id"]);
     }
-    TreeWriter write(const Json& window, int64_t maxChars = 12000,
+    TreeWriter write(const JSON& window, int64_t maxChars = 12000,
                      std::optional<Rect> bounds = std::nullopt, bool overview = false) {
         const Element root = build(window);
         TreeWriter writer(*watched, clock, maxChars, bounds, overview);
@@ -51,7 +51,7 @@ class Outline : public ::testing::Test {
 };
 
 TEST_F(Outline, EveryPartOfTheLineInItsOrder) {
-    const auto writer = write(Json::parse(R"({"role": "AXWindow", "title": "Notes", "children": [
+    const auto writer = write(JSON::parse(R"({"role": "AXWindow", "title": "Notes", "children": [
       {"role": "AXButton", "subrole": "AXCloseButton", "actions": ["AXPress"]},
       {"role": "AXGroup", "children": [
         {"role": "AXTextField", "subrole": "AXSearchField", "placeholder": "Search"},
@@ -106,7 +106,7 @@ TEST_F(Outline, EveryPartOfTheLineInItsOrder) {
 }
 
 TEST_F(Outline, InvisibleValuesMakeElementsTransparent) {
-    const auto writer = write(Json::parse(R"({"role": "AXWindow", "title": "W", "children": [
+    const auto writer = write(JSON::parse(R"({"role": "AXWindow", "title": "W", "children": [
       {"role": "AXGroup", "value": " \u200B\uF8FF\n\uFEFF", "children": [
         {"role": "AXButton", "title": "Go"}]},
       {"role": "AXGroup", "value": " x ", "children": [{"role": "AXButton", "title": "Stay"}]},
@@ -136,7 +136,7 @@ TEST_F(Outline, ClipCountsGraphemeClusters) {
 }
 
 TEST_F(Outline, ValuesKeepMoreForStaticTextThanForFields) {
-    Json window = {{"role", "AXWindow"}, {"title", repeated("T", 200)}};
+    JSON window = {{"role", "AXWindow"}, {"title", repeated("T", 200)}};
     window["children"] = {{{"role", "AXStaticText"}, {"value", std::string(500, 's')}},
                           {{"role", "AXTextField"}, {"value", std::string(500, 'f')}},
                           {{"role", "AXTextField"}, {"placeholder", std::string(90, 'p')}}};
@@ -156,11 +156,11 @@ TEST_F(Outline, CharactersAreCountedPerClusterPlusOneForEachLineBreak) {
 }
 
 TEST_F(Outline, IndentationStopsGrowingAtTwelveSteps) {
-    Json deepest = {{"role", "AXButton"}, {"title", "b14"}};
+    JSON deepest = {{"role", "AXButton"}, {"title", "b14"}};
     for (int level = 13; level >= 0; --level)
         deepest = {{"role", level ? "AXGroup" : "AXWindow"},
                    {"title", "g" + std::to_string(level)},
-                   {"children", Json::array({deepest})}};
+                   {"children", JSON::array({deepest})}};
     const auto writer = write(deepest);
     ASSERT_EQ(writer.lines.size(), 15u);
     EXPECT_EQ(writer.lines[11], std::string(22, ' ') + "[12] group \"g11\"");
@@ -170,7 +170,7 @@ TEST_F(Outline, IndentationStopsGrowingAtTwelveSteps) {
 }
 
 TEST_F(Outline, PartsOutsideTheVisibleAreaAreLeftOutWithoutReadingBelowThem) {
-    const auto writer = write(Json::parse(R"({"role": "AXWindow", "title": "W",
+    const auto writer = write(JSON::parse(R"({"role": "AXWindow", "title": "W",
       "frame": [0, 0, 100, 100], "children": [
         {"role": "AXButton", "title": "In", "frame": [10, 10, 20, 20]},
         {"role": "AXGroup", "title": "Away", "frame": [200, 200, 50, 50], "children": [
@@ -191,13 +191,13 @@ TEST_F(Outline, PartsOutsideTheVisibleAreaAreLeftOutWithoutReadingBelowThem) {
     EXPECT_FALSE(watched->wasRead(named("thumb"), "AXRole"));
     // Without a visible area, nothing is left out for its position. (An untitled window is
     // transparent like any other element without text.)
-    const auto everywhere = write(Json::parse(R"({"role": "AXWindow", "children": [
+    const auto everywhere = write(JSON::parse(R"({"role": "AXWindow", "children": [
           {"role": "AXButton", "title": "Away", "frame": [5000, 5000, 10, 10]}]})"));
     EXPECT_EQ(joined(everywhere.lines), "[1] button \"Away\"");
 }
 
 TEST_F(Outline, TheVisitBudgetStopsAtTheElementAfterTheSixThousandth) {
-    Json window = {{"role", "AXWindow"}, {"title", "Big"}, {"children", Json::array()}};
+    JSON window = {{"role", "AXWindow"}, {"title", "Big"}, {"children", JSON::array()}};
     for (int i = 0; i < 6500; ++i)
         window["children"].push_back({{"role", "AXButton"}, {"title", "b" + std::to_string(i)}});
     const auto writer = write(window, 1'000'000);
@@ -209,7 +209,7 @@ TEST_F(Outline, TheVisitBudgetStopsAtTheElementAfterTheSixThousandth) {
 }
 
 TEST_F(Outline, TheLineThatCrossesTheCharacterBudgetStays) {
-    const Json window = Json::parse(R"({"role": "AXWindow", "title": "W", "children": [
+    const JSON window = JSON::parse(R"({"role": "AXWindow", "title": "W", "children": [
       {"role": "AXButton", "title": "A"}, {"role": "AXButton", "title": "B"}]})");
     // "[1] window "W"" is 14 characters: 15 with its line break, which does not exceed 15.
     const auto writer = write(window, 15);
@@ -223,7 +223,7 @@ TEST_F(Outline, TheLineThatCrossesTheCharacterBudgetStays) {
 
 TEST_F(Outline, TheTimeBudgetStopsAWalkAfterEightSeconds) {
     perRoundTrip = seconds(1);  // a slow app: every attribute round trip takes a second
-    const auto writer = write(Json::parse(R"({"role": "AXWindow", "title": "W", "children": [
+    const auto writer = write(JSON::parse(R"({"role": "AXWindow", "title": "W", "children": [
       {"role": "AXButton", "title": "A"}, {"role": "AXButton", "title": "B"},
       {"role": "AXButton", "title": "C"}, {"role": "AXButton", "title": "D"}]})"));
     // Three round trips per written element: the walk starts C at 9 seconds and stops.
@@ -232,17 +232,17 @@ TEST_F(Outline, TheTimeBudgetStopsAWalkAfterEightSeconds) {
 }
 
 // Three branching levels above `part`: the window, and two untitled groups each beside a button.
-Json deepPart(const Json& part, bool hiddenButtons = false) {
+JSON deepPart(const JSON& part, bool hiddenButtons = false) {
     auto button = [&](const char* title) {
-        return Json{{"role", "AXButton"}, {"title", title}, {"hidden", hiddenButtons}};
+        return JSON{{"role", "AXButton"}, {"title", title}, {"hidden", hiddenButtons}};
     };
-    Json b = {{"role", "AXGroup"}, {"children", Json::array({part, button("x3")})}};
-    Json a = {{"role", "AXGroup"}, {"children", Json::array({b, button("x2")})}};
-    return {{"role", "AXWindow"}, {"title", "W"}, {"children", Json::array({a, button("x1")})}};
+    JSON b = {{"role", "AXGroup"}, {"children", JSON::array({part, button("x3")})}};
+    JSON a = {{"role", "AXGroup"}, {"children", JSON::array({b, button("x2")})}};
+    return {{"role", "AXWindow"}, {"title", "W"}, {"children", JSON::array({a, button("x1")})}};
 }
 
-Json groupOfTexts(int count) {
-    Json part = {{"role", "AXGroup"}, {"children", Json::array()}};
+JSON groupOfTexts(int count) {
+    JSON part = {{"role", "AXGroup"}, {"children", JSON::array()}};
     for (int i = 1; i <= count; ++i)
         part["children"].push_back({{"role", "AXStaticText"}, {"value", "w" + std::to_string(i)}});
     return part;
@@ -273,7 +273,7 @@ TEST_F(Outline, OverviewFoldsPartsOfMoreThanTwelveShownElementsBelowThreeLevels)
 }
 
 TEST_F(Outline, FoldWordsComeFromTitlesDescriptionsAndStaticText) {
-    Json part = {{"role", "AXGroup"}, {"title", "Feed"}, {"children", Json::array()}};
+    JSON part = {{"role", "AXGroup"}, {"title", "Feed"}, {"children", JSON::array()}};
     auto& kids = part["children"];
     kids.push_back({{"role", "AXStaticText"}, {"value", " \u200B "}});
     kids.push_back({{"role", "AXTextField"}, {"subrole", "AXSecureTextField"}, {"title", "Key"}});
@@ -290,16 +290,16 @@ TEST_F(Outline, FoldWordsComeFromTitlesDescriptionsAndStaticText) {
 }
 
 TEST_F(Outline, FoldLinesWithoutWordsAndPartsMostlyHidden) {
-    Json silent = {{"role", "AXGroup"}, {"children", Json::array()}};
+    JSON silent = {{"role", "AXGroup"}, {"children", JSON::array()}};
     for (int i = 0; i < 13; ++i) silent["children"].push_back({{"role", "AXButton"}});
     EXPECT_EQ(write(deepPart(silent), 12000, std::nullopt, true).lines[1],
               "  [2] group — more inside");
 
     // One shown element whose 130 children are hidden: the peek runs out of its 120 places.
-    Json inner = {{"role", "AXGroup"}, {"children", Json::array()}};
+    JSON inner = {{"role", "AXGroup"}, {"children", JSON::array()}};
     for (int i = 0; i < 130; ++i)
         inner["children"].push_back({{"role", "AXButton"}, {"hidden", true}});
-    const Json hiding = {{"role", "AXGroup"}, {"children", Json::array({inner})}};
+    const JSON hiding = {{"role", "AXGroup"}, {"children", JSON::array({inner})}};
     const auto writer = write(deepPart(hiding), 12000, std::nullopt, true);
     EXPECT_EQ(writer.lines[1], "  [2] group — more inside");
     EXPECT_EQ(writer.cuts, 1);

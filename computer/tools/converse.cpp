@@ -17,7 +17,7 @@
 
 namespace {
 
-using pelko::Json;
+using pelko::JSON;
 using pelko::testing::ChildProcess;
 
 // Prints an outline (lines joined with "\n") under its key, one line each, so it reads as the
@@ -34,7 +34,7 @@ void printOutline(const char* key, const std::string& outline) {
 
 // Short lines stay on one line; long ones are laid out over several, indented. Outlines in a
 // result are shown as text of their own below it.
-void printIncoming(Json line) {
+void printIncoming(JSON line) {
     const bool event = line.contains("event");
     std::vector<std::pair<const char*, std::string>> outlines;
     if (line.contains("result") && line["result"].is_object()) {
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     ChildProcess program({argv[1]});
     const auto timeout = std::chrono::seconds(30);
     if (auto ready = program.readLine(timeout)) {
-        if (auto value = pelko::parseJson(*ready)) printIncoming(*value);
+        if (auto value = pelko::parseJSON(*ready)) printIncoming(*value);
     }
     std::string line;
     bool narrating = false;
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
             continue;
         }
         narrating = false;
-        auto request = pelko::parseJson(line);
+        auto request = pelko::parseJSON(line);
         if (!request) {
             std::cerr << "pelko-converse: not JSON: " << line << "\n";
             return 1;
@@ -102,10 +102,10 @@ int main(int argc, char** argv) {
                 std::cout << "  (no reply within 30 s)\n";
                 break;
             }
-            auto value = pelko::parseJson(*incoming);
+            auto value = pelko::parseJSON(*incoming);
             if (!value) continue;
             printIncoming(*value);
-            if (value->contains("id") && (*value)["id"] == request->value("id", Json())) break;
+            if (value->contains("id") && (*value)["id"] == request->value("id", JSON())) break;
         }
     }
     program.closeStdin();

@@ -13,7 +13,7 @@ namespace {
 using namespace pelko;
 using namespace pelko::computer;
 
-const char* const kScene = R"({
+const char* const testScene = R"({
   "screens": [{"frame": [0, 0, 1440, 900], "visibleFrame": [0, 0, 1440, 875]}],
   "apps": [{"name": "Notes", "pid": 10, "active": true,
             "windows": [{"id": "window", "role": "AXWindow", "title": "Groceries",
@@ -22,7 +22,7 @@ const char* const kScene = R"({
                                        "frame": [796, 196, 88, 24]}]}]}]
 })";
 
-constexpr double kScale = 2;
+constexpr double scale = 2;
 
 // The area around a panel's frame, in window-system coordinates.
 Rect around(const Rect& frame, double margin) {
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(folder);
     VirtualClock clock;
     MainLoop mainLoop(clock);
-    sim::SimDesktop desktop(clock, Json::parse(kScene));
+    sim::SimDesktop desktop(clock, JSON::parse(testScene));
     Platform platform{clock, mainLoop, desktop, desktop, desktop, desktop, desktop, desktop};
     Overlay overlay(platform);
     const Rect primary = desktop.screens().front().frame;
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
                        std::vector<sim::PictureWindow> windows) {
         const auto path = (folder / name).string();
         const bool ok =
-            sim::writeDesktopPicture(path, area, kScale, primary, windows, desktop.panelStates());
+            sim::writeDesktopPicture(path, area, scale, primary, windows, desktop.panelStates());
         std::cout << (ok ? "wrote " : "could not write ") << path << "\n";
         written = written && ok;
     };

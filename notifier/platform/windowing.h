@@ -121,7 +121,7 @@ class Windowing {
     /// thread.
     virtual void post(std::function<void()> task) = 0;
     /// Opens `url` with the system's default handler.
-    virtual void openUrl(const std::string& url) = 0;
+    virtual void openURL(const std::string& url) = 0;
     /// Ends the application's event loop; the process then exits with `status`.
     virtual void exitApplication(int status) = 0;
 };

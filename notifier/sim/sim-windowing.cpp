@@ -149,8 +149,8 @@ void SimWindowing::post(std::function<void()> task) {
     enqueue(Duration::zero(), std::move(task));
 }
 
-void SimWindowing::openUrl(const std::string& url) {
-    if (keepRecords_) openedUrls_.push_back(url);
+void SimWindowing::openURL(const std::string& url) {
+    if (keepRecords_) openedURLs_.push_back(url);
     record("open " + url);
 }
 

@@ -83,7 +83,7 @@ class SimWindowing final : public Windowing {
                  std::function<void()> completion) override;
     std::unique_ptr<Timer> scheduleTimer(Duration delay, std::function<void()> fire) override;
     void post(std::function<void()> task) override;
-    void openUrl(const std::string& url) override;
+    void openURL(const std::string& url) override;
     void exitApplication(int status) override;
 
     // Driving the model.
@@ -115,11 +115,11 @@ class SimWindowing final : public Windowing {
     /// Also writes every log line to `out` as it happens (nothing when null).
     void mirrorLog(std::ostream* out) { mirror_ = out; }
     /// Whether the log, the animations and the opened URLs are kept in memory for `log`,
-    /// `animations` and `openedUrls` (the default). The program turns this off: its resident may
+    /// `animations` and `openedURLs` (the default). The program turns this off: its resident may
     /// live for days, and nothing there reads them; the mirror still gets every line.
     void keepRecords(bool keep) { keepRecords_ = keep; }
     const std::vector<SimAnimation>& animations() const { return animations_; }
-    const std::vector<std::string>& openedUrls() const { return openedUrls_; }
+    const std::vector<std::string>& openedURLs() const { return openedURLs_; }
     std::optional<int> exitStatus() const;
     /// Every panel that exists, in the order made.
     std::vector<SimPanel*> panels() const { return panels_; }
@@ -148,7 +148,7 @@ class SimWindowing final : public Windowing {
     std::vector<std::string> log_;
     std::ostream* mirror_ = nullptr;
     std::vector<SimAnimation> animations_;
-    std::vector<std::string> openedUrls_;
+    std::vector<std::string> openedURLs_;
     bool keepRecords_ = true;
     size_t animationCount_ = 0;
 

@@ -16,7 +16,7 @@ namespace pelko::notifier {
 namespace {
 
 CardContent content(std::string id, std::string title) {
-    return *CardContent::fromMessage(Json{{"id", id}, {"title", title}});
+    return *CardContent::fromMessage(JSON{{"id", id}, {"title", title}});
 }
 
 CardContent withBody(std::string body) {
@@ -26,7 +26,7 @@ CardContent withBody(std::string body) {
 }
 
 TEST(CardContent, DefaultsAndRequiredKeys) {
-    auto full = CardContent::fromMessage(Json{{"cmd", "post"},
+    auto full = CardContent::fromMessage(JSON{{"cmd", "post"},
                                               {"id", "a"},
                                               {"title", "T"},
                                               {"subtitle", "S"},
@@ -38,23 +38,23 @@ TEST(CardContent, DefaultsAndRequiredKeys) {
     ASSERT_TRUE(full);
     EXPECT_EQ(*full, (CardContent{"a", "T", "S", "B", "https://x", "input", "/a.png"}));
 
-    auto minimal = CardContent::fromMessage(Json{{"id", "a"}, {"title", "T"}});
+    auto minimal = CardContent::fromMessage(JSON{{"id", "a"}, {"title", "T"}});
     ASSERT_TRUE(minimal);
     EXPECT_EQ(*minimal, (CardContent{"a", "T", "", "", "", "done", ""}));
 
     // Optional keys of another type take their defaults.
     auto odd = CardContent::fromMessage(
-        Json{{"id", "a"}, {"title", "T"}, {"kind", 3}, {"body", nullptr}, {"url", {"x"}}});
+        JSON{{"id", "a"}, {"title", "T"}, {"kind", 3}, {"body", nullptr}, {"url", {"x"}}});
     ASSERT_TRUE(odd);
     EXPECT_EQ(odd->kind, "done");
     EXPECT_EQ(odd->body, "");
     EXPECT_EQ(odd->url, "");
 
-    EXPECT_FALSE(CardContent::fromMessage(Json{{"title", "T"}}));
-    EXPECT_FALSE(CardContent::fromMessage(Json{{"id", "a"}}));
-    EXPECT_FALSE(CardContent::fromMessage(Json{{"id", 1}, {"title", "T"}}));
-    EXPECT_FALSE(CardContent::fromMessage(Json{{"id", "a"}, {"title", false}}));
-    EXPECT_FALSE(CardContent::fromMessage(Json::array({"a", "T"})));
+    EXPECT_FALSE(CardContent::fromMessage(JSON{{"title", "T"}}));
+    EXPECT_FALSE(CardContent::fromMessage(JSON{{"id", "a"}}));
+    EXPECT_FALSE(CardContent::fromMessage(JSON{{"id", 1}, {"title", "T"}}));
+    EXPECT_FALSE(CardContent::fromMessage(JSON{{"id", "a"}, {"title", false}}));
+    EXPECT_FALSE(CardContent::fromMessage(JSON::array({"a", "T"})));
 }
 
 TEST(CardView, DotColourFollowsKindAndEmptyLabelsHide) {
@@ -81,14 +81,14 @@ TEST(CardView, DotColourFollowsKindAndEmptyLabelsHide) {
     EXPECT_EQ(view.subtitleLabel().text, "sub");
 }
 
-TEST(CardView, IconComesFromPngOrDesktopEntryElseOwn) {
+TEST(CardView, IconComesFromPNGOrDesktopEntryElseOwn) {
     pelko::testing::ScopedTempDir folder;
     EXPECT_TRUE(iconFor("").imagePath.empty());
     EXPECT_TRUE(iconFor((folder / "missing.png").string()).imagePath.empty());
 
     // A real PNG: the reference picture of a card drawn here.
     auto png = (folder / "app.png").string();
-    ASSERT_TRUE(renderCardPng(CardView(content("a", "t")), png, 0.25));
+    ASSERT_TRUE(renderCardPNG(CardView(content("a", "t")), png, 0.25));
     EXPECT_EQ(iconFor(png).imagePath, png);
 
     pelko::testing::writeFile(folder / "not-an-image.png", "text");
@@ -350,11 +350,11 @@ TEST(CardGestures, CloseButtonShowsOnHoverAndDismissesInPlace) {
     EXPECT_TRUE(view.closeButtonHidden());
 }
 
-TEST(CardView, RendersToPngOfItsSize) {
+TEST(CardView, RendersToPNGOfItsSize) {
     pelko::testing::ScopedTempDir folder;
     CardView view(withBody("one\ntwo"));
     auto path = (folder / "card.png").string();
-    ASSERT_TRUE(renderCardPng(view, path, 2));
+    ASSERT_TRUE(renderCardPNG(view, path, 2));
     std::string png = pelko::testing::readFile(path);
     ASSERT_GT(png.size(), 24u);
     EXPECT_EQ(png.substr(1, 3), "PNG");
@@ -366,7 +366,7 @@ TEST(CardView, RendersToPngOfItsSize) {
     };
     EXPECT_EQ(be32(16), 800u);  // IHDR width
     EXPECT_EQ(be32(20), static_cast<uint32_t>(2 * view.fittingHeight()));
-    EXPECT_FALSE(renderCardPng(view, (folder / "no-such-dir" / "x.png").string()));
+    EXPECT_FALSE(renderCardPNG(view, (folder / "no-such-dir" / "x.png").string()));
 }
 
 }  // namespace

@@ -29,13 +29,13 @@ class Stack : public ::testing::Test {
         ports.callback(1, payload);
         desktop.runPending();
     }
-    void post(const std::string& id, Json extra = Json::object()) {
-        Json message{{"cmd", "post"}, {"id", id}, {"title", "Card " + id}};
+    void post(const std::string& id, JSON extra = JSON::object()) {
+        JSON message{{"cmd", "post"}, {"id", id}, {"title", "Card " + id}};
         message.update(extra);
         deliver(message.dump());
     }
     void clear(const std::vector<std::string>& ids) {
-        deliver(Json{{"cmd", "clear"}, {"ids", ids}}.dump());
+        deliver(JSON{{"cmd", "clear"}, {"ids", ids}}.dump());
     }
     std::vector<std::string> ids() const {
         std::vector<std::string> out;
@@ -85,7 +85,7 @@ TEST(StackInTheProgram, KeepsNoRecordsButMirrorsEveryLine) {
     auto resident = std::make_shared<Resident>(desktop, ports);
     resident->applicationDidFinishLaunching();
     for (int i = 0; i < 40; ++i) {
-        Json message{{"cmd", "post"}, {"id", std::to_string(i % 6)}, {"title", "t"}};
+        JSON message{{"cmd", "post"}, {"id", std::to_string(i % 6)}, {"title", "t"}};
         ports.callback(1, message.dump());
         desktop.advance(seconds(1));
     }
@@ -231,16 +231,16 @@ TEST_F(Stack, MalformedMessagesAreIgnored) {
     EXPECT_FALSE(desktop.exitStatus());
 }
 
-TEST_F(Stack, ClickOpensTheUrlIfAnyAndDismisses) {
+TEST_F(Stack, ClickOpensTheURLIfAnyAndDismisses) {
     post("plain");
     desktop.click(middleOf("plain"));
     EXPECT_EQ(ids(), std::vector<std::string>{"plain leaving"});
-    EXPECT_TRUE(desktop.openedUrls().empty());
+    EXPECT_TRUE(desktop.openedURLs().empty());
     desktop.advance(seconds(0.16));
 
     post("linked", {{"url", "https://example.com/run?id=4%20x#top"}});
     desktop.click(middleOf("linked"));
-    EXPECT_EQ(desktop.openedUrls(),
+    EXPECT_EQ(desktop.openedURLs(),
               std::vector<std::string>{"https://example.com/run?id=4%20x#top"});
     EXPECT_EQ(ids(), std::vector<std::string>{"linked leaving"});
     desktop.advance(seconds(0.16));
@@ -248,21 +248,21 @@ TEST_F(Stack, ClickOpensTheUrlIfAnyAndDismisses) {
     // A URL that cannot be parsed is not opened; the click still dismisses.
     post("broken", {{"url", "not a url"}});
     desktop.click(middleOf("broken"));
-    EXPECT_EQ(desktop.openedUrls().size(), 1u);
+    EXPECT_EQ(desktop.openedURLs().size(), 1u);
     EXPECT_EQ(ids(), std::vector<std::string>{"broken leaving"});
 }
 
-TEST(Urls, OpenableOnlyWithSchemeAndUrlCharacters) {
-    EXPECT_TRUE(isOpenableUrl("https://example.com/a?b=1&c=%2F#x"));
-    EXPECT_TRUE(isOpenableUrl("mailto:someone@example.com"));
-    EXPECT_TRUE(isOpenableUrl("file:///tmp/report.html"));
-    EXPECT_FALSE(isOpenableUrl(""));
-    EXPECT_FALSE(isOpenableUrl("example.com/path"));
-    EXPECT_FALSE(isOpenableUrl("https://exa mple.com"));
-    EXPECT_FALSE(isOpenableUrl("https://example.com/%zz"));
-    EXPECT_FALSE(isOpenableUrl("https://example.com/%2"));
-    EXPECT_FALSE(isOpenableUrl("1http://x"));
-    EXPECT_FALSE(isOpenableUrl(":nothing"));
+TEST(URLs, OpenableOnlyWithSchemeAndURLCharacters) {
+    EXPECT_TRUE(isOpenableURL("https://example.com/a?b=1&c=%2F#x"));
+    EXPECT_TRUE(isOpenableURL("mailto:someone@example.com"));
+    EXPECT_TRUE(isOpenableURL("file:///tmp/report.html"));
+    EXPECT_FALSE(isOpenableURL(""));
+    EXPECT_FALSE(isOpenableURL("example.com/path"));
+    EXPECT_FALSE(isOpenableURL("https://exa mple.com"));
+    EXPECT_FALSE(isOpenableURL("https://example.com/%zz"));
+    EXPECT_FALSE(isOpenableURL("https://example.com/%2"));
+    EXPECT_FALSE(isOpenableURL("1http://x"));
+    EXPECT_FALSE(isOpenableURL(":nothing"));
 }
 
 TEST_F(Stack, CloseButtonDismissesInPlace) {
@@ -276,7 +276,7 @@ TEST_F(Stack, CloseButtonDismissesInPlace) {
     EXPECT_EQ(ids(), std::vector<std::string>{"a leaving"});
     EXPECT_EQ(desktop.animations()[animations].duration, seconds(0.16));
     EXPECT_FALSE(desktop.animations()[animations].changes[0].frame);
-    EXPECT_TRUE(desktop.openedUrls().empty());
+    EXPECT_TRUE(desktop.openedURLs().empty());
 }
 
 TEST_F(Stack, DragPast100PointsSlidesOffAndIsRemoved) {
@@ -292,7 +292,7 @@ TEST_F(Stack, DragPast100PointsSlidesOffAndIsRemoved) {
     EXPECT_EQ(slide.duration, seconds(0.2));
     EXPECT_EQ(slide.changes[0].frame, resting.offsetBy(100 + 480, 0));
     EXPECT_EQ(slide.changes[0].alpha, 0);
-    EXPECT_TRUE(desktop.openedUrls().empty());  // a drag is no click
+    EXPECT_TRUE(desktop.openedURLs().empty());  // a drag is no click
     desktop.advance(seconds(0.199));
     EXPECT_EQ(resident->cards().size(), 1u);
     desktop.advance(seconds(0.001));

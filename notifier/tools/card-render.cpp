@@ -45,7 +45,7 @@ const std::vector<Reference> references = {
 
 bool render(const std::vector<std::string>& args, bool hover, const std::string& out) {
     auto message = encodeCommand(args);
-    auto json = message ? parseJson(*message) : std::nullopt;
+    auto json = message ? parseJSON(*message) : std::nullopt;
     auto content = json ? CardContent::fromMessage(*json) : std::nullopt;
     if (!content) {
         std::cerr << "pelko-notifier-card: a post needs --id and --title\n";
@@ -53,7 +53,7 @@ bool render(const std::vector<std::string>& args, bool hover, const std::string&
     }
     CardView view(*content);
     if (hover) view.pointerEntered();
-    if (!renderCardPng(view, out)) {
+    if (!renderCardPNG(view, out)) {
         std::cerr << "pelko-notifier-card: cannot write " << out << "\n";
         return false;
     }

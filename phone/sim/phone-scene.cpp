@@ -7,7 +7,7 @@ namespace pelko::phone::sim {
 
 namespace {
 
-Authorization authorizationNamed(const Json& value) {
+Authorization authorizationNamed(const JSON& value) {
     if (value.is_number_integer()) return static_cast<Authorization>(value.get<int>());
     const std::string word = value.get<std::string>();
     if (word == "notDetermined") return Authorization::notDetermined;
@@ -18,11 +18,11 @@ Authorization authorizationNamed(const Json& value) {
 }
 
 template <typename T>
-void read(const Json& object, const char* key, T& field) {
+void read(const JSON& object, const char* key, T& field) {
     if (object.contains(key)) field = object.at(key).get<T>();
 }
 
-SceneDevice parseDevice(const Json& json) {
+SceneDevice parseDevice(const JSON& json) {
     SceneDevice device;
     device.uniqueId = json.at("uniqueId").get<std::string>();
     device.name = json.value("name", device.uniqueId);
@@ -40,7 +40,7 @@ SceneDevice parseDevice(const Json& json) {
     read(json, "appearAfter", device.appearAfter);
     read(json, "inUseByAnotherApp", device.inUseByAnotherApp);
     if (json.contains("screen")) {
-        const Json& screen = json.at("screen");
+        const JSON& screen = json.at("screen");
         read(screen, "fps", device.fps);
         if (screen.contains("sizes")) {
             device.sizes.clear();
@@ -59,7 +59,7 @@ SceneDevice parseDevice(const Json& json) {
     }
     if (json.contains("disconnectAfter")) device.disconnectAfter = json.at("disconnectAfter");
     if (json.contains("runtimeError")) {
-        const Json& error = json.at("runtimeError");
+        const JSON& error = json.at("runtimeError");
         device.runtimeErrorAfter = error.at("after").get<double>();
         if (error.contains("message") && !error.at("message").is_null()) {
             device.runtimeErrorMessage = error.at("message").get<std::string>();
@@ -73,7 +73,7 @@ SceneDevice parseDevice(const Json& json) {
 
 }  // namespace
 
-Scene parseScene(const Json& json) {
+Scene parseScene(const JSON& json) {
     try {
         Scene scene;
         if (json.contains("permission")) scene.permission = authorizationNamed(json["permission"]);
@@ -91,7 +91,7 @@ Scene parseScene(const Json& json) {
             }
         }
         return scene;
-    } catch (const Json::exception& error) {
+    } catch (const JSON::exception& error) {
         throw SceneError(error.what());
     }
 }
@@ -101,7 +101,7 @@ Scene loadScene(const std::filesystem::path& path) {
     if (!file) throw SceneError("cannot open " + path.string());
     std::stringstream text;
     text << file.rdbuf();
-    auto json = parseJson(text.str());
+    auto json = parseJSON(text.str());
     if (!json) throw SceneError(path.string() + " is not JSON");
     return parseScene(*json);
 }

@@ -60,7 +60,7 @@ struct Scene {
 };
 
 /// Reads a scene from its JSON form. Throws `SceneError`.
-Scene parseScene(const Json& json);
+Scene parseScene(const JSON& json);
 /// Reads a scene file. Throws `SceneError`.
 Scene loadScene(const std::filesystem::path& path);
 

@@ -126,7 +126,7 @@ TEST(OutputSize, TheLongerEdgeIsScaledToMaxEdgeAndBothSidesMadeEven) {
     EXPECT_EQ(outputSize(1183, 2560, 1280), (PictureSize{592, 1280}));
 }
 
-TEST(Output, PermissionWordsAndJsonLines) {
+TEST(Output, PermissionWordsAndJSONLines) {
     EXPECT_EQ(permissionName(Authorization::notDetermined), "notDetermined");
     EXPECT_EQ(permissionName(Authorization::restricted), "restricted");
     EXPECT_EQ(permissionName(Authorization::denied), "denied");

@@ -16,14 +16,14 @@ namespace {
 using testing::ProcessExit;
 using testing::TestPlatform;
 
-Json screen(const std::string& id, double appearAfter = 0) {
+JSON screen(const std::string& id, double appearAfter = 0) {
     return {{"uniqueId", id},
             {"name", id + "'s iPhone"},
             {"mediaTypes", {"muxed"}},
             {"appearAfter", appearAfter}};
 }
 
-Json cameraOnly(const std::string& id, const std::string& name) {
+JSON cameraOnly(const std::string& id, const std::string& name) {
     return {{"uniqueId", id},
             {"name", name},
             {"model", "iPhone15,2"},
@@ -32,7 +32,7 @@ Json cameraOnly(const std::string& id, const std::string& name) {
 }
 
 /// Runs `list` and returns its JSON line; the exit status must be 0.
-Json runListOn(TestPlatform& test) {
+JSON runListOn(TestPlatform& test) {
     PhoneProcess process(test.platform, {"pelko-phone", "list"});
     try {
         runList(process);
@@ -42,17 +42,17 @@ Json runListOn(TestPlatform& test) {
     }
     const std::string line = test.output.readAvailable();
     EXPECT_TRUE(line.ends_with("}\n")) << line;
-    return parseJson(line).value_or(Json());
+    return parseJSON(line).value_or(JSON());
 }
 
 TEST(Discovery, OnlyApplePhoneScreensCount) {
-    Json otherMaker = screen("B");
+    JSON otherMaker = screen("B");
     otherMaker["manufacturer"] = "Elgato";
-    Json otherModel = screen("C");
+    JSON otherModel = screen("C");
     otherModel["model"] = "Capture Card";
-    Json notMuxed = screen("D");
+    JSON notMuxed = screen("D");
     notMuxed["mediaTypes"] = {"video"};
-    TestPlatform test(Json{{"devices",
+    TestPlatform test(JSON{{"devices",
                             {screen("A"), otherMaker, otherModel, notMuxed, screen("E"),
                              cameraOnly("F", "F Camera")}}});
     std::vector<std::string> ids;
@@ -84,40 +84,40 @@ TEST(Discovery, TheCameraSuffixIsRemovedByItsCharacterCount) {
 }
 
 TEST(List, ReturnsOnceTheSameScreensAreSeenThreeTimesInARow) {
-    TestPlatform test(Json{{"devices", {screen("B"), screen("A", 0.3)}}});
-    Json result = runListOn(test);
+    TestPlatform test(JSON{{"devices", {screen("B"), screen("A", 0.3)}}});
+    JSON result = runListOn(test);
     // Polls at 0 and 0.25 see B; at 0.5 A has joined, and 0.75 and 1.0 see the same two.
     EXPECT_EQ(test.clock.pauses(), std::vector<Duration>(4, seconds(0.25)));
-    EXPECT_EQ(result, Json::parse(R"({"permission":"granted","devices":[
+    EXPECT_EQ(result, JSON::parse(R"({"permission":"granted","devices":[
                  {"id":"B","name":"B's iPhone","model":"iOS Device"},
                  {"id":"A","name":"A's iPhone","model":"iOS Device"}]})"));
     EXPECT_EQ(test.capture.screenCaptureSwitches(), 1);
 }
 
 TEST(List, WithoutAScreenWaitsTheFullFiveSeconds) {
-    TestPlatform test(Json{{"permission", "notDetermined"}, {"allowScreenCaptureStatus", -50}});
-    Json result = runListOn(test);
+    TestPlatform test(JSON{{"permission", "notDetermined"}, {"allowScreenCaptureStatus", -50}});
+    JSON result = runListOn(test);
     EXPECT_EQ(test.clock.pauses(), std::vector<Duration>(20, seconds(0.25)));
-    EXPECT_EQ(result, Json::parse(R"({"permission":"notDetermined","devices":[]})"));
+    EXPECT_EQ(result, JSON::parse(R"({"permission":"notDetermined","devices":[]})"));
     EXPECT_EQ(test.error.readAvailable(),
               "pelko-phone: allowing screen capture devices failed: status -50\n");
 }
 
 TEST(List, APhoneSeenOnlyAsACameraIsReportedWithItsName) {
     TestPlatform one(
-        Json{{"wiredIphones", {"S1"}}, {"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
-    EXPECT_EQ(runListOn(one), Json::parse(R"({"permission":"granted","devices":[],
+        JSON{{"wiredIphones", {"S1"}}, {"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
+    EXPECT_EQ(runListOn(one), JSON::parse(R"({"permission":"granted","devices":[],
                   "screenMissing":true,"screenMissingName":"Anna's iPhone"})"));
 
     TestPlatform two(
-        Json{{"wiredIphones", {"S1", ""}}, {"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
-    EXPECT_EQ(runListOn(two), Json::parse(R"({"permission":"granted","devices":[],
+        JSON{{"wiredIphones", {"S1", ""}}, {"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
+    EXPECT_EQ(runListOn(two), JSON::parse(R"({"permission":"granted","devices":[],
                   "screenMissing":true})"));
 
-    TestPlatform unwired(Json{{"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
+    TestPlatform unwired(JSON{{"devices", {cameraOnly("C", "Anna's iPhone Camera")}}});
     EXPECT_FALSE(screenMissingNow(unwired.platform));
     TestPlatform withScreen(
-        Json{{"wiredIphones", {"S1"}}, {"devices", {screen("A"), cameraOnly("C", "x Camera")}}});
+        JSON{{"wiredIphones", {"S1"}}, {"devices", {screen("A"), cameraOnly("C", "x Camera")}}});
     EXPECT_FALSE(screenMissingNow(withScreen.platform));
     EXPECT_FALSE(runListOn(withScreen).contains("screenMissing"));
 }
@@ -125,7 +125,7 @@ TEST(List, APhoneSeenOnlyAsACameraIsReportedWithItsName) {
 TEST(RequestPermission, AnUndecidedStateIsReadAgainAfterThePrompt) {
     // The prompt answers "granted" but the state afterwards is denied: the state counts.
     TestPlatform test(
-        Json{{"permission", "notDetermined"}, {"promptAnswer", "denied"}, {"promptFlag", true}});
+        JSON{{"permission", "notDetermined"}, {"promptAnswer", "denied"}, {"promptFlag", true}});
     PhoneProcess process(test.platform, {"pelko-phone", "request-permission"});
     try {
         runRequestPermission(process);
@@ -138,7 +138,7 @@ TEST(RequestPermission, AnUndecidedStateIsReadAgainAfterThePrompt) {
 
 TEST(RequestPermission, ADecidedStateIsPrintedAtOnce) {
     for (const char* state : {"granted", "restricted", "denied"}) {
-        TestPlatform test(Json{{"permission", state}, {"promptAnswer", "notDetermined"}});
+        TestPlatform test(JSON{{"permission", state}, {"promptAnswer", "notDetermined"}});
         PhoneProcess process(test.platform, {"pelko-phone", "request-permission"});
         EXPECT_THROW(runRequestPermission(process), ProcessExit);
         EXPECT_EQ(test.output.readAvailable(), std::string("{\"permission\":\"") + state + "\"}\n");
@@ -155,15 +155,15 @@ TEST(Scenes, TheExampleScenesLoadAndShowWhatTheySay) {
     }
     EXPECT_GE(loaded, 2);
 
-    TestPlatform test(Json::parse(pelko::testing::readFile(
+    TestPlatform test(JSON::parse(pelko::testing::readFile(
         std::filesystem::path(PELKO_PHONE_EXAMPLES) / "phone-camera-only.json")));
-    EXPECT_EQ(runListOn(test), Json::parse(R"({"permission":"granted","devices":[],
+    EXPECT_EQ(runListOn(test), JSON::parse(R"({"permission":"granted","devices":[],
                   "screenMissing":true,"screenMissingName":"Anna's iPhone"})"));
-    EXPECT_THROW(sim::parseScene(Json::parse(R"({"permission":"maybe"})")), sim::SceneError);
-    EXPECT_THROW(sim::parseScene(Json::parse(R"({"devices":[{"name":"no id"}]})")),
+    EXPECT_THROW(sim::parseScene(JSON::parse(R"({"permission":"maybe"})")), sim::SceneError);
+    EXPECT_THROW(sim::parseScene(JSON::parse(R"({"devices":[{"name":"no id"}]})")),
                  sim::SceneError);
     EXPECT_THROW(
-        sim::parseScene(Json::parse(R"({"devices":[{"uniqueId":"P","screen":{"sizes":[]}}]})")),
+        sim::parseScene(JSON::parse(R"({"devices":[{"uniqueId":"P","screen":{"sizes":[]}}]})")),
         sim::SceneError)
         << "a screen without a size has nothing to show";
 }

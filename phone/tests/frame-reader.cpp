@@ -32,8 +32,8 @@ bool FrameReader::readToEnd(pelko::testing::Timeout timeout) {
     return child_.readToEnd(timeout).empty();
 }
 
-std::vector<Json> FrameReader::errors() const {
-    std::vector<Json> errors;
+std::vector<JSON> FrameReader::errors() const {
+    std::vector<JSON> errors;
     for (const auto& status : statuses_) {
         if (status.value("event", "") == "error") errors.push_back(status);
     }
@@ -49,9 +49,9 @@ void FrameReader::check(const StreamFrame& frame) {
         return;
     }
     ASSERT_EQ(frame.kind, 2) << "unknown kind";
-    auto status = parseJson(frame.payload);
+    auto status = parseJSON(frame.payload);
     ASSERT_TRUE(status && status->is_object()) << frame.payload;
-    EXPECT_EQ(compactJson(*status), frame.payload) << "compact JSON";
+    EXPECT_EQ(compactJSON(*status), frame.payload) << "compact JSON";
     statuses_.push_back(*status);
     const std::string event = status->value("event", "");
     if (event == "started") {

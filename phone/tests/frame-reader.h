@@ -14,7 +14,7 @@ namespace pelko::phone::testing {
 struct StreamFrame {
     int kind = 0;         ///< 1 picture, 2 status
     std::string payload;  ///< the JPEG bytes or the JSON text
-    Json status;          ///< the parsed status (kind 2)
+    JSON status;          ///< the parsed status (kind 2)
 };
 
 /// Reads frames one at a time and checks, as it goes, that every status is a well-formed
@@ -26,21 +26,21 @@ class FrameReader {
 
     /// The next whole frame; nothing at the end of the stream or when none came in time.
     std::optional<StreamFrame> next(
-        pelko::testing::Timeout timeout = pelko::testing::kDefaultTimeout);
+        pelko::testing::Timeout timeout = pelko::testing::defaultTimeout);
     /// Reads frames until the stream ends; false when it ended inside a frame.
-    bool readToEnd(pelko::testing::Timeout timeout = pelko::testing::kDefaultTimeout);
+    bool readToEnd(pelko::testing::Timeout timeout = pelko::testing::defaultTimeout);
 
     int pictures() const { return pictures_; }
     /// Every status frame read so far, in order.
-    const std::vector<Json>& statuses() const { return statuses_; }
+    const std::vector<JSON>& statuses() const { return statuses_; }
     /// The "error" statuses read so far.
-    std::vector<Json> errors() const;
+    std::vector<JSON> errors() const;
 
   private:
     void check(const StreamFrame& frame);
     pelko::testing::ChildProcess& child_;
     int pictures_ = 0;
-    std::vector<Json> statuses_;
+    std::vector<JSON> statuses_;
     std::optional<std::pair<int, int>> announced_;
 };
 

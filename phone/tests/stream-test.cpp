@@ -21,8 +21,8 @@ const ExitStatus exited1{true, 1, 0};
 
 /// A phone whose screen shows up at once, delivering small pictures quickly; `extra` adds to
 /// or replaces the device's fields.
-Json phoneDevice(const Json& extra = Json::object()) {
-    Json device = {{"uniqueId", "PHONE-1"},
+JSON phoneDevice(const JSON& extra = JSON::object()) {
+    JSON device = {{"uniqueId", "PHONE-1"},
                    {"name", "Anna's iPhone"},
                    {"mediaTypes", {"muxed"}},
                    {"screen", {{"fps", 30}, {"sizes", {{{"width", 390}, {"height", 844}}}}}}};
@@ -33,7 +33,7 @@ Json phoneDevice(const Json& extra = Json::object()) {
 struct StreamTest : ::testing::Test {
     ScopedTempDir folder;
 
-    std::unique_ptr<ChildProcess> start(const Json& scene,
+    std::unique_ptr<ChildProcess> start(const JSON& scene,
                                         std::vector<std::string> options = {"--max-edge", "400"}) {
         pelko::testing::writeFile(folder / "scene.json", scene.dump());
         std::vector<std::string> argv{PELKO_PHONE_BINARY, "stream", "PHONE-1"};
@@ -59,7 +59,7 @@ TEST_F(StreamTest, WithoutCameraPermissionTheErrorComesFirst) {
     EXPECT_EQ(first->kind, 2);
     EXPECT_EQ(
         reader.statuses().front(),
-        (Json{{"event", "error"},
+        (JSON{{"event", "error"},
               {"code", "permission"},
               {"message",
                "Pelko is not allowed to use the camera, which covers the iPhone's screen."}}));
@@ -76,7 +76,7 @@ TEST_F(StreamTest, APhoneThatNeverShowsUpIsGoneAfterEightSeconds) {
     EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::seconds(8));
     EXPECT_EQ(
         reader.statuses(),
-        (std::vector<Json>{
+        (std::vector<JSON>{
             {{"event", "error"}, {"code", "gone"}, {"message", "The iPhone is not connected."}}}));
     EXPECT_EQ(phone->waitExit(), exited1);
 }
@@ -89,7 +89,7 @@ TEST_F(StreamTest, ClosingStandardInputWritesEveryQueuedFrameAndNoError) {
     EXPECT_TRUE(reader.readToEnd()) << "the stream ends on a frame boundary";
     EXPECT_EQ(phone->waitExit(), exited0);
     EXPECT_TRUE(reader.errors().empty());
-    EXPECT_EQ(reader.statuses().front(), (Json{{"event", "started"},
+    EXPECT_EQ(reader.statuses().front(), (JSON{{"event", "started"},
                                                {"width", 184},
                                                {"height", 400},
                                                {"sourceWidth", 390},
@@ -126,7 +126,7 @@ TEST_F(StreamTest, TurningThePhoneAnnouncesTheNewSize) {
     EXPECT_EQ(phone->waitExit(), exited0);
     ASSERT_EQ(reader.statuses().size(), 2u);
     EXPECT_EQ(reader.statuses()[0]["width"], 590);
-    EXPECT_EQ(reader.statuses()[1], (Json{{"event", "started"},
+    EXPECT_EQ(reader.statuses()[1], (JSON{{"event", "started"},
                                           {"width", 1280},
                                           {"height", 590},
                                           {"sourceWidth", 2532},
@@ -140,15 +140,15 @@ TEST_F(StreamTest, UnpluggingThePhoneEndsWithGoneAndStatusZero) {
     EXPECT_GT(reader.pictures(), 0);
     EXPECT_EQ(
         reader.statuses().back(),
-        (Json{{"event", "error"}, {"code", "gone"}, {"message", "The iPhone was disconnected."}}));
+        (JSON{{"event", "error"}, {"code", "gone"}, {"message", "The iPhone was disconnected."}}));
     EXPECT_EQ(phone->waitExit(), exited0);
     EXPECT_EQ(phone->stderrText(), "pelko-phone: The iPhone was disconnected.\n");
 }
 
 TEST_F(StreamTest, ARuntimeErrorEndsWithBusyOrFailedAndStatusOne) {
     struct Case {
-        Json error;
-        Json expected;
+        JSON error;
+        JSON expected;
     };
     const Case cases[] = {
         {{{"after", 0.4}, {"message", "The screen was taken."}, {"busy", true}},
@@ -170,7 +170,7 @@ TEST_F(StreamTest, ASessionThatDoesNotStartFails) {
     FrameReader reader(*phone);
     EXPECT_TRUE(reader.readToEnd());
     EXPECT_EQ(reader.statuses(),
-              (std::vector<Json>{{{"event", "error"},
+              (std::vector<JSON>{{{"event", "error"},
                                   {"code", "failed"},
                                   {"message", "The capture session did not start."}}}));
     EXPECT_EQ(phone->waitExit(), exited1);

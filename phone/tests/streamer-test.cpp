@@ -48,7 +48,7 @@ struct Picture {
     SampleBuffer sample;
 };
 
-const Json phoneScene = Json::parse(R"({"devices": [{"uniqueId": "P", "mediaTypes": ["muxed"]}]})");
+const JSON phoneScene = JSON::parse(R"({"devices": [{"uniqueId": "P", "mediaTypes": ["muxed"]}]})");
 
 struct StreamerTest : ::testing::Test {
     TestPlatform test{phoneScene};
@@ -75,15 +75,15 @@ TEST_F(StreamerTest, AStartedStatusPrecedesTheFirstPictureAndEverySizeChange) {
     auto frames = parseFrames(output.readAvailable());
     ASSERT_EQ(frames.size(), 5u);
     EXPECT_EQ(frames[0].kind, 2);
-    EXPECT_EQ(Json::parse(frames[0].payload),
-              Json::parse(R"({"event":"started","width":590,"height":1280,
+    EXPECT_EQ(JSON::parse(frames[0].payload),
+              JSON::parse(R"({"event":"started","width":590,"height":1280,
                               "sourceWidth":1170,"sourceHeight":2532})"));
     EXPECT_EQ(frames[1].kind, 1);
     EXPECT_EQ(testing::jpegSize(frames[1].payload), (std::pair{590, 1280}));
     EXPECT_EQ(frames[2].kind, 1) << "same size, no new status";
     EXPECT_EQ(frames[3].kind, 2);
-    EXPECT_EQ(Json::parse(frames[3].payload),
-              Json::parse(R"({"event":"started","width":1280,"height":590,
+    EXPECT_EQ(JSON::parse(frames[3].payload),
+              JSON::parse(R"({"event":"started","width":1280,"height":590,
                               "sourceWidth":2532,"sourceHeight":1170})"));
     EXPECT_EQ(testing::jpegSize(frames[4].payload), (std::pair{1280, 590}));
 }
@@ -95,7 +95,7 @@ TEST_F(StreamerTest, SmallSourcesKeepTheirSizeLoweredToEvenNumbers) {
     writer->drain();
     auto frames = parseFrames(output.readAvailable());
     ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(Json::parse(frames[0].payload)["width"], 1124);
+    EXPECT_EQ(JSON::parse(frames[0].payload)["width"], 1124);
     EXPECT_EQ(testing::jpegSize(frames[1].payload), (std::pair{1124, 2436}));
 }
 
@@ -157,7 +157,7 @@ TEST_F(StreamerTest, AReaderThatStopsReadingCostsNoEncodingAndItsLeavingFreesThe
 }
 
 TEST_F(StreamerTest, BuildingFailsWithTheInputsErrorOrWhenTheSessionRefuses) {
-    TestPlatform inputFails(Json::parse(R"({"devices": [{"uniqueId": "P",
+    TestPlatform inputFails(JSON::parse(R"({"devices": [{"uniqueId": "P",
         "sessionFailure": "input", "inputError": "The device is locked."}]})"));
     try {
         PhoneStreamer streamer(inputFails.capture, "P", writer, {}, test.clock, -1);
@@ -166,7 +166,7 @@ TEST_F(StreamerTest, BuildingFailsWithTheInputsErrorOrWhenTheSessionRefuses) {
         EXPECT_STREQ(error.what(), "The device is locked.");
     }
     TestPlatform refuses(
-        Json::parse(R"({"devices": [{"uniqueId": "P", "sessionFailure": "refused"}]})"));
+        JSON::parse(R"({"devices": [{"uniqueId": "P", "sessionFailure": "refused"}]})"));
     try {
         PhoneStreamer streamer(refuses.capture, "P", writer, {}, test.clock, -1);
         ADD_FAILURE() << "built";
@@ -224,28 +224,28 @@ std::vector<Frame> streamUntilExit(TestPlatform& test, int expectedStatus) {
 
 TEST(RunStream, FailuresBeforeStreamingEndWithOneErrorFrame) {
     struct Case {
-        Json scene;
+        JSON scene;
         const char* code;
         const char* message;
         std::vector<Duration> pauses;
     };
     const Duration step = seconds(0.25);
     const std::vector<Case> cases = {
-        {Json::parse(R"({"permission": "notDetermined", "devices": [{"uniqueId": "P"}]})"),
+        {JSON::parse(R"({"permission": "notDetermined", "devices": [{"uniqueId": "P"}]})"),
          "permission",
          "Pelko is not allowed to use the camera, which covers the iPhone's screen.",
          {}},
-        {Json::parse(R"({"devices": []})"), "gone", "The iPhone is not connected.",
+        {JSON::parse(R"({"devices": []})"), "gone", "The iPhone is not connected.",
          std::vector<Duration>(32, step)},
-        {Json::parse(R"({"wiredIphones": ["S"], "devices": [{"uniqueId": "C",
+        {JSON::parse(R"({"wiredIphones": ["S"], "devices": [{"uniqueId": "C",
              "model": "iPhone15,2", "mediaTypes": ["video"]}]})"),
          "screenMissing", "The Mac sees the iPhone as a camera only, not its screen.",
          std::vector<Duration>(32, step)},
-        {Json::parse(R"({"devices": [{"uniqueId": "P", "appearAfter": 1,
+        {JSON::parse(R"({"devices": [{"uniqueId": "P", "appearAfter": 1,
              "sessionFailure": "refused"}]})"),
          "failed", "The capture session refused the iPhone's stream.",
          std::vector<Duration>(4, step)},
-        {Json::parse(R"({"devices": [{"uniqueId": "P", "inUseByAnotherApp": true,
+        {JSON::parse(R"({"devices": [{"uniqueId": "P", "inUseByAnotherApp": true,
              "sessionFailure": "input"}]})"),
          "busy",
          "Another app is showing this iPhone's screen.",
@@ -256,8 +256,8 @@ TEST(RunStream, FailuresBeforeStreamingEndWithOneErrorFrame) {
         auto frames = streamUntilExit(test, 1);
         ASSERT_EQ(frames.size(), 1u) << c.code;
         EXPECT_EQ(frames[0].kind, 2);
-        EXPECT_EQ(Json::parse(frames[0].payload),
-                  (Json{{"event", "error"}, {"code", c.code}, {"message", c.message}}));
+        EXPECT_EQ(JSON::parse(frames[0].payload),
+                  (JSON{{"event", "error"}, {"code", c.code}, {"message", c.message}}));
         EXPECT_EQ(test.clock.pauses(), c.pauses) << c.code;
         EXPECT_NE(test.error.readAvailable().find(std::string("pelko-phone: ") + c.message),
                   std::string::npos);
@@ -265,7 +265,7 @@ TEST(RunStream, FailuresBeforeStreamingEndWithOneErrorFrame) {
 }
 
 TEST(FinishStream, RunsItsEndingOnceWhoeverCallsAndExitsAfterEveryFrameIsOut) {
-    TestPlatform test(Json::parse(R"({"devices": [{"uniqueId": "P"}]})"));
+    TestPlatform test(JSON::parse(R"({"devices": [{"uniqueId": "P"}]})"));
     std::vector<int> exits;
     std::string outputAtExit;
     std::mutex recorded;
@@ -296,7 +296,7 @@ TEST(FinishStream, RunsItsEndingOnceWhoeverCallsAndExitsAfterEveryFrameIsOut) {
     EXPECT_EQ(frames[0].payload, "\xFF\xD8\xFF\xD9");
     if (exits[0] == 1) {
         ASSERT_EQ(frames.size(), 2u) << "the one error frame";
-        EXPECT_EQ(Json::parse(frames[1].payload)["code"], "failed");
+        EXPECT_EQ(JSON::parse(frames[1].payload)["code"], "failed");
     } else {
         EXPECT_EQ(frames.size(), 1u) << "a plain stop sends no error frame";
     }

@@ -59,7 +59,7 @@ struct ProcessExit {
 /// A platform of simulated devices on a virtual clock, with pipes for standard output and
 /// error, whose exit throws `ProcessExit`.
 struct TestPlatform {
-    explicit TestPlatform(const Json& scene)
+    explicit TestPlatform(const JSON& scene)
         : sceneValue(sim::parseScene(scene)),
           capture(sceneValue, clock),
           usb(sceneValue.wiredIphones.value_or(std::vector<std::string>{})),

@@ -18,7 +18,7 @@
 namespace pelko::testing {
 
 using Timeout = std::chrono::milliseconds;
-constexpr Timeout kDefaultTimeout{10000};
+constexpr Timeout defaultTimeout{10000};
 
 struct ExitStatus {
     bool exited = false;  ///< ended through exit(); otherwise killed by `signal`
@@ -62,16 +62,16 @@ class ChildProcess {
 
     /// The next line of standard output without its newline; nothing at end of output or when
     /// no whole line came within `timeout`.
-    std::optional<std::string> readLine(Timeout timeout = kDefaultTimeout);
+    std::optional<std::string> readLine(Timeout timeout = defaultTimeout);
     /// Exactly `count` bytes of standard output, or nothing when they did not all come in time.
-    std::optional<std::string> readBytes(size_t count, Timeout timeout = kDefaultTimeout);
+    std::optional<std::string> readBytes(size_t count, Timeout timeout = defaultTimeout);
     /// Everything up to the end of standard output (or what came before `timeout`).
-    std::string readToEnd(Timeout timeout = kDefaultTimeout);
+    std::string readToEnd(Timeout timeout = defaultTimeout);
     /// Whether standard output stays silent (no byte, no end) for `quiet`.
     bool silentFor(Timeout quiet);
 
     /// Waits for the child to end; nothing when it is still running after `timeout`.
-    std::optional<ExitStatus> waitExit(Timeout timeout = kDefaultTimeout);
+    std::optional<ExitStatus> waitExit(Timeout timeout = defaultTimeout);
     void signal(int number);
     /// Standard error so far (all of it once the child has ended and `waitExit` returned).
     std::string stderrText();
