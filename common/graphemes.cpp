@@ -2,57 +2,56 @@
 
 #include <utf8proc.h>
 
+#include "utf8.h"
+
 namespace pelko {
 namespace {
 
-// Walks the cluster boundaries of `text`, stopping after `limit` clusters; returns the number of
-// clusters seen and sets `end` to the byte offset where the last one seen ends.
-size_t scanClusters(std::string_view text, size_t limit, size_t& end) {
-    size_t clusters = 0;
-    end = 0;
+// Walks the cluster boundaries of `text`: `visit(offset)` at the start of each cluster returns
+// whether to go on; returns the byte offset where the last cluster walked ends.
+template <typename Visit>
+size_t scanClusters(std::string_view text, Visit&& visit) {
+    size_t end = 0;
     utf8proc_int32_t state = 0;
     char32_t previous = 0;
     bool first = true;
-    for (size_t offset = 0, length = 0; offset < text.size(); offset += length) {
-        const char32_t codePoint = decodeCodePoint(text, offset, length);
-        const bool startsCluster = first || utf8proc_grapheme_break_stateful(
-                                                static_cast<utf8proc_int32_t>(previous),
-                                                static_cast<utf8proc_int32_t>(codePoint), &state);
-        if (startsCluster) {
-            if (clusters == limit) return clusters;
-            ++clusters;
-        }
-        end = offset + length;
-        previous = codePoint;
+    for (const CodePoint& codePoint : CodePoints(text)) {
+        const bool startsCluster =
+            first || utf8proc_grapheme_break_stateful(
+                         static_cast<utf8proc_int32_t>(previous),
+                         static_cast<utf8proc_int32_t>(codePoint.value), &state);
+        if (startsCluster && !visit(codePoint.offset)) break;
+        end = codePoint.offset + codePoint.length;
+        previous = codePoint.value;
         first = false;
     }
-    return clusters;
+    return end;
 }
 
 }  // namespace
 
-char32_t decodeCodePoint(std::string_view text, size_t offset, size_t& length) {
-    utf8proc_int32_t codePoint = 0;
-    const auto read =
-        utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()) + offset,
-                         static_cast<utf8proc_ssize_t>(text.size() - offset), &codePoint);
-    if (read <= 0 || codePoint < 0) {
-        length = 1;
-        return U'\uFFFD';
-    }
-    length = static_cast<size_t>(read);
-    return static_cast<char32_t>(codePoint);
-}
-
 size_t graphemeCount(std::string_view text) {
-    size_t end = 0;
-    return scanClusters(text, static_cast<size_t>(-1), end);
+    size_t clusters = 0;
+    scanClusters(text, [&](size_t) {
+        ++clusters;
+        return true;
+    });
+    return clusters;
 }
 
 std::string_view graphemePrefix(std::string_view text, size_t count) {
-    size_t end = 0;
-    scanClusters(text, count, end);
+    size_t clusters = 0;
+    const size_t end = scanClusters(text, [&](size_t) { return clusters++ < count; });
     return text.substr(0, end);
+}
+
+std::vector<size_t> graphemeStarts(std::string_view text) {
+    std::vector<size_t> starts;
+    scanClusters(text, [&](size_t offset) {
+        starts.push_back(offset);
+        return true;
+    });
+    return starts;
 }
 
 }  // namespace pelko

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelko {
 
@@ -16,21 +17,7 @@ size_t graphemeCount(std::string_view text);
 /// text when it has no more than `count`.
 std::string_view graphemePrefix(std::string_view text, size_t count);
 
-/// The code points of `text` in order, as `visit(codePoint, byteOffset, byteLength)`; an invalid
-/// byte is reported as U+FFFD with length 1.
-template <typename Visit>
-void forEachCodePoint(std::string_view text, Visit&& visit);
-
-/// Decodes the code point at `offset`; sets `length` to its byte length (1 for an invalid byte,
-/// which decodes as U+FFFD).
-char32_t decodeCodePoint(std::string_view text, size_t offset, size_t& length);
-
-template <typename Visit>
-void forEachCodePoint(std::string_view text, Visit&& visit) {
-    for (size_t offset = 0, length = 0; offset < text.size(); offset += length) {
-        const char32_t codePoint = decodeCodePoint(text, offset, length);
-        visit(codePoint, offset, length);
-    }
-}
+/// The byte offsets at which the extended grapheme clusters of `text` begin.
+std::vector<size_t> graphemeStarts(std::string_view text);
 
 }  // namespace pelko

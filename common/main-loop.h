@@ -7,7 +7,9 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <type_traits>
 
 #include "clock.h"
 
@@ -41,5 +43,19 @@ class MainLoop {
     bool quitting_ = false;
     std::thread::id mainThread_;
 };
+
+/// Runs `body` on the loop's thread and returns its result: directly when already there,
+/// otherwise after a synchronous hop that waits for it.
+template <typename Body>
+auto onMain(MainLoop& loop, Body&& body) -> std::invoke_result_t<Body&> {
+    using Result = std::invoke_result_t<Body&>;
+    if constexpr (std::is_void_v<Result>) {
+        loop.onMain(body);
+    } else {
+        std::optional<Result> result;
+        loop.onMain([&] { result.emplace(body()); });
+        return std::move(*result);
+    }
+}
 
 }  // namespace pelko

@@ -14,4 +14,7 @@ std::string lowerCased(std::string_view text);
 /// spacing controls) at either end.
 std::string trimmedWhitespace(std::string_view text);
 
+/// `text` without spaces and tabs at either end.
+std::string trimmedBlanks(std::string_view text);
+
 }  // namespace pelko

@@ -34,7 +34,65 @@ int sequenceAt(std::string_view s, size_t i) {
     return length;
 }
 
+// The scalar of the well-formed sequence of `length` bytes at `i`.
+char32_t decodeAt(std::string_view s, size_t i, int length) {
+    const auto byte = [&](size_t k) {
+        return static_cast<char32_t>(static_cast<unsigned char>(s[k]));
+    };
+    switch (length) {
+        case 1:
+            return byte(i);
+        case 2:
+            return (byte(i) & 0x1F) << 6 | (byte(i + 1) & 0x3F);
+        case 3:
+            return (byte(i) & 0x0F) << 12 | (byte(i + 1) & 0x3F) << 6 | (byte(i + 2) & 0x3F);
+        default:
+            return (byte(i) & 0x07) << 18 | (byte(i + 1) & 0x3F) << 12 | (byte(i + 2) & 0x3F) << 6 |
+                   (byte(i + 3) & 0x3F);
+    }
+}
+
+CodePoint codePointAt(std::string_view text, size_t offset) {
+    if (offset >= text.size()) return {0, text.size(), 0, false};
+    const int n = sequenceAt(text, offset);
+    if (n < 0) return {U'\uFFFD', offset, 1, false};
+    return {decodeAt(text, offset, n), offset, static_cast<size_t>(n), true};
+}
+
 }  // namespace
+
+CodePoints::Iterator::Iterator(std::string_view text, std::size_t offset)
+    : text_(text), current_(codePointAt(text, offset)) {}
+
+CodePoints::Iterator& CodePoints::Iterator::operator++() {
+    current_ = codePointAt(text_, current_.offset + current_.length);
+    return *this;
+}
+
+std::optional<char32_t> firstCodePoint(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    return codePointAt(text, 0).value;
+}
+
+void appendUTF8(std::string& text, char32_t scalar) {
+    if ((scalar >= 0xD800 && scalar <= 0xDFFF) || scalar > 0x10FFFF) scalar = U'\uFFFD';
+    const auto put = [&](char32_t bits) { text.push_back(static_cast<char>(bits)); };
+    if (scalar < 0x80) {
+        put(scalar);
+    } else if (scalar < 0x800) {
+        put(0xC0 | scalar >> 6);
+        put(0x80 | (scalar & 0x3F));
+    } else if (scalar < 0x10000) {
+        put(0xE0 | scalar >> 12);
+        put(0x80 | (scalar >> 6 & 0x3F));
+        put(0x80 | (scalar & 0x3F));
+    } else {
+        put(0xF0 | scalar >> 18);
+        put(0x80 | (scalar >> 12 & 0x3F));
+        put(0x80 | (scalar >> 6 & 0x3F));
+        put(0x80 | (scalar & 0x3F));
+    }
+}
 
 std::string repairUTF8(std::string_view text) {
     std::string out;

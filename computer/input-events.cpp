@@ -8,6 +8,8 @@
 #include "ax-readers.h"
 #include "request-loop.h"
 #include "state-reader.h"
+#include "text.h"
+#include "utf8.h"
 
 namespace pelko::computer {
 
@@ -63,26 +65,14 @@ constexpr size_t chunkUnits = 16;
 // The Unicode scalars of UTF-8 text; a byte that starts no valid sequence reads as U+FFFD.
 std::vector<char32_t> scalarsOf(std::string_view text) {
     std::vector<char32_t> scalars;
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(text.size());
-    while (left > 0) {
-        utf8proc_int32_t scalar;
-        utf8proc_ssize_t used = utf8proc_iterate(bytes, left, &scalar);
-        if (used <= 0) {
-            scalar = 0xFFFD;
-            used = 1;
-        }
-        scalars.push_back(static_cast<char32_t>(scalar));
-        bytes += used;
-        left -= used;
-    }
+    for (const CodePoint& codePoint : CodePoints(text)) scalars.push_back(codePoint.value);
     return scalars;
 }
 
 std::string utf8Of(char32_t scalar) {
-    utf8proc_uint8_t bytes[4];
-    const auto length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(scalar), bytes);
-    return std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+    std::string text;
+    appendUTF8(text, scalar);
+    return text;
 }
 
 void appendUtf16(std::u16string& units, char32_t scalar) {
@@ -93,21 +83,6 @@ void appendUtf16(std::u16string& units, char32_t scalar) {
         units.push_back(static_cast<char16_t>(0xD800 + (scalar >> 10)));
         units.push_back(static_cast<char16_t>(0xDC00 + (scalar & 0x3FF)));
     }
-}
-
-std::string lowered(std::string_view text) {
-    std::string out;
-    for (char32_t scalar : scalarsOf(text))
-        out +=
-            utf8Of(static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(scalar))));
-    return out;
-}
-
-std::string trimmedBlanks(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t");
-    return std::string(text.substr(first, last - first + 1));
 }
 
 // The pieces of a combination between "+" signs, empty ones dropped.
@@ -234,7 +209,7 @@ KeyCombo parseKey(const std::string& combo) {
     EventFlags flags = 0;
     std::optional<std::string> key;
     for (const auto& piece : comboPieces(combo)) {
-        const std::string word = lowered(trimmedBlanks(piece));
+        const std::string word = lowerCased(trimmedBlanks(piece));
         if (word.empty()) continue;
         if (const auto modifier = modifierFlags.find(word); modifier != modifierFlags.end())
             flags |= modifier->second;
@@ -252,7 +227,8 @@ KeyCombo parseKey(const std::string& combo) {
 
 std::optional<std::string> keyCharacter(const std::string& combo, bool shift) {
     const auto pieces = comboPieces(combo);
-    const std::string key = pieces.empty() ? std::string() : lowered(trimmedBlanks(pieces.back()));
+    const std::string key =
+        pieces.empty() ? std::string() : lowerCased(trimmedBlanks(pieces.back()));
     if (const auto known = keyCharacters.find(key); known != keyCharacters.end())
         return utf8Of(known->second);
     const auto scalars = scalarsOf(key);

@@ -5,7 +5,6 @@
 
 #include <optional>
 #include <string>
-#include <type_traits>
 
 #include "json-line.h"
 #include "platform/platform.h"
@@ -43,20 +42,6 @@ class Overlay {
     Panel flash_;
     bool shown_ = false;
 };
-
-/// Runs `body` on the main thread and returns its result: directly when already there,
-/// otherwise after a synchronous hop that waits for it.
-template <typename Body>
-auto onMain(MainLoop& loop, Body&& body) -> std::invoke_result_t<Body&> {
-    using Result = std::invoke_result_t<Body&>;
-    if constexpr (std::is_void_v<Result>) {
-        loop.onMain(body);
-    } else {
-        std::optional<Result> result;
-        loop.onMain([&] { result.emplace(body()); });
-        return std::move(*result);
-    }
-}
 
 /// Flashes the element's frame, but only when its app is the frontmost app: an outline over
 /// an app in the background would sit on top of other windows. Hops to the main thread.

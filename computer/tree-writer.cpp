@@ -8,6 +8,7 @@
 
 #include "ax-readers.h"
 #include "graphemes.h"
+#include "utf8.h"
 
 namespace pelko::computer {
 
@@ -93,7 +94,7 @@ namespace {
 
 // Actions a line never lists: pressing is what every element offers, and the rest are plumbing.
 const std::set<std::string> quietActions = {"AXPress", "AXScrollToVisible", "AXShowDefaultUI",
-                                             "AXShowAlternateUI"};
+                                            "AXShowAlternateUI"};
 constexpr size_t maxActionLabels = 6;
 constexpr size_t maxPeekWords = 3;
 
@@ -160,11 +161,11 @@ std::optional<bool> numberIsOn(const Value& value) {
 // Trims invisible characters from both ends.
 std::string_view trimInvisible(std::string_view text) {
     size_t begin = text.size(), end = 0;
-    forEachCodePoint(text, [&](char32_t codePoint, size_t offset, size_t length) {
-        if (isInvisible(codePoint)) return;
-        begin = std::min(begin, offset);
-        end = offset + length;
-    });
+    for (const CodePoint& codePoint : CodePoints(text)) {
+        if (isInvisible(codePoint.value)) continue;
+        begin = std::min(begin, codePoint.offset);
+        end = codePoint.offset + codePoint.length;
+    }
     return begin >= end ? std::string_view() : text.substr(begin, end - begin);
 }
 

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "graphemes.h"
+
 namespace pelko::phone {
 
 void enableScreenCaptureDevices(Platform& platform) {
@@ -52,30 +54,6 @@ std::string composed(const std::string& text) {
     return result ? std::string(reinterpret_cast<const char*>(result.get())) : text;
 }
 
-/// The byte offsets at which the user-perceived characters of `text` begin.
-std::vector<std::size_t> characterStarts(const std::string& text) {
-    std::vector<std::size_t> starts;
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    utf8proc_ssize_t at = 0;
-    const auto size = static_cast<utf8proc_ssize_t>(text.size());
-    utf8proc_int32_t previous = -1;
-    utf8proc_int32_t state = 0;
-    while (at < size) {
-        utf8proc_int32_t codepoint = 0;
-        utf8proc_ssize_t length = utf8proc_iterate(bytes + at, size - at, &codepoint);
-        if (length <= 0) {
-            codepoint = 0xFFFD;
-            length = 1;
-        }
-        if (previous < 0 || utf8proc_grapheme_break_stateful(previous, codepoint, &state)) {
-            starts.push_back(static_cast<std::size_t>(at));
-        }
-        previous = codepoint;
-        at += length;
-    }
-    return starts;
-}
-
 }  // namespace
 
 std::string phoneNameOfCamera(const CaptureDeviceInfo& device) {
@@ -85,8 +63,8 @@ std::string phoneNameOfCamera(const CaptureDeviceInfo& device) {
     for (const std::string& suffix : suffixes) {
         if (!normalName.ends_with(suffix)) continue;
         // Removed by its count of characters, which is the same in either normal form.
-        const auto starts = characterStarts(name);
-        const std::size_t count = characterStarts(suffix).size();
+        const auto starts = graphemeStarts(name);
+        const std::size_t count = graphemeStarts(suffix).size();
         if (starts.size() < count) return {};
         return name.substr(0, starts[starts.size() - count]);
     }

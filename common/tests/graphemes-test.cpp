@@ -36,5 +36,12 @@ TEST(Graphemes, PrefixNeverSplitsACluster) {
     EXPECT_EQ(graphemePrefix(flagFr + flagDe, 1), flagFr);
 }
 
+TEST(Graphemes, StartsAreTheOffsetsOfEachCluster) {
+    EXPECT_EQ(graphemeStarts(""), std::vector<size_t>{});
+    EXPECT_EQ(
+        graphemeStarts("a" + combined + flagFr + "z"),
+        (std::vector<size_t>{0, 1, 1 + combined.size(), 1 + combined.size() + flagFr.size()}));
+}
+
 }  // namespace
 }  // namespace pelko

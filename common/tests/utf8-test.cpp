@@ -44,5 +44,46 @@ TEST(Text, LowersAndTrimsBeyondAscii) {
     EXPECT_EQ(trimmedWhitespace("\u3000"), "");
 }
 
+TEST(CodePoints, WalksEveryByteOnceAndReadsInvalidBytesAsReplacement) {
+    // "é" (2 bytes), a lone continuation byte, "👍" (4 bytes), a truncated 3-byte sequence
+    // (2 bytes, each a step of its own), "z".
+    const std::string text = "\xC3\xA9\x80\xF0\x9F\x91\x8D\xE2\x82z";
+    struct Step {
+        char32_t value;
+        size_t offset, length;
+        bool valid;
+    };
+    const std::vector<Step> expected = {{U'\u00E9', 0, 2, true},     {U'\uFFFD', 2, 1, false},
+                                        {U'\U0001F44D', 3, 4, true}, {U'\uFFFD', 7, 1, false},
+                                        {U'\uFFFD', 8, 1, false},    {U'z', 9, 1, true}};
+    std::vector<Step> seen;
+    for (const CodePoint& step : CodePoints(text))
+        seen.push_back({step.value, step.offset, step.length, step.valid});
+    ASSERT_EQ(seen.size(), expected.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].value, expected[i].value) << i;
+        EXPECT_EQ(seen[i].offset, expected[i].offset) << i;
+        EXPECT_EQ(seen[i].length, expected[i].length) << i;
+        EXPECT_EQ(seen[i].valid, expected[i].valid) << i;
+    }
+    EXPECT_EQ(firstCodePoint(""), std::nullopt);
+    EXPECT_EQ(firstCodePoint("\xFF"
+                             "a"),
+              U'\uFFFD');
+}
+
+TEST(CodePoints, AppendUTF8EncodesEveryLengthAndRefusesSurrogates) {
+    std::string text;
+    for (char32_t scalar : {U'a', U'\u00E9', U'\u20AC', U'\U0001F600'}) appendUTF8(text, scalar);
+    EXPECT_EQ(text, "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    std::string refused;
+    appendUTF8(refused, 0xD800);
+    appendUTF8(refused, 0x110000);
+    EXPECT_EQ(refused, replacement + replacement);
+    std::u32string back;
+    for (const CodePoint& step : CodePoints(text)) back.push_back(step.value);
+    EXPECT_EQ(back, U"a\u00E9\u20AC\U0001F600");
+}
+
 }  // namespace
 }  // namespace pelko

@@ -1,9 +1,8 @@
 // The simulated desktop's input events: creating and posting them, the pointer, handing key
 // presses to the apps and to the global key monitors, and activating and unhiding apps.
-#include <utf8proc.h>
-
 #include "scene-keys.h"
 #include "sim-desktop.h"
+#include "utf8.h"
 
 namespace pelko::computer::sim {
 namespace {
@@ -49,20 +48,18 @@ std::string utf8Of(const std::u16string& units) {
         } else if (scalar >= 0xD800 && scalar < 0xE000) {
             scalar = 0xFFFD;  // a lone surrogate
         }
-        utf8proc_uint8_t bytes[4];
-        const auto length = utf8proc_encode_char(static_cast<utf8proc_int32_t>(scalar), bytes);
-        text.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+        appendUTF8(text, scalar);
     }
     return text;
 }
 
 // What a key types on the standard ANSI layout when the event brings no text of its own.
 std::string layoutText(uint16_t keyCode, bool shift) {
-    static const char typedCharacters[] = {'a', 's', 'd', 'f',  'h',  'g', 'z',  'x', 'c', 'v',  0,
-                                  'b', 'q', 'w', 'e',  'r',  'y', 't',  '1', '2', '3',  '4',
-                                  '6', '5', '=', '9',  '7',  '-', '8',  '0', ']', 'o',  'u',
-                                  '[', 'i', 'p', '\r', 'l',  'j', '\'', 'k', ';', '\\', ',',
-                                  '/', 'n', 'm', '.',  '\t', ' ', '`',  '\b'};
+    static const char typedCharacters[] = {
+        'a',  's', 'd', 'f',  'h', 'g', 'z', 'x', 'c', 'v',  0,    'b', 'q',
+        'w',  'e', 'r', 'y',  't', '1', '2', '3', '4', '6',  '5',  '=', '9',
+        '7',  '-', '8', '0',  ']', 'o', 'u', '[', 'i', 'p',  '\r', 'l', 'j',
+        '\'', 'k', ';', '\\', ',', '/', 'n', 'm', '.', '\t', ' ',  '`', '\b'};
     if (keyCode >= sizeof typedCharacters || !typedCharacters[keyCode]) return {};
     char typed = typedCharacters[keyCode];
     if (shift && typed >= 'a' && typed <= 'z') typed = static_cast<char>(typed - 'a' + 'A');
@@ -71,10 +68,10 @@ std::string layoutText(uint16_t keyCode, bool shift) {
 
 // Control characters and the platform's function-key characters (arrows, F-keys, Home ...).
 bool typesNothing(const std::string& text) {
-    utf8proc_int32_t first = 0;
-    utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                     static_cast<utf8proc_ssize_t>(text.size()), &first);
-    return text.empty() || first < 0x20 || first == 0x7F || (first >= 0xF700 && first <= 0xF8FF);
+    if (text.empty()) return true;
+    const CodePoint first = *CodePoints(text).begin();
+    return !first.valid || first.value < 0x20 || first.value == 0x7F ||
+           (first.value >= 0xF700 && first.value <= 0xF8FF);
 }
 
 // Removes the last scalar of UTF-8 text.

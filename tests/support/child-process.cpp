@@ -25,12 +25,6 @@ void check(bool ok, const char* what) {
     if (!ok) throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
 }
 
-int millisecondsLeft(SteadyClock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 ExitStatus decode(int raw) {
     ExitStatus status;
     if (WIFEXITED(raw)) {
@@ -94,21 +88,19 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOpti
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
+    stdin_.reset(in[1]);
+    stdout_.reset(out[0]);
     if (options.nullStdin) closeStdin();
-    stderrReader_ = std::thread([sink = stderrSink_, fd = err[0]] {
+    stderrReader_ = std::thread([sink = stderrSink_, fd = FileDescriptor(err[0])] {
         char chunk[4096];
         for (;;) {
-            ssize_t n = read(fd, chunk, sizeof chunk);
-            if (n < 0 && errno == EINTR) continue;
+            const auto got = readSome(fd.get(), chunk, sizeof chunk);
             std::lock_guard lock(sink->mutex);
-            if (n <= 0) {
+            if (!got.ok() || got.value() == 0) {
                 sink->ended = true;
-                close(fd);
                 return;
             }
-            sink->text.append(chunk, n);
+            sink->text.append(chunk, got.value());
         }
     });
 }
@@ -121,7 +113,7 @@ ChildProcess::~ChildProcess() {
         }
     }
     closeStdin();
-    if (stdout_ >= 0) close(stdout_);
+    stdout_.reset();
     // The reader ends when every writer of the pipe is gone; descendants of the child that
     // kept it open are not ours to wait for.
     if (stderrReader_.joinable()) stderrReader_.detach();
@@ -134,40 +126,28 @@ bool ChildProcess::write(std::string_view bytes) {
         return true;
     }();
     (void)ignored;
-    while (!bytes.empty()) {
-        if (stdin_ < 0) return false;
-        ssize_t n = ::write(stdin_, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(n);
-    }
-    return true;
+    return stdin_.valid() && writeAll(stdin_.get(), bytes).ok();
 }
 
 void ChildProcess::closeStdin() {
-    if (stdin_ >= 0) close(stdin_);
-    stdin_ = -1;
+    stdin_.reset();
 }
 
 void ChildProcess::closeStdout() {
-    if (stdout_ >= 0) close(stdout_);
-    stdout_ = -1;
+    stdout_.reset();
     stdoutEnded_ = true;
 }
 
 bool ChildProcess::fill(SteadyClock::time_point deadline) {
     if (stdoutEnded_) return false;
-    pollfd p{stdout_, POLLIN, 0};
-    int ready = poll(&p, 1, millisecondsLeft(deadline));
-    if (ready <= 0) return false;
+    if (!waitReady(stdout_.get(), POLLIN, Wait{deadline}).ok()) return false;
     char chunk[65536];
-    ssize_t n = read(stdout_, chunk, sizeof chunk);
-    if (n <= 0) {
-        if (n < 0 && errno == EINTR) return true;
+    const auto got = readSome(stdout_.get(), chunk, sizeof chunk);
+    if (!got.ok() || got.value() == 0) {
         stdoutEnded_ = true;
         return false;
     }
-    buffered_.append(chunk, n);
+    buffered_.append(chunk, got.value());
     return true;
 }
 

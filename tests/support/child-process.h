@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "fd.h"
+
 namespace pelko::testing {
 
 using Timeout = std::chrono::milliseconds;
@@ -79,8 +81,8 @@ class ChildProcess {
   private:
     bool fill(std::chrono::steady_clock::time_point deadline);
     pid_t pid_ = -1;
-    int stdin_ = -1;
-    int stdout_ = -1;
+    FileDescriptor stdin_;
+    FileDescriptor stdout_;
     bool stdoutEnded_ = false;
     std::string buffered_;
     std::optional<ExitStatus> status_;
