@@ -21,6 +21,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -69,6 +70,8 @@ constexpr unsigned long long minCaptureBytes = 1024;
 constexpr unsigned long long maxCaptureBytes = 268435456;  // 256 MiB
 constexpr int captureWaitMs = 250;
 constexpr size_t frameBuffer = 65535;
+// Frames taken from the socket in one receive call, and so written in one call at most.
+constexpr unsigned captureBatch = 64;
 // The default receive queue of a packet socket holds a few hundred frames; bursts on a busy
 // device overflow it long before the tool runs short of time (see the capture benchmark).
 constexpr int captureReceiveBuffer = 8 << 20;
@@ -115,6 +118,28 @@ class Fd {
 
   private:
     int fd_ = -1;
+};
+
+/// An owned anonymous or shared memory mapping, unmapped when the owner ends; empty when the
+/// mapping failed.
+class Mapping {
+  public:
+    Mapping(size_t size, int protection, int flags, int fd = -1) : size_(size) {
+        void* at = mmap(nullptr, size, protection, flags, fd, 0);
+        if (at != MAP_FAILED) bytes_ = static_cast<unsigned char*>(at);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    ~Mapping() {
+        if (bytes_ != nullptr) munmap(bytes_, size_);
+    }
+
+    unsigned char* bytes() const { return bytes_; }
+    bool valid() const { return bytes_ != nullptr; }
+
+  private:
+    unsigned char* bytes_ = nullptr;
+    size_t size_;
 };
 
 /// Writes all `size` bytes, resuming after interruptions and short writes; false on failure.
@@ -803,6 +828,108 @@ struct CaptureRecordHeader {
 };
 static_assert(sizeof(CaptureRecordHeader) == 16);
 
+/// One frame as the kernel handed it over: its bytes and the wall-clock time of its receipt.
+struct ReceivedFrame {
+    const unsigned char* bytes;
+    uint32_t length;
+    timeval received;
+};
+
+/// The records of one batch of frames, gathered so that the whole batch, each record's header
+/// and frame, goes out in one write; and the running total that the budget is checked against.
+class RecordBatch {
+  public:
+    RecordBatch(unsigned long long written, unsigned long long maxBytes)
+        : total_(written), maxBytes_(maxBytes) {}
+
+    /// Adds one frame's record; false, adding nothing, when it would pass the budget.
+    bool add(const ReceivedFrame& frame) {
+        const unsigned long long recordSize = sizeof(CaptureRecordHeader) + frame.length;
+        if (total_ + pending_ + recordSize > maxBytes_) return false;
+        headers_[count_] = {static_cast<uint32_t>(frame.received.tv_sec),
+                            static_cast<uint32_t>(frame.received.tv_usec), frame.length,
+                            frame.length};
+        parts_[2 * count_] = {&headers_[count_], sizeof(CaptureRecordHeader)};
+        parts_[2 * count_ + 1] = {const_cast<unsigned char*>(frame.bytes), frame.length};
+        ++count_;
+        pending_ += recordSize;
+        return true;
+    }
+    bool full() const { return count_ == capacity; }
+    /// Writes the records added since the last write; false when the output failed.
+    bool write() {
+        const bool ok = count_ == 0 || writeAllVector(STDOUT_FILENO, parts_, 2 * count_);
+        if (ok) total_ += pending_;
+        count_ = 0;
+        pending_ = 0;
+        return ok;
+    }
+
+    /// Records per write: two parts each, within the system's limit on one write's parts.
+    static constexpr unsigned capacity = captureBatch;
+
+  private:
+    unsigned long long total_;
+    unsigned long long maxBytes_;
+    unsigned long long pending_ = 0;
+    int count_ = 0;
+    CaptureRecordHeader headers_[capacity];
+    iovec parts_[2 * capacity];
+};
+
+/// Takes every frame already queued on the packet socket, up to one batch, without waiting;
+/// each arrives with the time the kernel received it.
+class FrameReceiver {
+  public:
+    explicit FrameReceiver(int socket)
+        : socket_(socket),
+          frames_(captureBatch * frameStride, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS) {
+        for (unsigned i = 0; i < captureBatch; ++i) {
+            parts_[i] = {frames_.bytes() + i * frameStride, frameBuffer};
+            messages_[i].msg_hdr.msg_iov = &parts_[i];
+            messages_[i].msg_hdr.msg_iovlen = 1;
+        }
+    }
+
+    /// Whether the frame area could be mapped.
+    bool valid() const { return frames_.valid(); }
+
+    /// The number of frames received (0 when none was queued or a signal came), -1 on a
+    /// socket error.
+    int receive() {
+        for (unsigned i = 0; i < captureBatch; ++i) {
+            messages_[i].msg_hdr.msg_control = controls_[i];
+            messages_[i].msg_hdr.msg_controllen = sizeof controls_[i];
+        }
+        int count = recvmmsg(socket_, messages_, captureBatch, MSG_DONTWAIT, nullptr);
+        if (count < 0) return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+        return count;
+    }
+
+    /// Frame `i` of the last receive.
+    ReceivedFrame frame(int i) const {
+        ReceivedFrame frame{
+            frames_.bytes() + i * frameStride, static_cast<uint32_t>(messages_[i].msg_len), {}};
+        msghdr header = messages_[i].msg_hdr;
+        cmsghdr* control = CMSG_FIRSTHDR(&header);
+        if (control != nullptr && control->cmsg_level == SOL_SOCKET &&
+            control->cmsg_type == SCM_TIMESTAMP)
+            memcpy(&frame.received, CMSG_DATA(control), sizeof frame.received);
+        else
+            gettimeofday(&frame.received, nullptr);
+        return frame;
+    }
+
+  private:
+    static constexpr size_t frameStride = 65536;
+    int socket_;
+    // Untouched pages of the frame area are never made resident, so small frames cost little.
+    Mapping frames_;
+    iovec parts_[captureBatch];
+    mmsghdr messages_[captureBatch]{};
+    alignas(cmsghdr) unsigned char controls_[captureBatch][CMSG_SPACE(sizeof(timeval))];
+};
+
 /// Writes the frames of every interface to standard output as a capture stream for `seconds`,
 /// never more than `maxBytes` in all. 0 when the time ran out or a stop came; 1 when the
 /// budget ran out or a socket or output error ended it.
@@ -824,47 +951,45 @@ int capturePackets(const char* secondsText, const char* maxBytesText) {
                    sizeof captureReceiveBuffer) != 0)
         setsockopt(packets.get(), SOL_SOCKET, SO_RCVBUF, &captureReceiveBuffer,
                    sizeof captureReceiveBuffer);
+    // Each frame comes with the time the kernel received it, not the time the tool read it.
+    const int on = 1;
+    setsockopt(packets.get(), SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+    FrameReceiver receiver(packets.get());
+    if (!receiver.valid()) {
+        printSystemError("capture buffer");
+        return exitFailure;
+    }
     const CaptureFileHeader fileHeader;
     if (!writeAll(STDOUT_FILENO, &fileHeader, sizeof fileHeader)) return exitFailure;
 
-    unsigned char frame[frameBuffer];
+    RecordBatch batch(sizeof fileHeader, maxBytes);
     const double deadline = now() + static_cast<double>(seconds);
-    unsigned long long total = sizeof fileHeader;
     bool failed = false;
     bool outputFailed = false;
-    // While frames keep coming the next one is taken without waiting; the bounded wait comes
-    // back as soon as the queue is empty.
+    // While frames keep coming the next batch is taken without waiting; the bounded wait comes
+    // back once a receive found the queue short of a full batch. Every frame received is
+    // written before the next wait.
     bool queued = false;
     while (!stopped && now() < deadline) {
         if (!queued) {
             pollfd readable{packets.get(), POLLIN, 0};
             if (poll(&readable, 1, captureWaitMs) <= 0) continue;
         }
-        ssize_t length = recv(packets.get(), frame, sizeof frame, MSG_DONTWAIT);
-        queued = length >= 0;
-        if (length < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+        const int count = receiver.receive();
+        if (count < 0) {
             failed = true;
             break;
         }
-        timeval received{};
-        gettimeofday(&received, nullptr);
-        const unsigned long long recordSize =
-            sizeof(CaptureRecordHeader) + static_cast<size_t>(length);
-        if (total + recordSize > maxBytes) {
-            writeText(STDERR_FILENO, "capture size limit\n");
-            failed = true;
-            break;
-        }
-        CaptureRecordHeader record{static_cast<uint32_t>(received.tv_sec),
-                                   static_cast<uint32_t>(received.tv_usec),
-                                   static_cast<uint32_t>(length), static_cast<uint32_t>(length)};
-        iovec parts[] = {{&record, sizeof record}, {frame, static_cast<size_t>(length)}};
-        if (!writeAllVector(STDOUT_FILENO, parts, 2)) {
+        queued = count == static_cast<int>(captureBatch);
+        for (int i = 0; i < count && !failed; ++i) failed = !batch.add(receiver.frame(i));
+        if (!batch.write()) {
             outputFailed = true;
             break;
         }
-        total += recordSize;
+        if (failed) {
+            writeText(STDERR_FILENO, "capture size limit\n");
+            break;
+        }
     }
     packets.reset();
     return failed || outputFailed ? exitFailure : exitSuccess;
