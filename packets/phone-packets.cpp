@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <poll.h>
@@ -68,13 +69,18 @@ constexpr double superviseGrace = 0.2;
 constexpr long maxCaptureSeconds = 300;
 constexpr unsigned long long minCaptureBytes = 1024;
 constexpr unsigned long long maxCaptureBytes = 268435456;  // 256 MiB
-constexpr int captureWaitMs = 250;
+// A stop is noticed within 250 ms in all: a wait for frames lasts at most 150 ms, and the tail
+// of the capture, the frames the kernel still holds when the capture ends, at most 100 ms more.
+constexpr int captureWaitMs = 150;
+// The kernel's timer hands a partly filled block of the ring over on its first or second tick
+// after the block was opened, 50 to 100 ms: a reader waits no longer for a frame that has
+// arrived, and while the output is slow the 64 blocks of the ring cover over three seconds of
+// light traffic.
+constexpr unsigned handOverMs = 50;
+constexpr int captureTailMs = 2 * handOverMs;
 constexpr size_t frameBuffer = 65535;
-// Frames taken from the socket in one receive call, and so written in one call at most.
-constexpr unsigned captureBatch = 64;
-// The default receive queue of a packet socket holds a few hundred frames; bursts on a busy
-// device overflow it long before the tool runs short of time (see the capture benchmark).
-constexpr int captureReceiveBuffer = 8 << 20;
+// Records written in one call at most: two parts each, within the limit of one write's parts.
+constexpr unsigned captureBatch = IOV_MAX / 2;
 
 // ---------------------------------------------------------------------------------------------
 // Process-wide state: set by the signal handler, only ever raised, polled by every loop.
@@ -124,6 +130,7 @@ class Fd {
 /// mapping failed.
 class Mapping {
   public:
+    Mapping() = default;
     Mapping(size_t size, int protection, int flags, int fd = -1) : size_(size) {
         void* at = mmap(nullptr, size, protection, flags, fd, 0);
         if (at != MAP_FAILED) bytes_ = static_cast<unsigned char*>(at);
@@ -139,7 +146,7 @@ class Mapping {
 
   private:
     unsigned char* bytes_ = nullptr;
-    size_t size_;
+    size_t size_ = 0;
 };
 
 /// Writes all `size` bytes, resuming after interruptions and short writes; false on failure.
@@ -865,7 +872,6 @@ class RecordBatch {
         return ok;
     }
 
-    /// Records per write: two parts each, within the system's limit on one write's parts.
     static constexpr unsigned capacity = captureBatch;
 
   private:
@@ -877,58 +883,124 @@ class RecordBatch {
     iovec parts_[2 * capacity];
 };
 
-/// Takes every frame already queued on the packet socket, up to one batch, without waiting;
-/// each arrives with the time the kernel received it.
-class FrameReceiver {
+/// The receive ring that the packet socket shares with the tool. The kernel copies each frame,
+/// with the time it received it, into the current block of the ring, and hands the block over
+/// when it is full or, partly filled, after `handOverMs` or twice that; the tool writes the
+/// block's frames and gives the block back. Blocks go round in order on both sides.
+class FrameRing {
   public:
-    explicit FrameReceiver(int socket)
-        : socket_(socket),
-          frames_(captureBatch * frameStride, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS) {
-        for (unsigned i = 0; i < captureBatch; ++i) {
-            parts_[i] = {frames_.bytes() + i * frameStride, frameBuffer};
-            messages_[i].msg_hdr.msg_iov = &parts_[i];
-            messages_[i].msg_hdr.msg_iovlen = 1;
-        }
+    explicit FrameRing(int socket) : socket_(socket), blocks_(configure(socket)) {}
+
+    /// Whether the socket took the ring and it could be mapped.
+    bool valid() const { return blocks_.valid(); }
+
+    /// The block the tool reads next, when the kernel has handed it over; null otherwise.
+    const tpacket_block_desc* readyBlock() const {
+        const auto* block = blockAt(next_);
+        return __atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER
+                   ? block
+                   : nullptr;
     }
 
-    /// Whether the frame area could be mapped.
-    bool valid() const { return frames_.valid(); }
-
-    /// The number of frames received (0 when none was queued or a signal came), -1 on a
-    /// socket error.
-    int receive() {
-        for (unsigned i = 0; i < captureBatch; ++i) {
-            messages_[i].msg_hdr.msg_control = controls_[i];
-            messages_[i].msg_hdr.msg_controllen = sizeof controls_[i];
-        }
-        int count = recvmmsg(socket_, messages_, captureBatch, MSG_DONTWAIT, nullptr);
-        if (count < 0) return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
-        return count;
+    /// Gives the block read last back to the kernel, once its frames are written.
+    void release() {
+        auto* block = blockAt(next_);
+        __atomic_store_n(&block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        next_ = (next_ + 1) % blockCount;
     }
 
-    /// Frame `i` of the last receive.
-    ReceivedFrame frame(int i) const {
-        ReceivedFrame frame{
-            frames_.bytes() + i * frameStride, static_cast<uint32_t>(messages_[i].msg_len), {}};
-        msghdr header = messages_[i].msg_hdr;
-        cmsghdr* control = CMSG_FIRSTHDR(&header);
-        if (control != nullptr && control->cmsg_level == SOL_SOCKET &&
-            control->cmsg_type == SCM_TIMESTAMP)
-            memcpy(&frame.received, CMSG_DATA(control), sizeof frame.received);
-        else
-            gettimeofday(&frame.received, nullptr);
-        return frame;
+    enum class Wait { handedOver, quiet, failed };
+
+    /// Waits up to `milliseconds` for the kernel to hand over a block. `quiet` after a time-out
+    /// or an interruption; `failed` when the socket reports an error.
+    Wait wait(int milliseconds) const {
+        pollfd readable{socket_, POLLIN, 0};
+        if (poll(&readable, 1, milliseconds) <= 0) return Wait::quiet;
+        return readable.revents & (POLLERR | POLLNVAL) ? Wait::failed : Wait::handedOver;
     }
 
   private:
-    static constexpr size_t frameStride = 65536;
+    // A block holds at least one frame of any size the socket passes on; the ring, 8 MiB,
+    // holds tens of thousands of small frames.
+    static constexpr unsigned blockSize = 1 << 17;
+    static constexpr unsigned blockCount = 64;
+
+    static Mapping configure(int socket) {
+        const int version = TPACKET_V3;
+        tpacket_req3 request{};
+        request.tp_block_size = blockSize;
+        request.tp_block_nr = blockCount;
+        request.tp_frame_size = blockSize;
+        request.tp_frame_nr = blockCount;
+        request.tp_retire_blk_tov = handOverMs;
+        if (setsockopt(socket, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0 ||
+            setsockopt(socket, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0)
+            return Mapping();
+        return Mapping(size_t{blockSize} * blockCount, PROT_READ | PROT_WRITE, MAP_SHARED, socket);
+    }
+
+    tpacket_block_desc* blockAt(unsigned index) const {
+        return reinterpret_cast<tpacket_block_desc*>(blocks_.bytes() + size_t{index} * blockSize);
+    }
+
     int socket_;
-    // Untouched pages of the frame area are never made resident, so small frames cost little.
-    Mapping frames_;
-    iovec parts_[captureBatch];
-    mmsghdr messages_[captureBatch]{};
-    alignas(cmsghdr) unsigned char controls_[captureBatch][CMSG_SPACE(sizeof(timeval))];
+    Mapping blocks_;
+    unsigned next_ = 0;
 };
+
+/// The frames of one block handed over by the kernel, in the order it received them.
+class BlockFrames {
+  public:
+    explicit BlockFrames(const tpacket_block_desc* block)
+        : block_(reinterpret_cast<const unsigned char*>(block)),
+          left_(block->hdr.bh1.num_pkts),
+          offset_(block->hdr.bh1.offset_to_first_pkt) {}
+
+    /// Takes the next frame into `frame`; false when the block has no more. Frames longer than
+    /// the stream's snapshot length are cut to it.
+    bool next(ReceivedFrame& frame) {
+        if (left_ == 0) return false;
+        const auto* header = reinterpret_cast<const tpacket3_hdr*>(block_ + offset_);
+        const uint32_t length = header->tp_snaplen;
+        frame.bytes = block_ + offset_ + header->tp_mac;
+        frame.length = length < frameBuffer ? length : static_cast<uint32_t>(frameBuffer);
+        frame.received.tv_sec = header->tp_sec;
+        frame.received.tv_usec = header->tp_nsec / 1000;
+        offset_ += header->tp_next_offset;
+        --left_;
+        return true;
+    }
+
+  private:
+    const unsigned char* block_;
+    uint32_t left_;
+    size_t offset_;
+};
+
+enum class CaptureEnd { notYet, budgetFull, outputFailed, socketFailed };
+
+/// Writes the frames of `block`, the block the kernel handed over next, one write per batch,
+/// and gives the block back once they are out. Stops at the first frame that would pass the
+/// budget.
+CaptureEnd writeBlock(FrameRing& ring, RecordBatch& batch, const tpacket_block_desc* block) {
+    BlockFrames frames(block);
+    ReceivedFrame frame{};
+    bool fits = true;
+    while (fits && frames.next(frame)) {
+        fits = batch.add(frame);
+        if (batch.full() && !batch.write()) return CaptureEnd::outputFailed;
+    }
+    if (!batch.write()) return CaptureEnd::outputFailed;
+    if (!fits) return CaptureEnd::budgetFull;
+    ring.release();
+    return CaptureEnd::notYet;
+}
+
+/// Milliseconds from now until `deadline` (monotonic seconds), at least 1 and at most `limit`.
+int millisecondsUntil(double deadline, int limit) {
+    const double left = (deadline - now()) * 1000;
+    return left >= limit ? limit : left < 1 ? 1 : static_cast<int>(left);
+}
 
 /// Writes the frames of every interface to standard output as a capture stream for `seconds`,
 /// never more than `maxBytes` in all. 0 when the time ran out or a stop came; 1 when the
@@ -946,17 +1018,9 @@ int capturePackets(const char* secondsText, const char* maxBytesText) {
         printSystemError("packet socket");
         return exitFailure;
     }
-    // Beyond the limit for ordinary processes only with the privilege; otherwise up to it.
-    if (setsockopt(packets.get(), SOL_SOCKET, SO_RCVBUFFORCE, &captureReceiveBuffer,
-                   sizeof captureReceiveBuffer) != 0)
-        setsockopt(packets.get(), SOL_SOCKET, SO_RCVBUF, &captureReceiveBuffer,
-                   sizeof captureReceiveBuffer);
-    // Each frame comes with the time the kernel received it, not the time the tool read it.
-    const int on = 1;
-    setsockopt(packets.get(), SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
-    FrameReceiver receiver(packets.get());
-    if (!receiver.valid()) {
-        printSystemError("capture buffer");
+    FrameRing ring(packets.get());
+    if (!ring.valid()) {
+        printSystemError("packet ring");
         return exitFailure;
     }
     const CaptureFileHeader fileHeader;
@@ -964,35 +1028,32 @@ int capturePackets(const char* secondsText, const char* maxBytesText) {
 
     RecordBatch batch(sizeof fileHeader, maxBytes);
     const double deadline = now() + static_cast<double>(seconds);
-    bool failed = false;
-    bool outputFailed = false;
-    // While frames keep coming the next batch is taken without waiting; the bounded wait comes
-    // back once a receive found the queue short of a full batch. Every frame received is
-    // written before the next wait.
-    bool queued = false;
-    while (!stopped && now() < deadline) {
-        if (!queued) {
-            pollfd readable{packets.get(), POLLIN, 0};
-            if (poll(&readable, 1, captureWaitMs) <= 0) continue;
-        }
-        const int count = receiver.receive();
-        if (count < 0) {
-            failed = true;
-            break;
-        }
-        queued = count == static_cast<int>(captureBatch);
-        for (int i = 0; i < count && !failed; ++i) failed = !batch.add(receiver.frame(i));
-        if (!batch.write()) {
-            outputFailed = true;
-            break;
-        }
-        if (failed) {
-            writeText(STDERR_FILENO, "capture size limit\n");
-            break;
-        }
+    // Every block handed over is written before the next wait, and while blocks keep coming
+    // there is no wait at all.
+    CaptureEnd end = CaptureEnd::notYet;
+    while (end == CaptureEnd::notYet && !stopped && now() < deadline) {
+        if (const tpacket_block_desc* block = ring.readyBlock())
+            end = writeBlock(ring, batch, block);
+        else if (ring.wait(millisecondsUntil(deadline, captureWaitMs)) == FrameRing::Wait::failed)
+            end = CaptureEnd::socketFailed;
     }
-    packets.reset();
-    return failed || outputFailed ? exitFailure : exitSuccess;
+    // The tail: frames that arrived before the end may still be in the block the kernel is
+    // filling, which it hands over within its hand-over time if it holds any. The blocks
+    // handed over already are written, then the one handed over next.
+    const double tailEnd = now() + captureTailMs / 1000.0;
+    bool waited = false;
+    while (end == CaptureEnd::notYet && now() < tailEnd) {
+        if (const tpacket_block_desc* block = ring.readyBlock()) {
+            end = writeBlock(ring, batch, block);
+            continue;
+        }
+        if (waited ||
+            ring.wait(millisecondsUntil(tailEnd, captureTailMs)) != FrameRing::Wait::handedOver)
+            break;
+        waited = true;
+    }
+    if (end == CaptureEnd::budgetFull) writeText(STDERR_FILENO, "capture size limit\n");
+    return end == CaptureEnd::notYet ? exitSuccess : exitFailure;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -188,6 +188,51 @@ TEST_F(Capture, BudgetEndingInsideABatchKeepsTheRecordsBeforeIt) {
     EXPECT_EQ(sightings.first.size() + sightings.second.size(), 21u);
 }
 
+TEST_F(Capture, FramesThatArrivedBeforeAStopAreWritten) {
+    // The datagrams reach the kernel while the tool is held still, and the stop is already
+    // waiting when it goes on: the tool never saw them before it was told to stop.
+    ChildProcess tool(inNetworkNamespace({"30", "1000000"}));
+    ASSERT_TRUE(tool.readBytes(24).has_value());
+    std::vector<std::string> payloads;
+    for (uint32_t number = 0; number < 5; ++number) payloads.push_back(numberedPayload(number, 50));
+    ASSERT_TRUE(holdStill(tool.pid()));
+    ASSERT_TRUE(sendLoopbackPayloads(tool.pid(), payloads));
+    tool.signal(SIGINT);
+    tool.signal(SIGCONT);
+    EXPECT_EQ(tool.waitExit(), exitedWith(0));
+    std::vector<CaptureRecord> parsed;
+    ASSERT_TRUE(parseCapture(std::string(24, '\0') + tool.readToEnd(), parsed));
+    // Each datagram has left before the stop; whether its arrival was handed to the packet
+    // socket before the stop too is up to the kernel's scheduling.
+    const Sightings sightings = sightingsOf(parsed);
+    EXPECT_EQ(sightings.first, firstNumbers(payloads.size()));
+    EXPECT_EQ(sightings.second, firstNumbers(sightings.second.size()));
+    EXPECT_EQ(tool.stderrText(), "");
+}
+
+TEST_F(Capture, FrameLongerThanTheSnapshotLengthIsCutToIt) {
+    // The largest UDP datagram makes a frame of 65549 bytes on loopback; the stream promises
+    // no record longer than 65535.
+    ChildProcess tool(inNetworkNamespace({"30", "1000000"}));
+    ASSERT_TRUE(tool.readBytes(24).has_value());
+    const std::string payload = numberedPayload(7, 65507);
+    ASSERT_TRUE(sendLoopbackPayloads(tool.pid(), {payload}));
+    const auto records = tool.readBytes(2 * (16 + 65535));
+    ASSERT_TRUE(records.has_value());
+    tool.signal(SIGINT);
+    EXPECT_EQ(tool.waitExit(), exitedWith(0));
+    EXPECT_EQ(tool.readToEnd(), "");
+    std::vector<CaptureRecord> parsed;
+    ASSERT_TRUE(parseCapture(std::string(24, '\0') + *records, parsed));
+    ASSERT_EQ(parsed.size(), 2u);
+    for (const CaptureRecord& record : parsed) {
+        EXPECT_EQ(record.capturedLength, 65535u);
+        EXPECT_EQ(record.originalLength, 65535u);
+        EXPECT_EQ(record.frame.substr(udpFrameOverhead),
+                  payload.substr(0, 65535 - udpFrameOverhead));
+    }
+}
+
 TEST_F(Capture, StopSignalGivesAValidStreamThatTcpdumpReads) {
     const time_t before = time(nullptr);
     ChildProcess tool(inNetworkNamespace({"30", "1000000"}));
