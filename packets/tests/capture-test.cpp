@@ -138,15 +138,21 @@ TEST_F(Capture, BurstQueuedBeforeTheToolReadsComesOutWholeInOrderWithReceiptTime
     std::vector<CaptureRecord> parsed;
     ASSERT_TRUE(parseCapture(std::string(24, '\0') + *records, parsed));
     ASSERT_EQ(parsed.size(), 2 * payloads.size());
+    std::vector<bool> left(payloads.size(), false);
     for (const CaptureRecord& record : parsed) {
         const uint32_t number = payloadNumber(record);
         ASSERT_LT(number, payloads.size());
         EXPECT_EQ(record.frame.substr(udpFrameOverhead), payloads[number]) << number;
         EXPECT_EQ(record.capturedLength, record.frame.size());
         EXPECT_EQ(record.originalLength, record.frame.size());
-        // Stamped when the kernel received the frame, not when the tool read it.
+        // Stamped when the kernel received the frame, not when the tool read it. A frame
+        // leaving (the first of the two) reaches the packet socket before its send returns;
+        // its arrival may be handled later, when the kernel gets round to it.
         EXPECT_GE(stampMicroseconds(record), sentFrom) << number;
-        EXPECT_LE(stampMicroseconds(record), sentUntil) << number;
+        if (!left[number]) {
+            EXPECT_LE(stampMicroseconds(record), sentUntil) << number;
+        }
+        left[number] = true;
     }
     const Sightings sightings = sightingsOf(parsed);
     EXPECT_EQ(sightings.first, firstNumbers(payloads.size()));
