@@ -78,7 +78,8 @@ constexpr int captureWaitMs = 150;
 // light traffic.
 constexpr unsigned handOverMs = 50;
 constexpr int captureTailMs = 2 * handOverMs;
-constexpr size_t frameBuffer = 65535;
+// No record holds more of a frame than this; the stream's header says so.
+constexpr uint32_t captureSnapshotLength = 65535;
 // Records written in one call at most: two parts each, within the limit of one write's parts.
 constexpr unsigned captureBatch = IOV_MAX / 2;
 
@@ -126,8 +127,7 @@ class Fd {
     int fd_ = -1;
 };
 
-/// An owned anonymous or shared memory mapping, unmapped when the owner ends; empty when the
-/// mapping failed.
+/// An owned memory mapping, unmapped when the owner ends; empty when the mapping failed.
 class Mapping {
   public:
     Mapping() = default;
@@ -822,7 +822,7 @@ struct CaptureFileHeader {
     uint16_t minorVersion = 4;
     int32_t timeZoneCorrection = 0;
     uint32_t timeStampAccuracy = 0;
-    uint32_t snapshotLength = 65535;
+    uint32_t snapshotLength = captureSnapshotLength;
     uint32_t linkType = 1;  // Ethernet
 };
 static_assert(sizeof(CaptureFileHeader) == 24);
@@ -963,7 +963,7 @@ class BlockFrames {
         const auto* header = reinterpret_cast<const tpacket3_hdr*>(block_ + offset_);
         const uint32_t length = header->tp_snaplen;
         frame.bytes = block_ + offset_ + header->tp_mac;
-        frame.length = length < frameBuffer ? length : static_cast<uint32_t>(frameBuffer);
+        frame.length = length < captureSnapshotLength ? length : captureSnapshotLength;
         frame.received.tv_sec = header->tp_sec;
         frame.received.tv_usec = header->tp_nsec / 1000;
         offset_ += header->tp_next_offset;
