@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <poll.h>
@@ -21,6 +22,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -67,11 +69,19 @@ constexpr double superviseGrace = 0.2;
 constexpr long maxCaptureSeconds = 300;
 constexpr unsigned long long minCaptureBytes = 1024;
 constexpr unsigned long long maxCaptureBytes = 268435456;  // 256 MiB
-constexpr int captureWaitMs = 250;
-constexpr size_t frameBuffer = 65535;
-// The default receive queue of a packet socket holds a few hundred frames; bursts on a busy
-// device overflow it long before the tool runs short of time (see the capture benchmark).
-constexpr int captureReceiveBuffer = 8 << 20;
+// A stop is noticed within 250 ms in all: a wait for frames lasts at most 150 ms, and the tail
+// of the capture, the frames the kernel still holds when the capture ends, at most 100 ms more.
+constexpr int captureWaitMs = 150;
+// The kernel's timer hands a partly filled block of the ring over on its first or second tick
+// after the block was opened, 50 to 100 ms: a reader waits no longer for a frame that has
+// arrived, and while the output is slow the 64 blocks of the ring cover over three seconds of
+// light traffic.
+constexpr unsigned handOverMs = 50;
+constexpr int captureTailMs = 2 * handOverMs;
+// No record holds more of a frame than this; the stream's header says so.
+constexpr uint32_t captureSnapshotLength = 65535;
+// Records written in one call at most: two parts each, within the limit of one write's parts.
+constexpr unsigned captureBatch = IOV_MAX / 2;
 
 // ---------------------------------------------------------------------------------------------
 // Process-wide state: set by the signal handler, only ever raised, polled by every loop.
@@ -115,6 +125,28 @@ class Fd {
 
   private:
     int fd_ = -1;
+};
+
+/// An owned memory mapping, unmapped when the owner ends; empty when the mapping failed.
+class Mapping {
+  public:
+    Mapping() = default;
+    Mapping(size_t size, int protection, int flags, int fd = -1) : size_(size) {
+        void* at = mmap(nullptr, size, protection, flags, fd, 0);
+        if (at != MAP_FAILED) bytes_ = static_cast<unsigned char*>(at);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    ~Mapping() {
+        if (bytes_ != nullptr) munmap(bytes_, size_);
+    }
+
+    unsigned char* bytes() const { return bytes_; }
+    bool valid() const { return bytes_ != nullptr; }
+
+  private:
+    unsigned char* bytes_ = nullptr;
+    size_t size_ = 0;
 };
 
 /// Writes all `size` bytes, resuming after interruptions and short writes; false on failure.
@@ -790,7 +822,7 @@ struct CaptureFileHeader {
     uint16_t minorVersion = 4;
     int32_t timeZoneCorrection = 0;
     uint32_t timeStampAccuracy = 0;
-    uint32_t snapshotLength = 65535;
+    uint32_t snapshotLength = captureSnapshotLength;
     uint32_t linkType = 1;  // Ethernet
 };
 static_assert(sizeof(CaptureFileHeader) == 24);
@@ -802,6 +834,173 @@ struct CaptureRecordHeader {
     uint32_t originalLength;
 };
 static_assert(sizeof(CaptureRecordHeader) == 16);
+
+/// One frame as the kernel handed it over: its bytes and the wall-clock time of its receipt.
+struct ReceivedFrame {
+    const unsigned char* bytes;
+    uint32_t length;
+    timeval received;
+};
+
+/// The records of one batch of frames, gathered so that the whole batch, each record's header
+/// and frame, goes out in one write; and the running total that the budget is checked against.
+class RecordBatch {
+  public:
+    RecordBatch(unsigned long long written, unsigned long long maxBytes)
+        : total_(written), maxBytes_(maxBytes) {}
+
+    /// Adds one frame's record; false, adding nothing, when it would pass the budget.
+    bool add(const ReceivedFrame& frame) {
+        const unsigned long long recordSize = sizeof(CaptureRecordHeader) + frame.length;
+        if (total_ + pending_ + recordSize > maxBytes_) return false;
+        headers_[count_] = {static_cast<uint32_t>(frame.received.tv_sec),
+                            static_cast<uint32_t>(frame.received.tv_usec), frame.length,
+                            frame.length};
+        parts_[2 * count_] = {&headers_[count_], sizeof(CaptureRecordHeader)};
+        parts_[2 * count_ + 1] = {const_cast<unsigned char*>(frame.bytes), frame.length};
+        ++count_;
+        pending_ += recordSize;
+        return true;
+    }
+    bool full() const { return count_ == capacity; }
+    /// Writes the records added since the last write; false when the output failed.
+    bool write() {
+        const bool ok = count_ == 0 || writeAllVector(STDOUT_FILENO, parts_, 2 * count_);
+        if (ok) total_ += pending_;
+        count_ = 0;
+        pending_ = 0;
+        return ok;
+    }
+
+    static constexpr unsigned capacity = captureBatch;
+
+  private:
+    unsigned long long total_;
+    unsigned long long maxBytes_;
+    unsigned long long pending_ = 0;
+    int count_ = 0;
+    CaptureRecordHeader headers_[capacity];
+    iovec parts_[2 * capacity];
+};
+
+/// The receive ring that the packet socket shares with the tool. The kernel copies each frame,
+/// with the time it received it, into the current block of the ring, and hands the block over
+/// when it is full or, partly filled, after `handOverMs` or twice that; the tool writes the
+/// block's frames and gives the block back. Blocks go round in order on both sides.
+class FrameRing {
+  public:
+    explicit FrameRing(int socket) : socket_(socket), blocks_(configure(socket)) {}
+
+    /// Whether the socket took the ring and it could be mapped.
+    bool valid() const { return blocks_.valid(); }
+
+    /// The block the tool reads next, when the kernel has handed it over; null otherwise.
+    const tpacket_block_desc* readyBlock() const {
+        const auto* block = blockAt(next_);
+        return __atomic_load_n(&block->hdr.bh1.block_status, __ATOMIC_ACQUIRE) & TP_STATUS_USER
+                   ? block
+                   : nullptr;
+    }
+
+    /// Gives the block read last back to the kernel, once its frames are written.
+    void release() {
+        auto* block = blockAt(next_);
+        __atomic_store_n(&block->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
+        next_ = (next_ + 1) % blockCount;
+    }
+
+    enum class Wait { handedOver, quiet, failed };
+
+    /// Waits up to `milliseconds` for the kernel to hand over a block. `quiet` after a time-out
+    /// or an interruption; `failed` when the socket reports an error.
+    Wait wait(int milliseconds) const {
+        pollfd readable{socket_, POLLIN, 0};
+        if (poll(&readable, 1, milliseconds) <= 0) return Wait::quiet;
+        return readable.revents & (POLLERR | POLLNVAL) ? Wait::failed : Wait::handedOver;
+    }
+
+  private:
+    // A block holds at least one frame of any size the socket passes on; the ring, 8 MiB,
+    // holds tens of thousands of small frames.
+    static constexpr unsigned blockSize = 1 << 17;
+    static constexpr unsigned blockCount = 64;
+
+    static Mapping configure(int socket) {
+        const int version = TPACKET_V3;
+        tpacket_req3 request{};
+        request.tp_block_size = blockSize;
+        request.tp_block_nr = blockCount;
+        request.tp_frame_size = blockSize;
+        request.tp_frame_nr = blockCount;
+        request.tp_retire_blk_tov = handOverMs;
+        if (setsockopt(socket, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0 ||
+            setsockopt(socket, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0)
+            return Mapping();
+        return Mapping(size_t{blockSize} * blockCount, PROT_READ | PROT_WRITE, MAP_SHARED, socket);
+    }
+
+    tpacket_block_desc* blockAt(unsigned index) const {
+        return reinterpret_cast<tpacket_block_desc*>(blocks_.bytes() + size_t{index} * blockSize);
+    }
+
+    int socket_;
+    Mapping blocks_;
+    unsigned next_ = 0;
+};
+
+/// The frames of one block handed over by the kernel, in the order it received them.
+class BlockFrames {
+  public:
+    explicit BlockFrames(const tpacket_block_desc* block)
+        : block_(reinterpret_cast<const unsigned char*>(block)),
+          left_(block->hdr.bh1.num_pkts),
+          offset_(block->hdr.bh1.offset_to_first_pkt) {}
+
+    /// Takes the next frame into `frame`; false when the block has no more. Frames longer than
+    /// the stream's snapshot length are cut to it.
+    bool next(ReceivedFrame& frame) {
+        if (left_ == 0) return false;
+        const auto* header = reinterpret_cast<const tpacket3_hdr*>(block_ + offset_);
+        const uint32_t length = header->tp_snaplen;
+        frame.bytes = block_ + offset_ + header->tp_mac;
+        frame.length = length < captureSnapshotLength ? length : captureSnapshotLength;
+        frame.received.tv_sec = header->tp_sec;
+        frame.received.tv_usec = header->tp_nsec / 1000;
+        offset_ += header->tp_next_offset;
+        --left_;
+        return true;
+    }
+
+  private:
+    const unsigned char* block_;
+    uint32_t left_;
+    size_t offset_;
+};
+
+enum class CaptureEnd { notYet, budgetFull, outputFailed, socketFailed };
+
+/// Writes the frames of `block`, the block the kernel handed over next, one write per batch,
+/// and gives the block back once they are out. Stops at the first frame that would pass the
+/// budget.
+CaptureEnd writeBlock(FrameRing& ring, RecordBatch& batch, const tpacket_block_desc* block) {
+    BlockFrames frames(block);
+    ReceivedFrame frame{};
+    bool fits = true;
+    while (fits && frames.next(frame)) {
+        fits = batch.add(frame);
+        if (batch.full() && !batch.write()) return CaptureEnd::outputFailed;
+    }
+    if (!batch.write()) return CaptureEnd::outputFailed;
+    if (!fits) return CaptureEnd::budgetFull;
+    ring.release();
+    return CaptureEnd::notYet;
+}
+
+/// Milliseconds from now until `deadline` (monotonic seconds), at least 1 and at most `limit`.
+int millisecondsUntil(double deadline, int limit) {
+    const double left = (deadline - now()) * 1000;
+    return left >= limit ? limit : left < 1 ? 1 : static_cast<int>(left);
+}
 
 /// Writes the frames of every interface to standard output as a capture stream for `seconds`,
 /// never more than `maxBytes` in all. 0 when the time ran out or a stop came; 1 when the
@@ -819,55 +1018,42 @@ int capturePackets(const char* secondsText, const char* maxBytesText) {
         printSystemError("packet socket");
         return exitFailure;
     }
-    // Beyond the limit for ordinary processes only with the privilege; otherwise up to it.
-    if (setsockopt(packets.get(), SOL_SOCKET, SO_RCVBUFFORCE, &captureReceiveBuffer,
-                   sizeof captureReceiveBuffer) != 0)
-        setsockopt(packets.get(), SOL_SOCKET, SO_RCVBUF, &captureReceiveBuffer,
-                   sizeof captureReceiveBuffer);
+    FrameRing ring(packets.get());
+    if (!ring.valid()) {
+        printSystemError("packet ring");
+        return exitFailure;
+    }
     const CaptureFileHeader fileHeader;
     if (!writeAll(STDOUT_FILENO, &fileHeader, sizeof fileHeader)) return exitFailure;
 
-    unsigned char frame[frameBuffer];
+    RecordBatch batch(sizeof fileHeader, maxBytes);
     const double deadline = now() + static_cast<double>(seconds);
-    unsigned long long total = sizeof fileHeader;
-    bool failed = false;
-    bool outputFailed = false;
-    // While frames keep coming the next one is taken without waiting; the bounded wait comes
-    // back as soon as the queue is empty.
-    bool queued = false;
-    while (!stopped && now() < deadline) {
-        if (!queued) {
-            pollfd readable{packets.get(), POLLIN, 0};
-            if (poll(&readable, 1, captureWaitMs) <= 0) continue;
-        }
-        ssize_t length = recv(packets.get(), frame, sizeof frame, MSG_DONTWAIT);
-        queued = length >= 0;
-        if (length < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            failed = true;
-            break;
-        }
-        timeval received{};
-        gettimeofday(&received, nullptr);
-        const unsigned long long recordSize =
-            sizeof(CaptureRecordHeader) + static_cast<size_t>(length);
-        if (total + recordSize > maxBytes) {
-            writeText(STDERR_FILENO, "capture size limit\n");
-            failed = true;
-            break;
-        }
-        CaptureRecordHeader record{static_cast<uint32_t>(received.tv_sec),
-                                   static_cast<uint32_t>(received.tv_usec),
-                                   static_cast<uint32_t>(length), static_cast<uint32_t>(length)};
-        iovec parts[] = {{&record, sizeof record}, {frame, static_cast<size_t>(length)}};
-        if (!writeAllVector(STDOUT_FILENO, parts, 2)) {
-            outputFailed = true;
-            break;
-        }
-        total += recordSize;
+    // Every block handed over is written before the next wait, and while blocks keep coming
+    // there is no wait at all.
+    CaptureEnd end = CaptureEnd::notYet;
+    while (end == CaptureEnd::notYet && !stopped && now() < deadline) {
+        if (const tpacket_block_desc* block = ring.readyBlock())
+            end = writeBlock(ring, batch, block);
+        else if (ring.wait(millisecondsUntil(deadline, captureWaitMs)) == FrameRing::Wait::failed)
+            end = CaptureEnd::socketFailed;
     }
-    packets.reset();
-    return failed || outputFailed ? exitFailure : exitSuccess;
+    // The tail: frames that arrived before the end may still be in the block the kernel is
+    // filling, which it hands over within its hand-over time if it holds any. The blocks
+    // handed over already are written, then the one handed over next.
+    const double tailEnd = now() + captureTailMs / 1000.0;
+    bool waited = false;
+    while (end == CaptureEnd::notYet && now() < tailEnd) {
+        if (const tpacket_block_desc* block = ring.readyBlock()) {
+            end = writeBlock(ring, batch, block);
+            continue;
+        }
+        if (waited ||
+            ring.wait(millisecondsUntil(tailEnd, captureTailMs)) != FrameRing::Wait::handedOver)
+            break;
+        waited = true;
+    }
+    if (end == CaptureEnd::budgetFull) writeText(STDERR_FILENO, "capture size limit\n");
+    return end == CaptureEnd::notYet ? exitSuccess : exitFailure;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -144,6 +144,12 @@ std::vector<std::string> inNetworkNamespace(const std::vector<std::string>& argu
 }
 
 bool sendLoopbackDatagrams(pid_t pid, const std::vector<size_t>& payloadSizes) {
+    std::vector<std::string> payloads;
+    for (size_t size : payloadSizes) payloads.emplace_back(size, 'p');
+    return sendLoopbackPayloads(pid, payloads);
+}
+
+bool sendLoopbackPayloads(pid_t pid, const std::vector<std::string>& payloads) {
     bool sent = false;
     // Joining a network namespace changes only the calling thread, so a thread of its own
     // does it and the test's other threads stay where they are.
@@ -164,11 +170,10 @@ bool sendLoopbackDatagrams(pid_t pid, const std::vector<size_t>& payloadSizes) {
         sent = receiver >= 0 && transmitter >= 0 &&
                bind(receiver, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                getsockname(receiver, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-        for (size_t size : payloadSizes) {
-            const std::string payload(size, 'p');
+        for (const std::string& payload : payloads) {
             sent = sent && sendto(transmitter, payload.data(), payload.size(), 0,
                                   reinterpret_cast<sockaddr*>(&address),
-                                  sizeof address) == static_cast<ssize_t>(size);
+                                  sizeof address) == static_cast<ssize_t>(payload.size());
         }
         if (receiver >= 0) close(receiver);
         if (transmitter >= 0) close(transmitter);

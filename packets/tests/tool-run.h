@@ -93,6 +93,8 @@ std::vector<std::string> inNetworkNamespace(const std::vector<std::string>& argu
 /// Sends UDP datagrams with the given payload sizes to a listener on 127.0.0.1, from inside
 /// the network namespace of process `pid`. Returns false when the namespace cannot be joined.
 bool sendLoopbackDatagrams(pid_t pid, const std::vector<size_t>& payloadSizes);
+/// Sends one UDP datagram for each of `payloads`, in order, as `sendLoopbackDatagrams` does.
+bool sendLoopbackPayloads(pid_t pid, const std::vector<std::string>& payloads);
 
 /// One record of a capture stream.
 struct CaptureRecord {
