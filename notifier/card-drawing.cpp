@@ -8,18 +8,10 @@
 
 #include "cairo-shapes.h"
 #include "card-view.h"
+#include "pango-cairo.h"
 
 namespace pelko::notifier {
 namespace {
-
-struct SurfaceDestroy {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
-struct CairoDestroy {
-    void operator()(cairo_t* cairo) const { cairo_destroy(cairo); }
-};
-using CairoPtr = std::unique_ptr<cairo_t, CairoDestroy>;
 
 /// The PNG image at `path`, or nothing when it is not a readable PNG.
 SurfacePtr loadPNG(const std::filesystem::path& path) {

@@ -1,9 +1,8 @@
 #include "card-text.h"
 
-#include <pango/pangocairo.h>
-
 #include <cctype>
-#include <memory>
+
+#include "pango-cairo.h"
 
 namespace pelko::notifier {
 namespace {
@@ -11,29 +10,14 @@ namespace {
 /// The system font's stand-in on this platform.
 constexpr const char* fontFamily = "DejaVu Sans";
 
-struct GObjectUnref {
-    void operator()(void* object) const {
-        if (object) g_object_unref(object);
-    }
-};
-using ContextPtr = std::unique_ptr<PangoContext, GObjectUnref>;
-using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
-struct FontDescriptionFree {
-    void operator()(PangoFontDescription* description) const {
-        pango_font_description_free(description);
-    }
-};
-using FontDescriptionPtr = std::unique_ptr<PangoFontDescription, FontDescriptionFree>;
+using ContextPtr = GObjectPtr<PangoContext>;
+using LayoutPtr = GObjectPtr<PangoLayout>;
 
 /// A text context whose measurements do not depend on where the text is drawn: metrics are
 /// not hinted, so the heights measured are the heights drawn at any scale.
 ContextPtr makeContext(WritingDirection direction) {
     ContextPtr context(pango_font_map_create_context(pango_cairo_font_map_get_default()));
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    pango_cairo_context_set_font_options(context.get(), options);
-    cairo_font_options_destroy(options);
+    pango_cairo_context_set_font_options(context.get(), unhintedFontOptions().get());
     pango_context_set_base_dir(context.get(), direction == WritingDirection::rightToLeft
                                                   ? PANGO_DIRECTION_RTL
                                                   : PANGO_DIRECTION_LTR);
@@ -41,12 +25,8 @@ ContextPtr makeContext(WritingDirection direction) {
 }
 
 FontDescriptionPtr describe(Font font) {
-    FontDescriptionPtr description(pango_font_description_new());
-    pango_font_description_set_family(description.get(), fontFamily);
-    pango_font_description_set_absolute_size(description.get(), font.size * PANGO_SCALE);
-    pango_font_description_set_weight(description.get(),
-                                      font.semibold ? PANGO_WEIGHT_SEMIBOLD : PANGO_WEIGHT_NORMAL);
-    return description;
+    return describeFont(fontFamily, font.size,
+                        font.semibold ? PANGO_WEIGHT_SEMIBOLD : PANGO_WEIGHT_NORMAL);
 }
 
 LayoutPtr makeLayout(const Label& label, double width, const std::string& text) {
