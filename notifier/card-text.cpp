@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "pango-cairo.h"
+#include "utf8.h"
 
 namespace pelko::notifier {
 namespace {
@@ -102,36 +103,12 @@ void setDirectionalText(Label& label, const std::string& text) {
 }
 
 bool containsRTLLetter(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        size_t length = byte < 0x80           ? 1
-                        : (byte >> 5) == 0x6  ? 2
-                        : (byte >> 4) == 0xE  ? 3
-                        : (byte >> 3) == 0x1E ? 4
-                                              : 0;
-        if (length == 0 || i + length > text.size()) {
-            ++i;
-            continue;
-        }
-        char32_t scalar = length == 1 ? byte : byte & (0x7F >> length);
-        bool wellFormed = true;
-        for (size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            wellFormed = wellFormed && (next & 0xC0) == 0x80;
-            scalar = scalar << 6 | (next & 0x3F);
-        }
-        // A lead byte without its continuation bytes, or a letter spelt with more bytes than it
-        // needs, is no letter.
-        static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!wellFormed || scalar < smallest[length]) {
-            ++i;
-            continue;
-        }
-        if ((scalar >= 0x0590 && scalar <= 0x08FF) || (scalar >= 0xFB1D && scalar <= 0xFDFF) ||
-            (scalar >= 0xFE70 && scalar <= 0xFEFF))
+    for (const CodePoint& c : CodePoints(text)) {
+        // Bytes that are not valid UTF-8 read as U+FFFD, which lies in none of the ranges.
+        if (!c.valid) continue;
+        if ((c.value >= 0x0590 && c.value <= 0x08FF) || (c.value >= 0xFB1D && c.value <= 0xFDFF) ||
+            (c.value >= 0xFE70 && c.value <= 0xFEFF))
             return true;
-        i += length;
     }
     return false;
 }
