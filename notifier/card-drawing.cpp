@@ -120,9 +120,12 @@ CardIcon iconFor(const std::string& appPath) {
     return {};
 }
 
-void CardView::draw(cairo_t* cairo) const {
+void CardView::draw(cairo_t* cairo, Size size) const {
     CardLayout parts = layout();
     double height = std::ceil(parts.height);
+    cairo_save(cairo);
+    cairo_rectangle(cairo, 0, 0, size.width, size.height);
+    cairo_clip(cairo);
 
     // The background stands in for the popover material: light, slightly translucent, with a
     // hairline border and round corners.
@@ -147,6 +150,7 @@ void CardView::draw(cairo_t* cairo) const {
     drawLabel(cairo, bodyLabel_, parts.body.x, parts.body.y, parts.body.width, parts.body.height);
 
     if (!closeButtonHidden_) drawCloseButton(cairo, parts.closeButton);
+    cairo_restore(cairo);
 }
 
 bool renderCardPNG(const CardView& view, const std::string& path, double scale) {
@@ -158,7 +162,7 @@ bool renderCardPNG(const CardView& view, const std::string& path, double scale) 
     {
         CairoPtr cairo(cairo_create(surface.get()));
         cairo_scale(cairo.get(), scale, scale);
-        view.draw(cairo.get());
+        view.draw(cairo.get(), {CardView::width, height});
     }
     return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }

@@ -120,6 +120,39 @@ void CardView::mouseUp() {
         onDragOffset(0);
 }
 
+PanelHit CardView::hitTest(Point at) const {
+    CardLayout parts = layout();
+    if (!Rect{0, 0, width, std::ceil(parts.height)}.contains(at)) return PanelHit::nothing;
+    if (!closeButtonHidden_ && parts.closeButton.contains(at)) return PanelHit::button;
+    return PanelHit::surface;
+}
+
+void CardView::pointerMoved(const PointerEvent& /*event*/) {}
+
+void CardView::pointerDown(const PointerEvent& event) {
+    // A press on the close button is the button's: the card neither clicks nor drags.
+    closeButtonPressed_ = hitTest(event.at) == PanelHit::button;
+    if (!closeButtonPressed_) mouseDown(event.screen.x);
+}
+
+void CardView::pointerDragged(const PointerEvent& event) {
+    if (!closeButtonPressed_) mouseDragged(event.screen.x);
+}
+
+void CardView::pointerUp(const PointerEvent& event) {
+    if (!closeButtonPressed_) {
+        mouseUp();
+        return;
+    }
+    // Released away from the button, the press does nothing, as a button's does.
+    closeButtonPressed_ = false;
+    if (hitTest(event.at) == PanelHit::button) closeTapped();
+}
+
+void CardView::scrolled(const ScrollEvent& event) {
+    scrollWheel(event);
+}
+
 void CardView::scrollWheel(const ScrollEvent& event) {
     // A classic wheel and the momentum after the fingers lift never move a card.
     if (!event.hasPreciseScrollingDeltas || event.momentumPhase != 0) return;

@@ -7,25 +7,9 @@
 
 #include "card-content.h"
 #include "card-text.h"
-#include "platform/windowing.h"
+#include "platform/panel-content.h"
 
 namespace pelko::notifier {
-
-/// One scroll-wheel event as the toolkit reports it.
-struct ScrollEvent {
-    bool hasPreciseScrollingDeltas = true;  ///< false for a classic mouse wheel
-    int phase = 0;                          ///< gesture phase bits, below
-    int momentumPhase = 0;                  ///< 0 when not a momentum event
-    double deltaX = 0;
-    double deltaY = 0;
-    bool directionInvertedFromDevice = false;  ///< natural scrolling
-
-    static constexpr int began = 1;
-    static constexpr int stationary = 2;
-    static constexpr int changed = 4;
-    static constexpr int ended = 8;
-    static constexpr int cancelled = 16;
-};
 
 /// System colours of the dot and the labels.
 namespace colors {
@@ -59,7 +43,9 @@ struct CardIcon {
 CardIcon iconFor(const std::string& appPath);
 
 /// A card's content view, 400 points wide. Lives as long as its card; used on the main thread.
-class CardView {
+/// As a panel's content it turns the pointer's events into its gestures, and presses on its
+/// close button into `closeTapped`.
+class CardView final : public PanelContent {
   public:
     static constexpr double width = 400;
 
@@ -79,8 +65,10 @@ class CardView {
     void closeTapped();
     /// A first click on the card acts at once, although the resident is never active.
     bool acceptsFirstMouse() const { return true; }
-    void pointerEntered();
-    void pointerExited();
+    /// Shows the close button.
+    void pointerEntered() override;
+    /// Hides the close button.
+    void pointerExited() override;
     /// Mouse gestures; `screenX` is the pointer's x in screen points.
     void mouseDown(double screenX);
     void mouseDragged(double screenX);
@@ -102,8 +90,23 @@ class CardView {
     /// The close button's tooltip and accessibility description.
     static constexpr const char* closeButtonDescription = "Dismiss";
 
-    /// Draws the card at the origin of `cairo`, 400 points wide and `fittingHeight` high.
-    void draw(cairo_t* cairo) const;
+    // As a panel's content. Points are the view's own: from its top-left corner, y downward.
+    /// Draws the card, 400 points wide and `fittingHeight` high, at the origin of `cairo`; a
+    /// smaller panel cuts it off.
+    void draw(cairo_t* cairo, Size size) const override;
+    /// The close button while it shows, the card's surface elsewhere on the card, else nothing.
+    PanelHit hitTest(Point at) const override;
+    /// The card looks the same wherever the pointer is over it: nothing to do.
+    void pointerMoved(const PointerEvent& event) override;
+    /// On the showing close button the button takes the press; elsewhere `mouseDown`.
+    void pointerDown(const PointerEvent& event) override;
+    /// `mouseDragged`, unless the close button holds the press.
+    void pointerDragged(const PointerEvent& event) override;
+    /// `closeTapped` when the close button holds the press and the pointer is still on it;
+    /// else `mouseUp`.
+    void pointerUp(const PointerEvent& event) override;
+    /// `scrollWheel`.
+    void scrolled(const ScrollEvent& event) override;
 
   private:
     Label titleLabel_;
@@ -117,6 +120,8 @@ class CardView {
     double dragOffset_ = 0;
     bool dragging_ = false;
     double swipeOffset_ = 0;
+    /// The current press is the close button's, not a gesture of the card.
+    bool closeButtonPressed_ = false;
 };
 
 /// Draws `view` to a PNG file at `path`, `scale` pixels per point; false when it cannot be

@@ -350,6 +350,60 @@ TEST(CardGestures, CloseButtonShowsOnHoverAndDismissesInPlace) {
     EXPECT_TRUE(view.closeButtonHidden());
 }
 
+TEST(CardAsPanelContent, HitTestFindsTheCloseButtonOnlyWhileItShows) {
+    CardView view(content("a", "t"));  // 400 × 64
+    EXPECT_EQ(view.hitTest({200, 30}), PanelHit::surface);
+    EXPECT_EQ(view.hitTest({10, 10}), PanelHit::surface);  // the hidden button is no button
+    view.pointerEntered();
+    EXPECT_EQ(view.hitTest({10, 10}), PanelHit::button);
+    EXPECT_EQ(view.hitTest({1, 1}), PanelHit::button);
+    EXPECT_EQ(view.hitTest({19, 10}), PanelHit::surface);
+    EXPECT_EQ(view.hitTest({0, 63.5}), PanelHit::surface);
+    for (Point outside : {Point{-1, 10}, Point{400, 10}, Point{200, 64}, Point{200, -0.5}})
+        EXPECT_EQ(view.hitTest(outside), PanelHit::nothing) << outside.x << ", " << outside.y;
+}
+
+TEST(CardAsPanelContent, TheCloseButtonTakesItsPressesTheSurfaceGestures) {
+    CardView view(content("a", "t"));
+    GestureLog log;
+    log.attach(view);
+    view.pointerEntered();
+    const PointerEvent onButton{{10, 10}, {530, 853}};
+    const PointerEvent nearButton{{13, 10}, {533, 853}};
+    const PointerEvent farAway{{210, 10}, {730, 853}};
+
+    // Pressed and released on the button, however it trembles: dismissed in place, no click.
+    view.pointerDown(onButton);
+    view.pointerDragged(nearButton);
+    view.pointerUp(nearButton);
+    EXPECT_EQ(log.swipes, std::vector<double>{0});
+    EXPECT_EQ(log.clicks, 0);
+
+    // Pressed on the button and released away from it: nothing, and the card never moved.
+    view.pointerDown(onButton);
+    view.pointerDragged(farAway);
+    view.pointerUp(farAway);
+    EXPECT_EQ(log.swipes, std::vector<double>{0});
+    EXPECT_TRUE(log.offsets.empty());
+    EXPECT_EQ(log.clicks, 0);
+
+    // On the surface the pointer's screen x drives the card's gestures: a click, then a drag
+    // of 200 points that leaves to the right.
+    view.pointerDown(farAway);
+    view.pointerUp(farAway);
+    EXPECT_EQ(log.clicks, 1);
+    view.pointerDown({{100, 30}, {620, 833}});
+    view.pointerDragged({{200, 30}, {720, 833}});
+    view.pointerDragged({{300, 30}, {820, 833}});
+    view.pointerUp({{300, 30}, {820, 833}});
+    EXPECT_EQ(log.offsets, (std::vector<double>{100, 200}));
+    EXPECT_EQ(log.swipes, (std::vector<double>{0, 1}));
+
+    // Scrolls are trackpad swipes.
+    view.scrolled(scroll(ScrollEvent::began | ScrollEvent::changed, -30));
+    EXPECT_EQ(log.offsets.back(), 30);
+}
+
 TEST(CardView, RendersToPNGOfItsSize) {
     pelko::testing::ScopedTempDir folder;
     CardView view(withBody("one\ntwo"));

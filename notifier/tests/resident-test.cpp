@@ -279,6 +279,21 @@ TEST_F(Stack, CloseButtonDismissesInPlace) {
     EXPECT_TRUE(desktop.openedURLs().empty());
 }
 
+TEST_F(Stack, APressOnTheCloseButtonNeitherOpensNorDragsTheCard) {
+    post("a", {{"url", "https://example.com"}});
+    const Rect resting = card("a")->restingFrame;
+    const Point closeButton{resting.x + 10, resting.maxY() - 10};
+    // Dragged away from the button and released: nothing happens.
+    desktop.drag(closeButton, {closeButton.x + 2, closeButton.x + 150});
+    EXPECT_EQ(ids(), std::vector<std::string>{"a"});
+    EXPECT_EQ(panel("a").frame(), resting);
+    // Released on the button after a tremble: dismissed in place, the URL left alone.
+    desktop.drag(closeButton, {closeButton.x + 2});
+    EXPECT_EQ(ids(), std::vector<std::string>{"a leaving"});
+    EXPECT_EQ(desktop.animations().back().duration, seconds(0.16));
+    EXPECT_TRUE(desktop.openedURLs().empty());
+}
+
 TEST_F(Stack, DragPast100PointsSlidesOffAndIsRemoved) {
     post("a", {{"url", "https://example.com"}});
     Rect resting = card("a")->restingFrame;
