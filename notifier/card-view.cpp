@@ -36,8 +36,9 @@ double side(double offset) {
 
 }  // namespace
 
-CardView::CardView(const CardContent& content)
-    : titleLabel_(makeLabel({13.5, true}, colors::label, 1)),
+CardView::CardView(const CardContent& content, const AppIcons& appIcons)
+    : appIcons_(appIcons),
+      titleLabel_(makeLabel({13.5, true}, colors::label, 1)),
       subtitleLabel_(makeLabel({14.5, true}, colors::label, 1)),
       bodyLabel_(makeLabel({13.5, false}, colors::label, 3)) {
     for (Label* label : {&titleLabel_, &subtitleLabel_, &bodyLabel_})
@@ -46,7 +47,7 @@ CardView::CardView(const CardContent& content)
 }
 
 void CardView::update(const CardContent& content) {
-    icon_ = iconFor(content.appPath);
+    icon_ = content.appPath.empty() ? AppIcon{} : appIcons_.iconForApp(content.appPath);
     dotColor_ = dotColorFor(content.kind);
     setDirectionalText(titleLabel_, content.title);
     setDirectionalText(subtitleLabel_, content.subtitle);

@@ -7,6 +7,7 @@
 
 #include "card-content.h"
 #include "card-text.h"
+#include "platform/app-icons.h"
 #include "platform/panel-content.h"
 
 namespace pelko::notifier {
@@ -32,16 +33,6 @@ struct CardLayout {
     double height = 0;  ///< the card's fitting height, not yet rounded up
 };
 
-/// The icon a card shows: an image file, or the program's own icon when `imagePath` is empty.
-struct CardIcon {
-    std::string imagePath;
-};
-
-/// The icon for `appPath`: the image of the file or app at that path where one can be had (a
-/// PNG image; an application's .desktop entry with its icon in the icon theme or as a path),
-/// else the program's own.
-CardIcon iconFor(const std::string& appPath);
-
 /// A card's content view, 400 points wide. Lives as long as its card; used on the main thread.
 /// As a panel's content it turns the pointer's events into its gestures, and presses on its
 /// close button into `closeTapped`.
@@ -49,12 +40,14 @@ class CardView final : public PanelContent {
   public:
     static constexpr double width = 400;
 
-    /// Builds the view and shows `content`.
-    explicit CardView(const CardContent& content);
+    /// Builds the view and shows `content`, with the icons `appIcons` finds; `appIcons` must
+    /// outlive the view.
+    CardView(const CardContent& content, const AppIcons& appIcons);
     CardView(const CardView&) = delete;
     CardView& operator=(const CardView&) = delete;
 
-    /// Shows `content`: icon, dot colour and the three texts.
+    /// Shows `content`: the icon of its app (the program's own when it names none), the dot
+    /// colour and the three texts.
     void update(const CardContent& content);
     /// The card's height for its texts, rounded up to whole points.
     double fittingHeight() const;
@@ -85,7 +78,7 @@ class CardView final : public PanelContent {
     const Label& subtitleLabel() const { return subtitleLabel_; }
     const Label& bodyLabel() const { return bodyLabel_; }
     Rgba dotColor() const { return dotColor_; }
-    const CardIcon& icon() const { return icon_; }
+    const AppIcon& icon() const { return icon_; }
     bool closeButtonHidden() const { return closeButtonHidden_; }
     /// The close button's tooltip and accessibility description.
     static constexpr const char* closeButtonDescription = "Dismiss";
@@ -109,11 +102,12 @@ class CardView final : public PanelContent {
     void scrolled(const ScrollEvent& event) override;
 
   private:
+    const AppIcons& appIcons_;
     Label titleLabel_;
     Label subtitleLabel_;
     Label bodyLabel_;
     Rgba dotColor_ = colors::systemGreen;
-    CardIcon icon_;
+    AppIcon icon_;
     bool closeButtonHidden_ = true;
 
     double dragStartX_ = 0;
