@@ -2,64 +2,13 @@
 #include <cairo.h>
 
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 
 #include "cairo-shapes.h"
 #include "card-view.h"
+#include "pango-cairo.h"
 
 namespace pelko::notifier {
 namespace {
-
-struct SurfaceDestroy {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
-struct CairoDestroy {
-    void operator()(cairo_t* cairo) const { cairo_destroy(cairo); }
-};
-using CairoPtr = std::unique_ptr<cairo_t, CairoDestroy>;
-
-/// The PNG image at `path`, or nothing when it is not a readable PNG.
-SurfacePtr loadPNG(const std::filesystem::path& path) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return nullptr;
-    SurfacePtr image(cairo_image_surface_create_from_png(path.c_str()));
-    if (cairo_surface_status(image.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
-    return image;
-}
-
-bool isPNG(const std::filesystem::path& path) {
-    return loadPNG(path) != nullptr;
-}
-
-/// The icon named in a .desktop entry, as an image file: an absolute path, or the name looked
-/// up in the hicolor theme and the pixmaps folder.
-std::string desktopEntryIcon(const std::filesystem::path& entry) {
-    // Only a regular file is read: opening a FIFO or a device would block the resident's main
-    // thread, and with it every card, for good.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(entry, error)) return {};
-    std::ifstream in(entry);
-    std::string line;
-    std::string name;
-    while (std::getline(in, line)) {
-        if (line.rfind("Icon=", 0) == 0) {
-            name = line.substr(5);
-            break;
-        }
-    }
-    if (name.empty()) return {};
-    if (name.front() == '/') return isPNG(name) ? name : std::string();
-    for (const char* size : {"256x256", "128x128", "64x64", "48x48", "32x32"}) {
-        std::filesystem::path candidate =
-            std::filesystem::path("/usr/share/icons/hicolor") / size / "apps" / (name + ".png");
-        if (isPNG(candidate)) return candidate;
-    }
-    std::filesystem::path pixmap = "/usr/share/pixmaps/" + name + ".png";
-    return isPNG(pixmap) ? pixmap.string() : std::string();
-}
 
 void setColor(cairo_t* cairo, Rgba color) {
     cairo_set_source_rgba(cairo, color.red, color.green, color.blue, color.alpha);
@@ -83,20 +32,20 @@ void drawOwnIcon(cairo_t* cairo, Rect at) {
     cairo_fill(cairo);
 }
 
-void drawIcon(cairo_t* cairo, const CardIcon& icon, Rect at) {
-    SurfacePtr image = icon.imagePath.empty() ? nullptr : loadPNG(icon.imagePath);
+void drawIcon(cairo_t* cairo, const AppIcon& icon, Rect at) {
+    cairo_surface_t* image = icon.image.get();
     if (!image) {
         drawOwnIcon(cairo, at);
         return;
     }
     // Scaled proportionally, up or down, to fit the icon's square.
-    double w = cairo_image_surface_get_width(image.get());
-    double h = cairo_image_surface_get_height(image.get());
+    double w = cairo_image_surface_get_width(image);
+    double h = cairo_image_surface_get_height(image);
     double scale = std::min(at.width / w, at.height / h);
     cairo_save(cairo);
     cairo_translate(cairo, at.x + (at.width - w * scale) / 2, at.y + (at.height - h * scale) / 2);
     cairo_scale(cairo, scale, scale);
-    cairo_set_source_surface(cairo, image.get(), 0, 0);
+    cairo_set_source_surface(cairo, image, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_BEST);
     cairo_paint(cairo);
     cairo_restore(cairo);
@@ -120,17 +69,12 @@ void drawCloseButton(cairo_t* cairo, Rect at) {
 
 }  // namespace
 
-CardIcon iconFor(const std::string& appPath) {
-    if (appPath.empty()) return {};
-    std::filesystem::path path(appPath);
-    if (isPNG(path)) return {path.string()};
-    if (path.extension() == ".desktop") return {desktopEntryIcon(path)};
-    return {};
-}
-
-void CardView::draw(cairo_t* cairo) const {
+void CardView::draw(cairo_t* cairo, Size size) const {
     CardLayout parts = layout();
     double height = std::ceil(parts.height);
+    cairo_save(cairo);
+    cairo_rectangle(cairo, 0, 0, size.width, size.height);
+    cairo_clip(cairo);
 
     // The background stands in for the popover material: light, slightly translucent, with a
     // hairline border and round corners.
@@ -155,6 +99,7 @@ void CardView::draw(cairo_t* cairo) const {
     drawLabel(cairo, bodyLabel_, parts.body.x, parts.body.y, parts.body.width, parts.body.height);
 
     if (!closeButtonHidden_) drawCloseButton(cairo, parts.closeButton);
+    cairo_restore(cairo);
 }
 
 bool renderCardPNG(const CardView& view, const std::string& path, double scale) {
@@ -166,7 +111,7 @@ bool renderCardPNG(const CardView& view, const std::string& path, double scale) 
     {
         CairoPtr cairo(cairo_create(surface.get()));
         cairo_scale(cairo.get(), scale, scale);
-        view.draw(cairo.get());
+        view.draw(cairo.get(), {CardView::width, height});
     }
     return cairo_surface_write_to_png(surface.get(), path.c_str()) == CAIRO_STATUS_SUCCESS;
 }

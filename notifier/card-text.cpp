@@ -1,9 +1,9 @@
 #include "card-text.h"
 
-#include <pango/pangocairo.h>
-
 #include <cctype>
-#include <memory>
+
+#include "pango-cairo.h"
+#include "utf8.h"
 
 namespace pelko::notifier {
 namespace {
@@ -11,29 +11,14 @@ namespace {
 /// The system font's stand-in on this platform.
 constexpr const char* fontFamily = "DejaVu Sans";
 
-struct GObjectUnref {
-    void operator()(void* object) const {
-        if (object) g_object_unref(object);
-    }
-};
-using ContextPtr = std::unique_ptr<PangoContext, GObjectUnref>;
-using LayoutPtr = std::unique_ptr<PangoLayout, GObjectUnref>;
-struct FontDescriptionFree {
-    void operator()(PangoFontDescription* description) const {
-        pango_font_description_free(description);
-    }
-};
-using FontDescriptionPtr = std::unique_ptr<PangoFontDescription, FontDescriptionFree>;
+using ContextPtr = GObjectPtr<PangoContext>;
+using LayoutPtr = GObjectPtr<PangoLayout>;
 
 /// A text context whose measurements do not depend on where the text is drawn: metrics are
 /// not hinted, so the heights measured are the heights drawn at any scale.
 ContextPtr makeContext(WritingDirection direction) {
     ContextPtr context(pango_font_map_create_context(pango_cairo_font_map_get_default()));
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-    pango_cairo_context_set_font_options(context.get(), options);
-    cairo_font_options_destroy(options);
+    pango_cairo_context_set_font_options(context.get(), unhintedFontOptions().get());
     pango_context_set_base_dir(context.get(), direction == WritingDirection::rightToLeft
                                                   ? PANGO_DIRECTION_RTL
                                                   : PANGO_DIRECTION_LTR);
@@ -41,12 +26,8 @@ ContextPtr makeContext(WritingDirection direction) {
 }
 
 FontDescriptionPtr describe(Font font) {
-    FontDescriptionPtr description(pango_font_description_new());
-    pango_font_description_set_family(description.get(), fontFamily);
-    pango_font_description_set_absolute_size(description.get(), font.size * PANGO_SCALE);
-    pango_font_description_set_weight(description.get(),
-                                      font.semibold ? PANGO_WEIGHT_SEMIBOLD : PANGO_WEIGHT_NORMAL);
-    return description;
+    return describeFont(fontFamily, font.size,
+                        font.semibold ? PANGO_WEIGHT_SEMIBOLD : PANGO_WEIGHT_NORMAL);
 }
 
 LayoutPtr makeLayout(const Label& label, double width, const std::string& text) {
@@ -122,36 +103,12 @@ void setDirectionalText(Label& label, const std::string& text) {
 }
 
 bool containsRTLLetter(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        size_t length = byte < 0x80           ? 1
-                        : (byte >> 5) == 0x6  ? 2
-                        : (byte >> 4) == 0xE  ? 3
-                        : (byte >> 3) == 0x1E ? 4
-                                              : 0;
-        if (length == 0 || i + length > text.size()) {
-            ++i;
-            continue;
-        }
-        char32_t scalar = length == 1 ? byte : byte & (0x7F >> length);
-        bool wellFormed = true;
-        for (size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            wellFormed = wellFormed && (next & 0xC0) == 0x80;
-            scalar = scalar << 6 | (next & 0x3F);
-        }
-        // A lead byte without its continuation bytes, or a letter spelt with more bytes than it
-        // needs, is no letter.
-        static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!wellFormed || scalar < smallest[length]) {
-            ++i;
-            continue;
-        }
-        if ((scalar >= 0x0590 && scalar <= 0x08FF) || (scalar >= 0xFB1D && scalar <= 0xFDFF) ||
-            (scalar >= 0xFE70 && scalar <= 0xFEFF))
+    for (const CodePoint& c : CodePoints(text)) {
+        // Bytes that are not valid UTF-8 read as U+FFFD, which lies in none of the ranges.
+        if (!c.valid) continue;
+        if ((c.value >= 0x0590 && c.value <= 0x08FF) || (c.value >= 0xFB1D && c.value <= 0xFDFF) ||
+            (c.value >= 0xFE70 && c.value <= 0xFEFF))
             return true;
-        i += length;
     }
     return false;
 }

@@ -36,8 +36,9 @@ double side(double offset) {
 
 }  // namespace
 
-CardView::CardView(const CardContent& content)
-    : titleLabel_(makeLabel({13.5, true}, colors::label, 1)),
+CardView::CardView(const CardContent& content, const AppIcons& appIcons)
+    : appIcons_(appIcons),
+      titleLabel_(makeLabel({13.5, true}, colors::label, 1)),
       subtitleLabel_(makeLabel({14.5, true}, colors::label, 1)),
       bodyLabel_(makeLabel({13.5, false}, colors::label, 3)) {
     for (Label* label : {&titleLabel_, &subtitleLabel_, &bodyLabel_})
@@ -46,7 +47,7 @@ CardView::CardView(const CardContent& content)
 }
 
 void CardView::update(const CardContent& content) {
-    icon_ = iconFor(content.appPath);
+    icon_ = content.appPath.empty() ? AppIcon{} : appIcons_.iconForApp(content.appPath);
     dotColor_ = dotColorFor(content.kind);
     setDirectionalText(titleLabel_, content.title);
     setDirectionalText(subtitleLabel_, content.subtitle);
@@ -118,6 +119,39 @@ void CardView::mouseUp() {
         onSwipe(side(dragOffset_));
     else
         onDragOffset(0);
+}
+
+PanelHit CardView::hitTest(Point at) const {
+    CardLayout parts = layout();
+    if (!Rect{0, 0, width, std::ceil(parts.height)}.contains(at)) return PanelHit::nothing;
+    if (!closeButtonHidden_ && parts.closeButton.contains(at)) return PanelHit::button;
+    return PanelHit::surface;
+}
+
+void CardView::pointerMoved(const PointerEvent& /*event*/) {}
+
+void CardView::pointerDown(const PointerEvent& event) {
+    // A press on the close button is the button's: the card neither clicks nor drags.
+    closeButtonPressed_ = hitTest(event.at) == PanelHit::button;
+    if (!closeButtonPressed_) mouseDown(event.screen.x);
+}
+
+void CardView::pointerDragged(const PointerEvent& event) {
+    if (!closeButtonPressed_) mouseDragged(event.screen.x);
+}
+
+void CardView::pointerUp(const PointerEvent& event) {
+    if (!closeButtonPressed_) {
+        mouseUp();
+        return;
+    }
+    // Released away from the button, the press does nothing, as a button's does.
+    closeButtonPressed_ = false;
+    if (hitTest(event.at) == PanelHit::button) closeTapped();
+}
+
+void CardView::scrolled(const ScrollEvent& event) {
+    scrollWheel(event);
 }
 
 void CardView::scrollWheel(const ScrollEvent& event) {

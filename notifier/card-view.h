@@ -7,25 +7,10 @@
 
 #include "card-content.h"
 #include "card-text.h"
-#include "platform/windowing.h"
+#include "platform/app-icons.h"
+#include "platform/panel-content.h"
 
 namespace pelko::notifier {
-
-/// One scroll-wheel event as the toolkit reports it.
-struct ScrollEvent {
-    bool hasPreciseScrollingDeltas = true;  ///< false for a classic mouse wheel
-    int phase = 0;                          ///< gesture phase bits, below
-    int momentumPhase = 0;                  ///< 0 when not a momentum event
-    double deltaX = 0;
-    double deltaY = 0;
-    bool directionInvertedFromDevice = false;  ///< natural scrolling
-
-    static constexpr int began = 1;
-    static constexpr int stationary = 2;
-    static constexpr int changed = 4;
-    static constexpr int ended = 8;
-    static constexpr int cancelled = 16;
-};
 
 /// System colours of the dot and the labels.
 namespace colors {
@@ -48,27 +33,21 @@ struct CardLayout {
     double height = 0;  ///< the card's fitting height, not yet rounded up
 };
 
-/// The icon a card shows: an image file, or the program's own icon when `imagePath` is empty.
-struct CardIcon {
-    std::string imagePath;
-};
-
-/// The icon for `appPath`: the image of the file or app at that path where one can be had (a
-/// PNG image; an application's .desktop entry with its icon in the icon theme or as a path),
-/// else the program's own.
-CardIcon iconFor(const std::string& appPath);
-
 /// A card's content view, 400 points wide. Lives as long as its card; used on the main thread.
-class CardView {
+/// As a panel's content it turns the pointer's events into its gestures, and presses on its
+/// close button into `closeTapped`.
+class CardView final : public PanelContent {
   public:
     static constexpr double width = 400;
 
-    /// Builds the view and shows `content`.
-    explicit CardView(const CardContent& content);
+    /// Builds the view and shows `content`, with the icons `appIcons` finds; `appIcons` must
+    /// outlive the view.
+    CardView(const CardContent& content, const AppIcons& appIcons);
     CardView(const CardView&) = delete;
     CardView& operator=(const CardView&) = delete;
 
-    /// Shows `content`: icon, dot colour and the three texts.
+    /// Shows `content`: the icon of its app (the program's own when it names none), the dot
+    /// colour and the three texts.
     void update(const CardContent& content);
     /// The card's height for its texts, rounded up to whole points.
     double fittingHeight() const;
@@ -79,8 +58,10 @@ class CardView {
     void closeTapped();
     /// A first click on the card acts at once, although the resident is never active.
     bool acceptsFirstMouse() const { return true; }
-    void pointerEntered();
-    void pointerExited();
+    /// Shows the close button.
+    void pointerEntered() override;
+    /// Hides the close button.
+    void pointerExited() override;
     /// Mouse gestures; `screenX` is the pointer's x in screen points.
     void mouseDown(double screenX);
     void mouseDragged(double screenX);
@@ -97,26 +78,44 @@ class CardView {
     const Label& subtitleLabel() const { return subtitleLabel_; }
     const Label& bodyLabel() const { return bodyLabel_; }
     Rgba dotColor() const { return dotColor_; }
-    const CardIcon& icon() const { return icon_; }
+    const AppIcon& icon() const { return icon_; }
     bool closeButtonHidden() const { return closeButtonHidden_; }
     /// The close button's tooltip and accessibility description.
     static constexpr const char* closeButtonDescription = "Dismiss";
 
-    /// Draws the card at the origin of `cairo`, 400 points wide and `fittingHeight` high.
-    void draw(cairo_t* cairo) const;
+    // As a panel's content. Points are the view's own: from its top-left corner, y downward.
+    /// Draws the card, 400 points wide and `fittingHeight` high, at the origin of `cairo`; a
+    /// smaller panel cuts it off.
+    void draw(cairo_t* cairo, Size size) const override;
+    /// The close button while it shows, the card's surface elsewhere on the card, else nothing.
+    PanelHit hitTest(Point at) const override;
+    /// The card looks the same wherever the pointer is over it: nothing to do.
+    void pointerMoved(const PointerEvent& event) override;
+    /// On the showing close button the button takes the press; elsewhere `mouseDown`.
+    void pointerDown(const PointerEvent& event) override;
+    /// `mouseDragged`, unless the close button holds the press.
+    void pointerDragged(const PointerEvent& event) override;
+    /// `closeTapped` when the close button holds the press and the pointer is still on it;
+    /// else `mouseUp`.
+    void pointerUp(const PointerEvent& event) override;
+    /// `scrollWheel`.
+    void scrolled(const ScrollEvent& event) override;
 
   private:
+    const AppIcons& appIcons_;
     Label titleLabel_;
     Label subtitleLabel_;
     Label bodyLabel_;
     Rgba dotColor_ = colors::systemGreen;
-    CardIcon icon_;
+    AppIcon icon_;
     bool closeButtonHidden_ = true;
 
     double dragStartX_ = 0;
     double dragOffset_ = 0;
     bool dragging_ = false;
     double swipeOffset_ = 0;
+    /// The current press is the close button's, not a gesture of the card.
+    bool closeButtonPressed_ = false;
 };
 
 /// Draws `view` to a PNG file at `path`, `scale` pixels per point; false when it cannot be

@@ -62,8 +62,8 @@ bool isOpenableURL(const std::string& text) {
     return true;
 }
 
-Resident::Resident(Windowing& windowing, MessagePorts& ports)
-    : windowing_(windowing), ports_(ports) {}
+Resident::Resident(const Platform& platform)
+    : windowing_(platform.windowing), ports_(platform.ports), appIcons_(platform.appIcons) {}
 
 void Resident::applicationDidFinishLaunching() {
     std::weak_ptr<Resident> weak = weak_from_this();
@@ -132,7 +132,7 @@ void Resident::post(const CardContent& content) {
 
     auto card = std::make_shared<Card>();
     card->content = content;
-    card->view = std::make_unique<CardView>(content);
+    card->view = std::make_unique<CardView>(content, appIcons_);
     card->panel = windowing_.createPanel(CardPanelSettings{}, *card->view);
     std::weak_ptr<Resident> weakResident = weak_from_this();
     std::weak_ptr<Card> weakCard = card;

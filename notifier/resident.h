@@ -8,8 +8,7 @@
 
 #include "card-content.h"
 #include "card-view.h"
-#include "platform/message-port.h"
-#include "platform/windowing.h"
+#include "platform/platform.h"
 
 namespace pelko::notifier {
 
@@ -37,8 +36,8 @@ class Resident : public std::enable_shared_from_this<Resident> {
     static constexpr double gap = 10;
     static constexpr double topMargin = 12;
 
-    /// `windowing` and `ports` must outlive the resident.
-    Resident(Windowing& windowing, MessagePorts& ports);
+    /// The seams of `platform` must outlive the resident.
+    explicit Resident(const Platform& platform);
     Resident(const Resident&) = delete;
     Resident& operator=(const Resident&) = delete;
 
@@ -70,6 +69,7 @@ class Resident : public std::enable_shared_from_this<Resident> {
 
     Windowing& windowing_;
     MessagePorts& ports_;
+    const AppIcons& appIcons_;
     std::unique_ptr<LocalPort> port_;
     std::vector<std::shared_ptr<Card>> cards_;
     std::unique_ptr<Timer> idleTimer_;

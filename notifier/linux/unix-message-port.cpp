@@ -15,6 +15,8 @@
 #include <thread>
 #include <utility>
 
+#include "fd.h"
+
 namespace pelko::notifier {
 namespace {
 
@@ -22,80 +24,17 @@ using SteadyClock = std::chrono::steady_clock;
 
 /// How long the resident waits for the rest of a request once a client has connected.
 constexpr auto requestReadLimit = std::chrono::seconds(2);
+/// How long the resident's main thread may wait to hand its answer to a slow client.
+constexpr auto answerWriteLimit = std::chrono::milliseconds(100);
+/// How long the reader pauses when it cannot accept a connection (out of descriptors or
+/// similar), instead of spinning on the listener that stays ready.
+constexpr auto acceptRetryPause = std::chrono::milliseconds(100);
 
-/// An owned file descriptor, closed on destruction.
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-/// Waits until `fd` is ready for `events`; false on time-out, error, hang-up without data, or
-/// when `wake` (if any) becomes readable.
-bool waitReady(int fd, short events, SteadyClock::time_point deadline, int wake = -1) {
-    for (;;) {
-        auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-        if (left.count() < 0) return false;
-        pollfd fds[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
-        int ready = ::poll(fds, wake >= 0 ? 2 : 1, static_cast<int>(left.count()) + 1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
-        if (wake >= 0 && fds[1].revents) return false;
-        // POLLHUP with POLLIN still has bytes (or an end) to read; let the read decide.
-        return (fds[0].revents & (events | POLLHUP)) != 0;
-    }
-}
-
-bool writeAll(int fd, std::string_view bytes, SteadyClock::time_point deadline) {
-    while (!bytes.empty()) {
-        ssize_t written = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (written > 0) {
-            bytes.remove_prefix(static_cast<size_t>(written));
-            continue;
-        }
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
-            waitReady(fd, POLLOUT, deadline))
-            continue;
-        return false;
-    }
-    return true;
-}
-
-bool readAll(int fd, char* into, size_t count, SteadyClock::time_point deadline, int wake = -1) {
-    while (count > 0) {
-        ssize_t got = ::recv(fd, into, count, 0);
-        if (got > 0) {
-            into += got;
-            count -= static_cast<size_t>(got);
-            continue;
-        }
-        if (got == 0) return false;
-        if (errno == EINTR) continue;
-        if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitReady(fd, POLLIN, deadline, wake))
-            continue;
-        return false;
-    }
-    return true;
+/// Reads exactly `count` bytes into `into`; false when the input ends first, the wait ends, or
+/// the read fails.
+bool readAll(int fd, void* into, size_t count, const Wait& wait) {
+    auto got = readExactly(fd, into, count, wait);
+    return got && got.value() == count;
 }
 
 std::optional<uid_t> peerUid(int fd) {
@@ -132,8 +71,8 @@ struct PortState {
 
 class UnixLocalPort final : public LocalPort {
   public:
-    UnixLocalPort(Fd lock, Fd listener, Fd wake, std::filesystem::path socketPath,
-                  PortCallback callback, MainQueue mainQueue)
+    UnixLocalPort(FileDescriptor lock, FileDescriptor listener, FileDescriptor wake,
+                  std::filesystem::path socketPath, PortCallback callback, MainQueue mainQueue)
         : lock_(std::move(lock)),
           listener_(std::move(listener)),
           wake_(std::move(wake)),
@@ -147,8 +86,11 @@ class UnixLocalPort final : public LocalPort {
     void invalidate() override {
         if (state_->invalidated) return;
         state_->invalidated = true;
-        uint64_t one = 1;
-        [[maybe_unused]] ssize_t ignored = ::write(wake_.get(), &one, sizeof one);
+        // Wakes the reader wherever it waits. An eventfd write fails only when its counter
+        // would overflow, and then the reader is awake already.
+        const uint64_t one = 1;
+        (void)writeAll(wake_.get(),
+                       std::string_view(reinterpret_cast<const char*>(&one), sizeof one));
         if (reader_.joinable()) reader_.join();
         // The socket file goes before the lock, so that a successor that gets the lock never
         // has its fresh socket removed by us.
@@ -160,19 +102,15 @@ class UnixLocalPort final : public LocalPort {
   private:
     void readRequests() {
         for (;;) {
-            pollfd fds[2] = {{listener_.get(), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0) {
-                if (errno == EINTR) continue;
-                return;
-            }
-            if (fds[1].revents) return;
-            Fd connection(
+            // A failed wait (the wake descriptor, or poll itself failing) ends the reader.
+            if (!waitReady(listener_.get(), POLLIN, Wait{std::nullopt, wake_.get()})) return;
+            FileDescriptor connection(
                 ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
             if (!connection.valid()) {
-                // Out of descriptors or similar: pause instead of spinning on the ready socket.
                 if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
-                    pollfd wake{wake_.get(), POLLIN, 0};
-                    if (::poll(&wake, 1, 100) > 0) return;
+                    auto woken =
+                        waitReady(wake_.get(), POLLIN, Wait{SteadyClock::now() + acceptRetryPause});
+                    if (woken) return;
                 }
                 continue;
             }
@@ -182,31 +120,32 @@ class UnixLocalPort final : public LocalPort {
         }
     }
 
-    void readRequest(Fd connection) {
-        auto deadline = SteadyClock::now() + requestReadLimit;
+    void readRequest(FileDescriptor connection) {
+        const Wait wait{SteadyClock::now() + requestReadLimit, wake_.get()};
         char header[12];
-        if (!readAll(connection.get(), header, sizeof header, deadline, wake_.get())) return;
+        if (!readAll(connection.get(), header, sizeof header, wait)) return;
         if (readBigEndian(header) != requestMagic) return;
         auto messageId = static_cast<int32_t>(readBigEndian(header + 4));
         uint32_t length = readBigEndian(header + 8);
         if (length > maxPayloadBytes) return;
         std::string payload(length, '\0');
-        if (!readAll(connection.get(), payload.data(), length, deadline, wake_.get())) return;
-        auto shared = std::make_shared<Fd>(std::move(connection));
+        if (!readAll(connection.get(), payload.data(), length, wait)) return;
+        auto shared = std::make_shared<FileDescriptor>(std::move(connection));
         mainQueue_([state = state_, shared, messageId, payload = std::move(payload)]() mutable {
             // A port that was closed meanwhile refuses the request: the connection is hung up
             // without an answer, and the sender tries elsewhere.
             if (state->invalidated) return;
             state->callback(messageId, std::move(payload));
             const char answer = static_cast<char>(receivedByte);
-            writeAll(shared->get(), std::string_view(&answer, 1),
-                     SteadyClock::now() + std::chrono::milliseconds(100));
+            // A client that gave up meanwhile learns nothing more; its loss.
+            (void)writeAll(shared->get(), std::string_view(&answer, 1),
+                           Wait{SteadyClock::now() + answerWriteLimit});
         });
     }
 
-    Fd lock_;
-    Fd listener_;
-    Fd wake_;
+    FileDescriptor lock_;
+    FileDescriptor listener_;
+    FileDescriptor wake_;
     std::filesystem::path socketPath_;
     std::shared_ptr<PortState> state_;
     MainQueue mainQueue_;
@@ -251,12 +190,12 @@ std::unique_ptr<LocalPort> UnixMessagePorts::createLocal(const std::string& name
     if (!address) return nullptr;
 
     auto lockPath = *folder / (name + ".lock");
-    Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    FileDescriptor lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!lock.valid() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
 
     // Holding the lock makes the name ours; a socket file still there is a crashed resident's.
     ::unlink(socketPath.c_str());
-    Fd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!listener.valid()) return nullptr;
     if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0)
         return nullptr;
@@ -265,7 +204,7 @@ std::unique_ptr<LocalPort> UnixMessagePorts::createLocal(const std::string& name
         ::unlink(socketPath.c_str());
         return nullptr;
     }
-    Fd wake(::eventfd(0, EFD_CLOEXEC));
+    FileDescriptor wake(::eventfd(0, EFD_CLOEXEC));
     if (!wake.valid()) {
         ::unlink(socketPath.c_str());
         return nullptr;
@@ -281,16 +220,17 @@ bool UnixMessagePorts::sendRequest(const std::string& name, int32_t messageId,
     if (!folder) return false;
     auto address = socketAddress(*folder / name);
     if (!address) return false;
-    Fd connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    FileDescriptor connection(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!connection.valid()) return false;
     if (::connect(connection.get(), reinterpret_cast<const sockaddr*>(&*address),
                   sizeof *address) != 0)
         return false;
     // The port must be this user's own resident, never a stranger's listener.
     if (peerUid(connection.get()) != ::geteuid()) return false;
-    if (!writeAll(connection.get(), encodeRequest(messageId, payload), deadline)) return false;
+    const Wait wait{deadline};
+    if (!writeAll(connection.get(), encodeRequest(messageId, payload), wait)) return false;
     char answer = 0;
-    return readAll(connection.get(), &answer, 1, deadline) &&
+    return readAll(connection.get(), &answer, 1, wait) &&
            static_cast<unsigned char>(answer) == receivedByte;
 }
 

@@ -1,6 +1,7 @@
 // The windowing seam of the resident: screens, the pointer, card panels, animation groups,
 // timers, the main queue, opening URLs and ending the application. Screen coordinates are in
-// points with the origin at the bottom-left of the main screen; y grows upward.
+// points with the origin at the bottom-left of the main screen; y grows upward. What a panel
+// shows is a `PanelContent`.
 #pragma once
 
 #include <functional>
@@ -10,36 +11,10 @@
 #include <vector>
 
 #include "clock.h"
+#include "platform/geometry.h"
+#include "platform/panel-content.h"
 
 namespace pelko::notifier {
-
-class CardView;
-
-/// A location in screen points.
-struct Point {
-    double x = 0;
-    double y = 0;
-    bool operator==(const Point&) const = default;
-};
-
-/// A rectangle in screen points: (x, y) is its bottom-left corner.
-struct Rect {
-    double x = 0;
-    double y = 0;
-    double width = 0;
-    double height = 0;
-    /// The right edge.
-    double maxX() const { return x + width; }
-    /// The top edge.
-    double maxY() const { return y + height; }
-    /// The horizontal middle.
-    double midX() const { return x + width / 2; }
-    /// Whether `p` lies inside, the left and bottom edges included, the right and top excluded.
-    bool contains(Point p) const { return p.x >= x && p.x < maxX() && p.y >= y && p.y < maxY(); }
-    /// The same rectangle moved by (dx, dy).
-    Rect offsetBy(double dx, double dy) const { return {x + dx, y + dy, width, height}; }
-    bool operator==(const Rect&) const = default;
-};
 
 /// One display.
 struct Screen {
@@ -68,7 +43,7 @@ struct CardPanelSettings {
     bool canBecomeMain = false;
 };
 
-/// A floating window that shows one card view. Used on the main thread only.
+/// A floating window that shows one panel content. Used on the main thread only.
 class Panel {
   public:
     virtual ~Panel() = default;
@@ -108,9 +83,10 @@ class Windowing {
     /// The screen with the keyboard focus; nothing when there is no screen.
     virtual std::optional<Screen> mainScreen() = 0;
     virtual Point pointerLocation() = 0;
-    /// A new, hidden panel showing `view`, which must outlive the panel.
+    /// A new, hidden panel showing `content`, which must outlive the panel. The panel draws the
+    /// content and hands it the pointer's events over the panel.
     virtual std::unique_ptr<Panel> createPanel(const CardPanelSettings& settings,
-                                               CardView& view) = 0;
+                                               PanelContent& content) = 0;
     /// Runs one animation group over `duration`; `completion` runs on the main thread once it
     /// has finished. The panels' frame and alpha read as the targets from the start.
     virtual void animate(Duration duration, std::vector<PanelAnimation> changes,

@@ -33,11 +33,11 @@ std::string describe(Rect rect) {
 }
 
 SimPanel::SimPanel(SimWindowing& desktop, int number, const CardPanelSettings& settings,
-                   CardView& view)
+                   PanelContent& content)
     : desktop_(desktop),
       number_(number),
       settings_(settings),
-      view_(view),
+      content_(content),
       frame_(settings.contentRect) {}
 
 SimPanel::~SimPanel() {
@@ -97,8 +97,8 @@ Point SimWindowing::pointerLocation() {
 }
 
 std::unique_ptr<Panel> SimWindowing::createPanel(const CardPanelSettings& settings,
-                                                 CardView& view) {
-    auto panel = std::make_unique<SimPanel>(*this, nextPanelNumber_++, settings, view);
+                                                 PanelContent& content) {
+    auto panel = std::make_unique<SimPanel>(*this, nextPanelNumber_++, settings, content);
     panels_.push_back(panel.get());
     record("panel " + std::to_string(panel->number()) + " created " +
            describe(settings.contentRect) + " style " + std::to_string(settings.styleMask) +
@@ -229,6 +229,7 @@ SimPanel* SimWindowing::panelAt(Point at) const {
     SimPanel* found = nullptr;
     for (SimPanel* panel : panels_) {
         if (!panel->visible_ || panel->closed_ || !panel->frame_.contains(at)) continue;
+        if (panel->content_.hitTest(toPanel(*panel, at)) == PanelHit::nothing) continue;
         if (!found || panel->frontOrder_ > found->frontOrder_) found = panel;
     }
     return found;
@@ -236,20 +237,25 @@ SimPanel* SimWindowing::panelAt(Point at) const {
 
 void SimWindowing::hover(SimPanel* panel) {
     if (panel == hovered_) return;
-    if (hovered_) hovered_->view_.pointerExited();
+    if (hovered_) hovered_->content_.pointerExited();
     hovered_ = panel;
-    if (hovered_) hovered_->view_.pointerEntered();
+    if (hovered_) hovered_->content_.pointerEntered();
 }
 
 void SimWindowing::movePointer(Point at) {
     pointer_ = at;
     record("pointer " + text(at.x) + ", " + text(at.y));
     hover(panelAt(at));
+    if (hovered_) hovered_->content_.pointerMoved(eventAt(*hovered_, at));
 }
 
-Point SimWindowing::toView(const SimPanel& panel, Point at) const {
-    // Views count y downward from their top edge.
+Point SimWindowing::toPanel(const SimPanel& panel, Point at) const {
+    // Panels count y downward from their top edge.
     return {at.x - panel.frame_.x, panel.frame_.maxY() - at.y};
+}
+
+PointerEvent SimWindowing::eventAt(const SimPanel& panel, Point at) const {
+    return {toPanel(panel, at), at};
 }
 
 void SimWindowing::click(Point at) {
@@ -261,14 +267,9 @@ void SimWindowing::click(Point at) {
     }
     record("click " + text(at.x) + ", " + text(at.y) + " on panel " +
            std::to_string(panel->number()));
-    CardView& view = panel->view_;
-    Point local = toView(*panel, at);
-    if (!view.closeButtonHidden() && view.layout().closeButton.contains(local)) {
-        view.closeTapped();
-        return;
-    }
-    view.mouseDown(at.x);
-    view.mouseUp();
+    PanelContent& content = panel->content_;
+    content.pointerDown(eventAt(*panel, at));
+    content.pointerUp(eventAt(*panel, at));
 }
 
 void SimWindowing::drag(Point from, const std::vector<double>& xs) {
@@ -280,15 +281,15 @@ void SimWindowing::drag(Point from, const std::vector<double>& xs) {
     }
     record("drag from " + text(from.x) + ", " + text(from.y) + " on panel " +
            std::to_string(panel->number()));
-    CardView& view = panel->view_;
-    view.mouseDown(from.x);
+    PanelContent& content = panel->content_;
+    content.pointerDown(eventAt(*panel, from));
     for (double x : xs) {
-        // The pressed panel keeps the mouse events while the pointer moves.
+        // The pressed panel keeps the pointer's events while the pointer moves.
         pointer_ = {x, from.y};
-        view.mouseDragged(x);
+        content.pointerDragged(eventAt(*panel, pointer_));
     }
     record("release at " + text(pointer_.x) + ", " + text(pointer_.y));
-    view.mouseUp();
+    content.pointerUp(eventAt(*panel, pointer_));
 }
 
 void SimWindowing::scroll(Point at, const ScrollEvent& event) {
@@ -298,7 +299,7 @@ void SimWindowing::scroll(Point at, const ScrollEvent& event) {
            std::to_string(event.momentumPhase) + " dx " + text(event.deltaX) + " dy " +
            text(event.deltaY) +
            (panel ? " on panel " + std::to_string(panel->number()) : std::string(" on nothing")));
-    if (panel) panel->view_.scrollWheel(event);
+    if (panel) panel->content_.scrolled(event);
 }
 
 Duration SimWindowing::elapsed() const {

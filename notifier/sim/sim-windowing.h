@@ -12,7 +12,6 @@
 #include <ostream>
 #include <vector>
 
-#include "card-view.h"
 #include "platform/windowing.h"
 
 namespace pelko::notifier {
@@ -22,7 +21,8 @@ class SimWindowing;
 /// A panel of the simulated desktop.
 class SimPanel final : public Panel {
   public:
-    SimPanel(SimWindowing& desktop, int number, const CardPanelSettings& settings, CardView& view);
+    SimPanel(SimWindowing& desktop, int number, const CardPanelSettings& settings,
+             PanelContent& content);
     ~SimPanel() override;
 
     Rect frame() const override { return frame_; }
@@ -37,7 +37,7 @@ class SimPanel final : public Panel {
     /// The panel's number in the log: 1 for the first panel made, and so on.
     int number() const { return number_; }
     const CardPanelSettings& settings() const { return settings_; }
-    CardView& view() const { return view_; }
+    PanelContent& content() const { return content_; }
     bool isClosed() const { return closed_; }
 
   private:
@@ -45,7 +45,7 @@ class SimPanel final : public Panel {
     SimWindowing& desktop_;
     int number_;
     CardPanelSettings settings_;
-    CardView& view_;
+    PanelContent& content_;
     Rect frame_;
     double alpha_ = 1;
     bool visible_ = false;
@@ -78,7 +78,8 @@ class SimWindowing final : public Windowing {
     std::vector<Screen> screens() override;
     std::optional<Screen> mainScreen() override;
     Point pointerLocation() override;
-    std::unique_ptr<Panel> createPanel(const CardPanelSettings& settings, CardView& view) override;
+    std::unique_ptr<Panel> createPanel(const CardPanelSettings& settings,
+                                       PanelContent& content) override;
     void animate(Duration duration, std::vector<PanelAnimation> changes,
                  std::function<void()> completion) override;
     std::unique_ptr<Timer> scheduleTimer(Duration delay, std::function<void()> fire) override;
@@ -98,9 +99,10 @@ class SimWindowing final : public Windowing {
     // Injected user and system state.
     /// Replaces the screens; the first one is the main screen. An empty list means no screen.
     void setScreens(std::vector<Screen> screens);
-    /// Moves the pointer, telling the panels it leaves and enters.
+    /// Moves the pointer, telling the panels it leaves and enters, and the panel under it that
+    /// it moved.
     void movePointer(Point at);
-    /// A click at `at`: on the close button when it shows there, else a press and release.
+    /// A click at `at`: a press and a release there.
     void click(Point at);
     /// A press at `from`, the pointer dragged through the x positions `xs` (same y), a release.
     void drag(Point from, const std::vector<double>& xs);
@@ -123,7 +125,7 @@ class SimWindowing final : public Windowing {
     std::optional<int> exitStatus() const;
     /// Every panel that exists, in the order made.
     std::vector<SimPanel*> panels() const { return panels_; }
-    /// The visible panel nearest the front at `at`, or null.
+    /// The visible panel nearest the front whose content lies at `at`, or null.
     SimPanel* panelAt(Point at) const;
     /// Time since the backend was made.
     Duration elapsed() const;
@@ -134,7 +136,8 @@ class SimWindowing final : public Windowing {
     std::optional<std::function<void()>> takeDue(Instant until);
     void forget(SimPanel* panel);
     void hover(SimPanel* panel);
-    Point toView(const SimPanel& panel, Point at) const;
+    Point toPanel(const SimPanel& panel, Point at) const;
+    PointerEvent eventAt(const SimPanel& panel, Point at) const;
 
     Clock& clock_;
     VirtualClock* virtualClock_ = nullptr;

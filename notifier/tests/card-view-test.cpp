@@ -1,19 +1,17 @@
 // The card's content, texts, measured heights and gestures.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
-#include <fstream>
-#include <future>
 
 #include "card-view.h"
 #include "child-process.h"
+#include "sim/sim-app-icons.h"
 
 namespace pelko::notifier {
 namespace {
+
+/// Finds no icon for any app: cards show the program's own.
+const SimAppIcons noAppIcons;
 
 CardContent content(std::string id, std::string title) {
     return *CardContent::fromMessage(JSON{{"id", id}, {"title", title}});
@@ -58,7 +56,7 @@ TEST(CardContent, DefaultsAndRequiredKeys) {
 }
 
 TEST(CardView, DotColourFollowsKindAndEmptyLabelsHide) {
-    CardView view(content("a", "Only a title"));
+    CardView view(content("a", "Only a title"), noAppIcons);
     EXPECT_EQ(view.dotColor(), colors::systemGreen);
     EXPECT_FALSE(view.titleLabel().hidden);
     EXPECT_TRUE(view.subtitleLabel().hidden);
@@ -79,35 +77,6 @@ TEST(CardView, DotColourFollowsKindAndEmptyLabelsHide) {
     view.update(c);
     EXPECT_FALSE(view.subtitleLabel().hidden);
     EXPECT_EQ(view.subtitleLabel().text, "sub");
-}
-
-TEST(CardView, IconComesFromPNGOrDesktopEntryElseOwn) {
-    pelko::testing::ScopedTempDir folder;
-    EXPECT_TRUE(iconFor("").imagePath.empty());
-    EXPECT_TRUE(iconFor((folder / "missing.png").string()).imagePath.empty());
-
-    // A real PNG: the reference picture of a card drawn here.
-    auto png = (folder / "app.png").string();
-    ASSERT_TRUE(renderCardPNG(CardView(content("a", "t")), png, 0.25));
-    EXPECT_EQ(iconFor(png).imagePath, png);
-
-    pelko::testing::writeFile(folder / "not-an-image.png", "text");
-    EXPECT_TRUE(iconFor((folder / "not-an-image.png").string()).imagePath.empty());
-
-    pelko::testing::writeFile(folder / "app.desktop",
-                              "[Desktop Entry]\nName=App\nIcon=" + png + "\n");
-    EXPECT_EQ(iconFor((folder / "app.desktop").string()).imagePath, png);
-    pelko::testing::writeFile(folder / "bare.desktop", "[Desktop Entry]\nIcon=no-such-icon-xyz\n");
-    EXPECT_TRUE(iconFor((folder / "bare.desktop").string()).imagePath.empty());
-
-    // A path that is no regular file is never opened: reading a FIFO would block the resident.
-    auto fifo = (folder / "pipe.desktop").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto icon = std::async(std::launch::async, [&] { return iconFor(fifo); });
-    bool returned = icon.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-    if (!returned) ::close(::open(fifo.c_str(), O_WRONLY));  // a writer that ends at once frees it
-    EXPECT_TRUE(returned) << "iconFor blocked on a FIFO";
-    EXPECT_TRUE(icon.get().imagePath.empty());
 }
 
 TEST(RightToLeft, DetectsTheThreeRanges) {
@@ -167,15 +136,15 @@ TEST(CardView, HeightsFollowTheBodyUpToThreeLines) {
     ASSERT_GT(bodyLine, 10);
 
     // A title alone is as tall as the icon and its margins.
-    EXPECT_EQ(CardView(content("a", "Title")).fittingHeight(), 64);
+    EXPECT_EQ(CardView(content("a", "Title"), noAppIcons).fittingHeight(), 64);
 
-    double one = CardView(withBody("one")).fittingHeight();
-    double two = CardView(withBody("one\ntwo")).fittingHeight();
-    double three = CardView(withBody("one\ntwo\nthree")).fittingHeight();
-    double ten = CardView(withBody("1\n2\n3\n4\n5\n6\n7\n8\n9\n10")).fittingHeight();
+    double one = CardView(withBody("one"), noAppIcons).fittingHeight();
+    double two = CardView(withBody("one\ntwo"), noAppIcons).fittingHeight();
+    double three = CardView(withBody("one\ntwo\nthree"), noAppIcons).fittingHeight();
+    double ten = CardView(withBody("1\n2\n3\n4\n5\n6\n7\n8\n9\n10"), noAppIcons).fittingHeight();
     std::string longText;
     for (int i = 0; i < 100; ++i) longText += "word ";
-    double wrapped = CardView(withBody(longText)).fittingHeight();
+    double wrapped = CardView(withBody(longText), noAppIcons).fittingHeight();
 
     // Each further line adds a line and the 4 points between lines.
     EXPECT_GT(one, 64);
@@ -185,17 +154,17 @@ TEST(CardView, HeightsFollowTheBodyUpToThreeLines) {
     EXPECT_EQ(wrapped, three);
     EXPECT_EQ(one, std::ceil(one));
 
-    CardView capped(withBody("1\n2\n3\n4\n5\n6\n7\n8\n9\n10"));
+    CardView capped(withBody("1\n2\n3\n4\n5\n6\n7\n8\n9\n10"), noAppIcons);
     LabelLayout body = layoutLabel(capped.bodyLabel(), 320);
     EXPECT_EQ(body.lineCount, 3);
     EXPECT_TRUE(body.truncated);
     EXPECT_LE(capped.layout().body.height, std::ceil(3 * bodyLine + 8) + 1);
-    EXPECT_FALSE(layoutLabel(CardView(withBody("1\n2\n3")).bodyLabel(), 320).truncated);
+    EXPECT_FALSE(layoutLabel(CardView(withBody("1\n2\n3"), noAppIcons).bodyLabel(), 320).truncated);
 
     // Title and subtitle keep to one line, however long.
     CardContent longTitles = content("a", longText);
     longTitles.subtitle = longText;
-    CardView oneLiners(longTitles);
+    CardView oneLiners(longTitles, noAppIcons);
     EXPECT_EQ(layoutLabel(oneLiners.titleLabel(), 306).lineCount, 1);
     EXPECT_TRUE(layoutLabel(oneLiners.titleLabel(), 306).truncated);
     EXPECT_EQ(layoutLabel(oneLiners.subtitleLabel(), 320).lineCount, 1);
@@ -205,7 +174,7 @@ TEST(CardView, PartsSitWhereTheConstraintsPutThem) {
     CardContent c = content("a", "Title");
     c.subtitle = "Subtitle";
     c.body = "Body";
-    CardView view(c);
+    CardView view(c, noAppIcons);
     CardLayout parts = view.layout();
     EXPECT_EQ(parts.icon, (Rect{16, 14, 36, 36}));
     EXPECT_EQ(parts.dot.x, 64);
@@ -234,7 +203,7 @@ struct GestureLog {
 };
 
 TEST(CardGestures, MouseClickDragAndThresholds) {
-    CardView view(content("a", "t"));
+    CardView view(content("a", "t"), noAppIcons);
     GestureLog log;
     log.attach(view);
 
@@ -288,7 +257,7 @@ ScrollEvent scroll(int phase, double dx, double dy = 0) {
 }
 
 TEST(CardGestures, TrackpadSwipePhases) {
-    CardView view(content("a", "t"));
+    CardView view(content("a", "t"), noAppIcons);
     GestureLog log;
     log.attach(view);
 
@@ -337,7 +306,7 @@ TEST(CardGestures, TrackpadSwipePhases) {
 }
 
 TEST(CardGestures, CloseButtonShowsOnHoverAndDismissesInPlace) {
-    CardView view(content("a", "t"));
+    CardView view(content("a", "t"), noAppIcons);
     GestureLog log;
     log.attach(view);
     EXPECT_TRUE(view.acceptsFirstMouse());
@@ -350,9 +319,63 @@ TEST(CardGestures, CloseButtonShowsOnHoverAndDismissesInPlace) {
     EXPECT_TRUE(view.closeButtonHidden());
 }
 
+TEST(CardAsPanelContent, HitTestFindsTheCloseButtonOnlyWhileItShows) {
+    CardView view(content("a", "t"), noAppIcons);  // 400 × 64
+    EXPECT_EQ(view.hitTest({200, 30}), PanelHit::surface);
+    EXPECT_EQ(view.hitTest({10, 10}), PanelHit::surface);  // the hidden button is no button
+    view.pointerEntered();
+    EXPECT_EQ(view.hitTest({10, 10}), PanelHit::button);
+    EXPECT_EQ(view.hitTest({1, 1}), PanelHit::button);
+    EXPECT_EQ(view.hitTest({19, 10}), PanelHit::surface);
+    EXPECT_EQ(view.hitTest({0, 63.5}), PanelHit::surface);
+    for (Point outside : {Point{-1, 10}, Point{400, 10}, Point{200, 64}, Point{200, -0.5}})
+        EXPECT_EQ(view.hitTest(outside), PanelHit::nothing) << outside.x << ", " << outside.y;
+}
+
+TEST(CardAsPanelContent, TheCloseButtonTakesItsPressesTheSurfaceGestures) {
+    CardView view(content("a", "t"), noAppIcons);
+    GestureLog log;
+    log.attach(view);
+    view.pointerEntered();
+    const PointerEvent onButton{{10, 10}, {530, 853}};
+    const PointerEvent nearButton{{13, 10}, {533, 853}};
+    const PointerEvent farAway{{210, 10}, {730, 853}};
+
+    // Pressed and released on the button, however it trembles: dismissed in place, no click.
+    view.pointerDown(onButton);
+    view.pointerDragged(nearButton);
+    view.pointerUp(nearButton);
+    EXPECT_EQ(log.swipes, std::vector<double>{0});
+    EXPECT_EQ(log.clicks, 0);
+
+    // Pressed on the button and released away from it: nothing, and the card never moved.
+    view.pointerDown(onButton);
+    view.pointerDragged(farAway);
+    view.pointerUp(farAway);
+    EXPECT_EQ(log.swipes, std::vector<double>{0});
+    EXPECT_TRUE(log.offsets.empty());
+    EXPECT_EQ(log.clicks, 0);
+
+    // On the surface the pointer's screen x drives the card's gestures: a click, then a drag
+    // of 200 points that leaves to the right.
+    view.pointerDown(farAway);
+    view.pointerUp(farAway);
+    EXPECT_EQ(log.clicks, 1);
+    view.pointerDown({{100, 30}, {620, 833}});
+    view.pointerDragged({{200, 30}, {720, 833}});
+    view.pointerDragged({{300, 30}, {820, 833}});
+    view.pointerUp({{300, 30}, {820, 833}});
+    EXPECT_EQ(log.offsets, (std::vector<double>{100, 200}));
+    EXPECT_EQ(log.swipes, (std::vector<double>{0, 1}));
+
+    // Scrolls are trackpad swipes.
+    view.scrolled(scroll(ScrollEvent::began | ScrollEvent::changed, -30));
+    EXPECT_EQ(log.offsets.back(), 30);
+}
+
 TEST(CardView, RendersToPNGOfItsSize) {
     pelko::testing::ScopedTempDir folder;
-    CardView view(withBody("one\ntwo"));
+    CardView view(withBody("one\ntwo"), noAppIcons);
     auto path = (folder / "card.png").string();
     ASSERT_TRUE(renderCardPNG(view, path, 2));
     std::string png = pelko::testing::readFile(path);

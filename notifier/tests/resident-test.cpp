@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <sstream>
 
+#include "child-process.h"
 #include "fake-ports.h"
 #include "resident.h"
+#include "sim/sim-app-icons.h"
 #include "sim/sim-windowing.h"
 
 namespace pelko::notifier {
@@ -70,7 +72,9 @@ class Stack : public ::testing::Test {
     VirtualClock clock;
     SimWindowing desktop{clock};
     FakePorts ports;
-    std::shared_ptr<Resident> resident = std::make_shared<Resident>(desktop, ports);
+    SimAppIcons icons;
+    std::shared_ptr<Resident> resident =
+        std::make_shared<Resident>(Platform{desktop, ports, icons});
 };
 
 TEST(StackInTheProgram, KeepsNoRecordsButMirrorsEveryLine) {
@@ -82,7 +86,8 @@ TEST(StackInTheProgram, KeepsNoRecordsButMirrorsEveryLine) {
     std::ostringstream mirror;
     desktop.mirrorLog(&mirror);
     FakePorts ports;
-    auto resident = std::make_shared<Resident>(desktop, ports);
+    SimAppIcons icons;
+    auto resident = std::make_shared<Resident>(Platform{desktop, ports, icons});
     resident->applicationDidFinishLaunching();
     for (int i = 0; i < 40; ++i) {
         JSON message{{"cmd", "post"}, {"id", std::to_string(i % 6)}, {"title", "t"}};
@@ -113,7 +118,8 @@ TEST(StackLaunch, SecondResidentExitsAtOnce) {
     SimWindowing desktop{clock};
     FakePorts ports;
     ports.nameFree = false;
-    auto resident = std::make_shared<Resident>(desktop, ports);
+    SimAppIcons icons;
+    auto resident = std::make_shared<Resident>(Platform{desktop, ports, icons});
     resident->applicationDidFinishLaunching();
     EXPECT_EQ(desktop.exitStatus(), 0);
     EXPECT_EQ(desktop.log().size(), 1u);  // the exit, no timer
@@ -175,6 +181,23 @@ TEST_F(Stack, PostingAShownIdUpdatesItAndMovesItToTheTop) {
     EXPECT_GT(heightA, shortCard);
     EXPECT_EQ(card("a")->restingFrame, (Rect{cardX, firstTop - heightA, 400, heightA}));
     EXPECT_EQ(card("b")->restingFrame.maxY(), firstTop - heightA - 10);
+}
+
+TEST_F(Stack, CardsShowTheIconsThePlatformFindsForTheirApps) {
+    pelko::testing::ScopedTempDir folder;
+    auto picture = (folder / "icon.png").string();
+    ASSERT_TRUE(renderCardPNG(CardView(CardContent{"x", "x"}, icons), picture, 0.1));
+    icons.add("/apps/known", picture);
+    post("a", {{"app", "/apps/known"}});
+    post("b", {{"app", "/apps/unknown"}});
+    EXPECT_EQ(card("a")->view->icon().imagePath, picture);
+    EXPECT_TRUE(card("a")->view->icon().image);
+    EXPECT_TRUE(card("b")->view->icon().imagePath.empty());
+    // An update looks the icon up again.
+    post("a");
+    EXPECT_TRUE(card("a")->view->icon().imagePath.empty());
+    post("b", {{"app", "/apps/known"}});
+    EXPECT_EQ(card("b")->view->icon().imagePath, picture);
 }
 
 TEST_F(Stack, PostingToALeavingIdMakesANewCard) {
@@ -276,6 +299,21 @@ TEST_F(Stack, CloseButtonDismissesInPlace) {
     EXPECT_EQ(ids(), std::vector<std::string>{"a leaving"});
     EXPECT_EQ(desktop.animations()[animations].duration, seconds(0.16));
     EXPECT_FALSE(desktop.animations()[animations].changes[0].frame);
+    EXPECT_TRUE(desktop.openedURLs().empty());
+}
+
+TEST_F(Stack, APressOnTheCloseButtonNeitherOpensNorDragsTheCard) {
+    post("a", {{"url", "https://example.com"}});
+    const Rect resting = card("a")->restingFrame;
+    const Point closeButton{resting.x + 10, resting.maxY() - 10};
+    // Dragged away from the button and released: nothing happens.
+    desktop.drag(closeButton, {closeButton.x + 2, closeButton.x + 150});
+    EXPECT_EQ(ids(), std::vector<std::string>{"a"});
+    EXPECT_EQ(panel("a").frame(), resting);
+    // Released on the button after a tremble: dismissed in place, the URL left alone.
+    desktop.drag(closeButton, {closeButton.x + 2});
+    EXPECT_EQ(ids(), std::vector<std::string>{"a leaving"});
+    EXPECT_EQ(desktop.animations().back().duration, seconds(0.16));
     EXPECT_TRUE(desktop.openedURLs().empty());
 }
 

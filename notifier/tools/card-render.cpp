@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "card-view.h"
+#include "linux/freedesktop-icons.h"
 #include "message.h"
 
 namespace {
@@ -51,7 +52,9 @@ bool render(const std::vector<std::string>& args, bool hover, const std::string&
         std::cerr << "pelko-notifier-card: a post needs --id and --title\n";
         return false;
     }
-    CardView view(*content);
+    // The icon of --app is found as the resident on this desktop finds it.
+    const FreedesktopAppIcons appIcons;
+    CardView view(*content, appIcons);
     if (hover) view.pointerEntered();
     if (!renderCardPNG(view, out)) {
         std::cerr << "pelko-notifier-card: cannot write " << out << "\n";
