@@ -120,24 +120,42 @@ std::optional<PropertyDictionary> readPropertyListDictionary(const std::filesyst
     return parsePropertyListDictionary(bytes);
 }
 
-std::string xmlPropertyList(const PropertyDictionary& dictionary) {
-    PlistPtr root = dictionaryNode(dictionary);
+namespace {
+
+using Writer = void (*)(plist_t, char**, uint32_t*);
+using Release = void (*)(char*);
+
+std::string serialised(plist_t root, Writer write, Release release) {
     char* raw = nullptr;
     uint32_t length = 0;
-    plist_to_xml(root.get(), &raw, &length);
-    std::string text(raw ? raw : "", raw ? length : 0);
-    plist_to_xml_free(raw);
-    return text;
+    write(root, &raw, &length);
+    std::string bytes(raw ? raw : "", raw ? length : 0);
+    release(raw);
+    return bytes;
+}
+
+}  // namespace
+
+std::string xmlPropertyList(const PropertyDictionary& dictionary) {
+    return serialised(dictionaryNode(dictionary).get(), plist_to_xml, plist_to_xml_free);
 }
 
 std::string binaryPropertyList(const PropertyDictionary& dictionary) {
-    PlistPtr root = dictionaryNode(dictionary);
-    char* raw = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(root.get(), &raw, &length);
-    std::string bytes(raw ? raw : "", raw ? length : 0);
-    plist_to_bin_free(raw);
-    return bytes;
+    return serialised(dictionaryNode(dictionary).get(), plist_to_bin, plist_to_bin_free);
+}
+
+std::optional<std::string> xmlPropertyListSetting(std::string_view bytes, const std::string& key,
+                                                  const PropertyValue& value) {
+    if (bytes.size() > maxPropertyListBytes) return std::nullopt;
+    PlistPtr root;
+    if (!bytes.empty()) {
+        plist_t raw = nullptr;
+        plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
+        root.reset(raw);
+    }
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) root.reset(plist_new_dict());
+    plist_dict_set_item(root.get(), key.c_str(), nodeOf(value));
+    return serialised(root.get(), plist_to_xml, plist_to_xml_free);
 }
 
 }  // namespace pelko::docktile

@@ -30,4 +30,11 @@ std::string xmlPropertyList(const PropertyDictionary& dictionary);
 /// `dictionary` as a binary property list.
 std::string binaryPropertyList(const PropertyDictionary& dictionary);
 
+/// The XML property list of the dictionary in `bytes` with `value` stored under `key`. Every
+/// other entry is kept as it was, the contents of arrays and dictionaries included; bytes that
+/// hold no dictionary are replaced by one. Nothing when `bytes` is larger than
+/// `maxPropertyListBytes`, since it could not be read to keep its entries.
+std::optional<std::string> xmlPropertyListSetting(std::string_view bytes, const std::string& key,
+                                                  const PropertyValue& value);
+
 }  // namespace pelko::docktile

@@ -83,6 +83,11 @@ TEST(PlistPreferences, WritingKeepsTheOtherKeysAndReplacesWhatIsNoDictionary) {
     ASSERT_TRUE(writePreference(file, appIconKey, PropertyValue::string("personal")));
     EXPECT_EQ(readPropertyListDictionary(file),
               (PropertyDictionary{{appIconKey, PropertyValue::string("personal")}}));
+    // A file too large to read keeps its entries: it is not rewritten.
+    std::string large = std::string(maxPropertyListBytes + 1, ' ');
+    writeFile(file, large);
+    EXPECT_FALSE(writePreference(file, appIconKey, PropertyValue::string("pelko")));
+    EXPECT_EQ(fs::file_size(file), large.size());
     // No temporary file is left beside it.
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()),
               1);
