@@ -1,5 +1,7 @@
 #include "linux/linux-audio.h"
 
+#include <alsa/asoundlib.h>
+
 #include <string_view>
 
 extern "C" {
@@ -8,6 +10,13 @@ extern "C" {
 }
 
 namespace pelko::mic::ffmpeg {
+
+namespace {
+
+/// ALSA's library reports failures such as a missing sound card on standard error itself.
+extern "C" void ignoreALSAError(const char*, int, const char*, int, const char*, ...) {}
+
+}  // namespace
 
 std::vector<InputSource> defaultInputs() {
     return {{"pulse", "default"}, {"alsa", "default"}};
@@ -40,6 +49,7 @@ LinuxAudioSystem::LinuxAudioSystem(Clock& clock, LinuxAudioOptions options)
     : clock_(clock), options_(std::move(options)) {
     // The program writes nothing to standard error, FFmpeg's messages included.
     av_log_set_level(AV_LOG_QUIET);
+    snd_lib_error_set_handler(ignoreALSAError);
     avdevice_register_all();
 }
 

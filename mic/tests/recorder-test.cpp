@@ -34,6 +34,8 @@ std::unique_ptr<ChildProcess> startMic(std::vector<std::string> arguments,
     arguments.insert(arguments.begin(), PELKO_MIC_BINARY);
     ChildOptions options;
     options.environment = std::move(environment);
+    // Only what the test names reaches the program.
+    options.unset = {"PELKO_MIC_INPUT", "PELKO_MIC_ACCESS"};
     return std::make_unique<ChildProcess>(arguments, options);
 }
 
@@ -223,6 +225,17 @@ TEST_F(Recorder, ATonePrintsItsLevel) {
         ASSERT_FALSE(seen.empty()) << each.input;
         EXPECT_NEAR(seen.back(), each.level, 0.015) << each.input;
     }
+}
+
+TEST_F(Recorder, WithoutASoundServerOrCardTheDefaultInputFailsQuietly) {
+    // No PulseAudio server at that address, and an ALSA configuration without a default device.
+    auto mic = startMic({(folder / "take.m4a").string()},
+                        {{"PULSE_SERVER", "unix:" + (folder / "no-server").string()},
+                         {"ALSA_CONFIG_PATH", "/dev/null"}});
+    EXPECT_EQ(mic->readToEnd(), "error failed\n");
+    EXPECT_EQ(mic->waitExit(), (ExitStatus{true, 4, 0}));
+    EXPECT_EQ(mic->stderrText(), "");
+    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
 }
 
 TEST_F(Recorder, DeniedAccessRecordsNothing) {
