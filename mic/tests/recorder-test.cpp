@@ -193,6 +193,23 @@ TEST_F(Recorder, MaxSecondsThatAreNotANumberLeaveTheLimitAt6000) {
     EXPECT_EQ(readUntilDone(*mic, lines), 5);
 }
 
+TEST_F(Recorder, ASoundFileIsRecordedLikeAMicrophoneThatGoesAwayAtItsEnd) {
+    // A stereo file at 44.1 kHz: resampled and mixed down, its tone keeps its level.
+    const auto sound = folder / "voice.wav";
+    ChildProcess ffmpeg({"/usr/bin/ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i",
+                         "sine=frequency=300:sample_rate=44100:duration=1.5", "-ac", "2",
+                         sound.string()});
+    ASSERT_EQ(ffmpeg.waitExit(), exited0);
+    const auto file = folder / "voice.m4a";
+    auto mic = recordFrom("file:" + sound.string(), {file.string()});
+    std::vector<std::string> lines;
+    EXPECT_EQ(readUntilDone(*mic, lines), 6000);
+    EXPECT_EQ(mic->waitExit(), exited0);
+    ASSERT_FALSE(levels(lines).empty());
+    EXPECT_EQ(levels(lines).back(), 0.72);
+    EXPECT_NEAR(number(probe(file)["duration"]), 1.5, 0.001);
+}
+
 TEST_F(Recorder, SilencePrintsOneLevelLineAndNothingMore) {
     auto mic = recordFrom(silence, {(folder / "quiet.m4a").string()});
     ASSERT_EQ(mic->readLine(), "recording");
