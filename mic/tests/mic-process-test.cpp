@@ -83,15 +83,6 @@ TEST(MicProcess, ClosingInputStopsTheRecordingWithTheSecondsRecorded) {
     EXPECT_EQ(settings.bitRateStrategy, BitRateStrategy::constant);
 }
 
-TEST(MicProcess, ASignalStopsLikeTheEndOfInput) {
-    VirtualRun run;
-    run.signalAt(2.5);
-    run.run({"/tmp/take.m4a", "10"});
-    EXPECT_EQ(run.texts(), (Lines{"recording", "level 0.00", "done 2.50"}));
-    EXPECT_EQ(lineAt(run, 2.5), "done 2.50");
-    EXPECT_EQ(run.audio->log().entries().back(), "stop 2.50");
-}
-
 TEST(MicProcess, EveryStopArrivingAtOnceGivesOneDoneLine) {
     VirtualRun run;
     run.signalAt(1.0);
@@ -136,15 +127,6 @@ TEST(MicProcess, TheMeterSamplesEvery60msAndPrintsOnlyChangesOf002) {
     }
 }
 
-TEST(MicProcess, ASilentInputPrintsOneLevelLineUntilTheLevelMoves) {
-    sim::SimMicrophone microphone;
-    microphone.power = {{0, -160}, {1.0, -75}, {4.0, -49.3}};  // 0, 0, then 0.0175
-    VirtualRun run(microphone);
-    run.closeInputAt(5.0);
-    run.run({"/tmp/take.m4a"});
-    EXPECT_EQ(run.texts(), (Lines{"recording", "level 0.00", "done 5.00"}));
-}
-
 TEST(MicProcess, ARecorderThatStopsByItselfIsReportedAtTheNextPoll) {
     sim::SimMicrophone microphone;
     microphone.stopsAfter = 2.3;
@@ -158,29 +140,6 @@ TEST(MicProcess, ARecorderThatStopsByItselfIsReportedAtTheNextPoll) {
     const auto log = run.audio->log().entries();
     EXPECT_EQ(log.back(), "record 6000.00");  // never stopped by the program
     EXPECT_LE(run.audio->log().meterUpdates().back(), seconds(2.3));
-}
-
-TEST(MicProcess, MaxSecondsEndsTheRecordingWithinASecond) {
-    VirtualRun run;
-    run.run({"/tmp/take.m4a", "2"});
-    EXPECT_EQ(run.texts(), (Lines{"recording", "level 0.00", "done 2.00"}));
-    ASSERT_EQ(run.exits.size(), 1u);
-    EXPECT_GE(run.exits[0].at, 2.0);
-    EXPECT_LE(run.exits[0].at, 3.0);
-}
-
-TEST(MicProcess, MaxSecondsThatAreNotANumberMeanTheDefault) {
-    for (const char* argument : {" 5", "abc", "5 "}) {
-        sim::SimMicrophone microphone;
-        microphone.stopsAfter = 0.5;
-        VirtualRun run(microphone);
-        run.run({"/tmp/take.m4a", argument});
-        EXPECT_EQ(run.audio->log().entries().back(), "record 6000.00") << argument;
-        EXPECT_EQ(run.texts().back(), "done 6000.00") << argument;
-    }
-    VirtualRun run;
-    run.run({"/tmp/take.m4a", "0x1p1"});
-    EXPECT_EQ(run.audio->log().entries().back(), "record 2.00");
 }
 
 TEST(MicProcess, DeniedOrRestrictedAccessAsksNobody) {
