@@ -11,8 +11,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,19 +32,18 @@ double millisecondsSince(SteadyClock::time_point start) {
     return std::chrono::duration<double, std::milli>(SteadyClock::now() - start).count();
 }
 
-/// User plus system CPU seconds of a running process, from /proc.
+/// CPU seconds a running process has used so far, all its threads together, from the
+/// scheduler's nanosecond counts (the tick counts of /proc/PID/stat are too coarse here).
 double cpuSeconds(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    // The fields after the command name, which is in parentheses and may hold spaces.
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    double ticks = 0;
-    for (int index = 3; fields >> field; ++index) {
-        if (index == 14 || index == 15) ticks += std::stod(field);
-        if (index == 15) break;
+    double total = 0;
+    std::error_code error;
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream file(task.path() / "schedstat");
+        double nanoseconds = 0;
+        if (file >> nanoseconds) total += nanoseconds / 1e9;
     }
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    return total;
 }
 
 struct Round {
