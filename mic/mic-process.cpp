@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "fd.h"
+
 namespace pelko::mic {
 
 namespace {
@@ -51,17 +53,8 @@ MicProcess::~MicProcess() {
 void say(const Platform& platform, std::string_view text) {
     std::string line(text);
     line += '\n';
-    size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(platform.outputFd, line.data() + written, line.size() - written);
-        if (n > 0) {
-            written += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            return;
-        }
-    }
+    // A reader that went away is not an error of the recording: the line is simply lost.
+    (void)writeAll(platform.outputFd, line);
 }
 
 std::string statusLine(std::string_view word, double value) {
