@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "discovery.h"
-#include "framed-writer.h"
 #include "phone-streamer.h"
 #include "stream-command.h"
 
@@ -19,9 +18,7 @@ const std::string_view usageText =
     "  pelko-phone copy-png <absolute path to a .png>";
 
 PhoneProcess::PhoneProcess(Platform& platform, std::vector<std::string> arguments)
-    : platform(platform),
-      writer(std::make_shared<FramedWriter>(platform.outputFd)),
-      arguments(std::move(arguments)) {}
+    : platform(platform), arguments(std::move(arguments)) {}
 
 void log(int fd, std::string_view message) {
     std::string line = "pelko-phone: ";

@@ -2,12 +2,7 @@
 // functions every command uses.
 #pragma once
 
-#include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,9 +14,6 @@
 #include "platform/usb.h"
 
 namespace pelko::phone {
-
-class FramedWriter;
-class PhoneStreamer;
 
 /// Everything the program reaches outside itself. `main` makes the real one; tests make their
 /// own with simulated devices, a virtual clock, pipes for the standard streams and an exit
@@ -40,22 +32,15 @@ struct Platform {
     std::function<void(int status)> exitProcess;
 };
 
-/// The process-wide values, made by `main` in this order before the command line is examined.
+/// The process-wide values, made by `main` before the command line is examined. What lives
+/// only while a stream runs (its writer, its capture pipeline, its ending) belongs to that
+/// stream's `StreamSession`.
 struct PhoneProcess {
     /// Makes the values for one run of the program on `platform`.
     PhoneProcess(Platform& platform, std::vector<std::string> arguments);
 
     /// What the program reaches outside itself; outlives the process values.
     Platform& platform;
-    /// The single writer of the framed stream; made for every command, used only by `stream`.
-    std::shared_ptr<FramedWriter> writer;
-    /// The running capture pipeline of `stream`; set once by `runStream`. Guarded by
-    /// `exitLock`, because the finishing path reads it from other threads.
-    std::shared_ptr<PhoneStreamer> streamer;
-    /// Guards `exiting` and `streamer`.
-    std::mutex exitLock;
-    /// Set once, by the first caller of `finishStream`.
-    bool exiting = false;
     /// The argument vector: element 0 the program path, element 1 the command word.
     std::vector<std::string> arguments;
 
