@@ -8,6 +8,7 @@
 #include "clock.h"
 #include "linux/sysfs-usb.h"
 #include "main-loop.h"
+#include "output.h"
 #include "phone-process.h"
 #include "sim/phone-scene.h"
 #include "sim/sim-capture.h"

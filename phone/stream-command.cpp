@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "discovery.h"
+#include "output.h"
 #include "stream-session.h"
 
 namespace pelko::phone {
@@ -20,8 +21,7 @@ const StreamFailure notStartedFailure{"failed", "The capture session did not sta
 
 }  // namespace
 
-void runStream(PhoneProcess& process, const std::string& uniqueId, const StreamOptions& options) {
-    Platform& platform = process.platform;
+void runStream(Platform& platform, const std::string& uniqueId, const StreamOptions& options) {
     CaptureSystem& capture = platform.capture;
 
     // A reader that goes away must show up as a failed write, not as a fatal signal.
@@ -30,7 +30,7 @@ void runStream(PhoneProcess& process, const std::string& uniqueId, const StreamO
 
     if (capture.authorizationStatus() != Authorization::authorized) {
         session.finish(1, permissionFailure);
-        return process.exit(1);
+        return platform.exitProcess(1);
     }
 
     enableScreenCaptureDevices(platform);
@@ -47,7 +47,7 @@ void runStream(PhoneProcess& process, const std::string& uniqueId, const StreamO
     });
     if (!device) {
         session.finish(1, screenMissingNow(platform) ? screenMissingFailure : notConnectedFailure);
-        return process.exit(1);
+        return platform.exitProcess(1);
     }
 
     if (capture.isInUseByAnotherApplication(uniqueId)) {
@@ -62,7 +62,7 @@ void runStream(PhoneProcess& process, const std::string& uniqueId, const StreamO
         session.finish(1, capture.isInUseByAnotherApplication(uniqueId)
                               ? busyFailure
                               : StreamFailure{"failed", failure.what()});
-        return process.exit(1);
+        return platform.exitProcess(1);
     }
     PhoneStreamer& streamer = session.adopt(std::move(built));
 

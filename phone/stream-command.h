@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "phone-process.h"
 #include "phone-streamer.h"
+#include "platform/platform.h"
 
 namespace pelko::phone {
 
 /// The `stream` command for the screen device `uniqueId`; ends the process.
-void runStream(PhoneProcess& process, const std::string& uniqueId, const StreamOptions& options);
+void runStream(Platform& platform, const std::string& uniqueId, const StreamOptions& options);
 
 }  // namespace pelko::phone

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include "output.h"
+
 namespace pelko::phone {
 
 namespace {

@@ -12,8 +12,8 @@
 
 #include "fd.h"
 #include "framed-writer.h"
-#include "phone-process.h"
 #include "phone-streamer.h"
+#include "platform/platform.h"
 
 namespace pelko::phone {
 

@@ -13,7 +13,7 @@
 
 #include "clock.h"
 #include "main-loop.h"
-#include "phone-process.h"
+#include "platform/platform.h"
 #include "sim/sim-capture.h"
 
 namespace pelko::phone::testing {
