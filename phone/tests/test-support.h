@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "fd.h"
 #include "main-loop.h"
 #include "platform/platform.h"
 #include "sim/sim-capture.h"
@@ -47,7 +48,13 @@ struct Pipe {
         const int flags = ::fcntl(readEnd, F_GETFL);
         ::fcntl(readEnd, F_SETFL, flags | O_NONBLOCK);
         char chunk[65536];
-        for (ssize_t n; (n = ::read(readEnd, chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+        // An interrupted read is tried again rather than taken for the end.
+        const Wait now{.deadline = std::chrono::steady_clock::now(), .wakeFd = -1};
+        for (;;) {
+            auto got = readSome(readEnd, chunk, sizeof chunk, now);
+            if (!got || got.value() == 0) break;
+            text.append(chunk, got.value());
+        }
         ::fcntl(readEnd, F_SETFL, flags);
         return text;
     }
