@@ -112,12 +112,18 @@ TEST(StreamSession, StopsFromManyThreadsEndOnceOnTheSessionsOwnThread) {
     }
 }
 
+/// A platform whose standard input is a pipe the test holds, with its exits recorded.
+struct HostSide {
+    HostSide() { test.platform.inputFd = input.readEnd; }
+    TestPlatform test{phoneScene};
+    ExitRecorder exits{test};
+    Pipe input;
+};
+
 TEST(StreamSession, TheHostStopsByClosingStandardInputOrWithSIGTERMOrSIGINT) {
     for (const char* way : {"end of input", "SIGTERM", "SIGINT"}) {
-        TestPlatform test(phoneScene);
-        ExitRecorder exits(test);
-        Pipe input;
-        test.platform.inputFd = input.readEnd;
+        HostSide host;
+        auto& [test, exits, input] = host;
         {
             StreamSession session(test.platform);
             session.watchHostStops();
@@ -134,18 +140,15 @@ TEST(StreamSession, TheHostStopsByClosingStandardInputOrWithSIGTERMOrSIGINT) {
 }
 
 TEST(StreamSession, ASessionThatEndsWithoutAStopExitsNothingAndGivesTheSignalsBack) {
-    TestPlatform test(phoneScene);
-    ExitRecorder exits(test);
-    Pipe input;
-    test.platform.inputFd = input.readEnd;
+    HostSide host;
     {
-        StreamSession session(test.platform);
+        StreamSession session(host.test.platform);
         session.watchHostStops();
         struct sigaction during {};
         ::sigaction(SIGTERM, nullptr, &during);
         EXPECT_NE(during.sa_handler, SIG_DFL) << "SIGTERM is watched while the session runs";
     }
-    EXPECT_TRUE(exits.statuses.empty());
+    EXPECT_TRUE(host.exits.statuses.empty());
     for (int number : {SIGTERM, SIGINT}) {
         struct sigaction after {};
         ::sigaction(number, nullptr, &after);
