@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "clock.h"
+#include "fd.h"
 #include "framed-writer.h"
 #include "phone-streamer.h"
 #include "picture-encoder.h"
@@ -110,12 +111,17 @@ void benchFfmpeg(const std::vector<std::vector<std::uint8_t>>& pictures) {
 /// Pictures offered at 30 per second through the real streamer and writer into a pipe that a
 /// reader empties as fast as it can: time from the offer to the picture's last byte read.
 void benchLatency(const std::vector<std::vector<std::uint8_t>>& pictures) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
+    auto pipe = makePipe();
+    if (!pipe) {
+        std::printf("latency: %s\n", pipe.error().describe().c_str());
+        return;
+    }
+    FileDescriptor readEnd = std::move(const_cast<Pipe&>(pipe.value()).readEnd);
+    FileDescriptor writeEnd = std::move(const_cast<Pipe&>(pipe.value()).writeEnd);
     RealClock clock;
     sim::SimCaptureSystem capture(
         sim::parseScene(JSON::parse(R"({"devices": [{"uniqueId": "P"}]})")), clock);
-    auto writer = std::make_shared<FramedWriter>(fds[1]);
+    auto writer = std::make_shared<FramedWriter>(writeEnd.get());
     PhoneStreamer streamer(capture, "P", writer, {}, clock, 2);
 
     std::vector<std::chrono::steady_clock::time_point> offered, received;
@@ -123,22 +129,17 @@ void benchLatency(const std::vector<std::vector<std::uint8_t>>& pictures) {
     received.reserve(pictures.size());
     std::thread reader([&] {
         std::vector<char> buffer(1 << 20);
-        auto readExactly = [&](std::size_t count) {
-            std::size_t done = 0;
-            while (done < count) {
-                const ssize_t n = ::read(fds[0], buffer.data() + done, count - done);
-                if (n <= 0) return false;
-                done += n;
-            }
-            return true;
+        auto readWhole = [&](std::size_t count) {
+            auto got = readExactly(readEnd.get(), buffer.data(), count);
+            return got && got.value() == count;
         };
-        while (readExactly(5)) {
+        while (readWhole(5)) {
             const auto* b = reinterpret_cast<const unsigned char*>(buffer.data());
             const std::size_t length =
                 (std::size_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
             const int kind = b[4];
             if (buffer.size() < length) buffer.resize(length);
-            if (!readExactly(length - 1)) return;
+            if (!readWhole(length - 1)) return;
             if (kind == 1) received.push_back(std::chrono::steady_clock::now());
         }
     });
@@ -162,9 +163,8 @@ void benchLatency(const std::vector<std::vector<std::uint8_t>>& pictures) {
         }
     }
     writer->drain();
-    ::close(fds[1]);
+    writeEnd.reset();
     reader.join();
-    ::close(fds[0]);
 
     std::vector<double> latencies;
     for (std::size_t i = 0; i < std::min(offered.size(), received.size()); ++i) {

@@ -8,8 +8,35 @@
 #include <memory>
 
 #include "graphemes.h"
+#include "output.h"
 
 namespace pelko::phone {
+
+std::string permissionName(Authorization state) {
+    switch (state) {
+        case Authorization::notDetermined:
+            return "notDetermined";
+        case Authorization::restricted:
+            return "restricted";
+        case Authorization::authorized:
+            return "granted";
+        default:
+            return "denied";
+    }
+}
+
+void spin(Clock& clock, Duration upTo, Duration step, const std::function<bool()>& until) {
+    const Instant deadline = clock.now() + upTo;
+    for (;;) {
+        if (clock.now() >= deadline) return;
+        if (until()) return;
+        // The step counts from after the predicate, which may itself take time, and never
+        // reaches past the deadline. Nothing else needs the main thread while a command polls,
+        // so a pause is the wait.
+        const Instant now = clock.now();
+        if (now < deadline) clock.sleepFor(std::min(step, deadline - now));
+    }
+}
 
 void enableScreenCaptureDevices(Platform& platform) {
     const std::int32_t status = platform.capture.allowScreenCaptureDevices();
@@ -81,8 +108,7 @@ bool screenMissingNow(Platform& platform) {
     return !phoneCamerasOnly(platform.capture).empty();
 }
 
-void runList(PhoneProcess& process) {
-    Platform& platform = process.platform;
+void runList(Platform& platform) {
     enableScreenCaptureDevices(platform);
 
     // The screens take a moment to appear: wait until the same non-empty set has been seen on
@@ -119,26 +145,24 @@ void runList(PhoneProcess& process) {
         }
     }
     printJSONLine(platform.outputFd, result);
-    process.exit(0);
+    platform.exitProcess(0);
 }
 
-void runRequestPermission(PhoneProcess& process) {
-    Platform& platform = process.platform;
+void runRequestPermission(Platform& platform) {
     const Authorization state = platform.capture.authorizationStatus();
     if (state != Authorization::notDetermined) {
         const char* word = state == Authorization::authorized   ? "granted"
                            : state == Authorization::restricted ? "restricted"
                                                                 : "denied";
         printJSONLine(platform.outputFd, {{"permission", word}});
-        return process.exit(0);
+        return platform.exitProcess(0);
     }
     // The answer's flag is not trusted: the state read after the prompt is what counts.
-    platform.capture.requestAccess([&process](bool) {
-        process.platform.mainLoop.post([&process] {
-            Platform& platform = process.platform;
+    platform.capture.requestAccess([&platform](bool) {
+        platform.mainLoop.post([&platform] {
             printJSONLine(platform.outputFd,
                           {{"permission", permissionName(platform.capture.authorizationStatus())}});
-            process.exit(0);
+            platform.exitProcess(0);
         });
     });
     platform.mainLoop.run();

@@ -1,15 +1,24 @@
-// Finding phone screens, camera-only phones and wired iPhones, and the `list` and
-// `request-permission` commands built on that.
+// Finding phone screens, camera-only phones and wired iPhones, the wait for them to show up,
+// the camera permission's words, and the `list` and `request-permission` commands.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "phone-process.h"
-#include "platform/capture.h"
-#include "platform/usb.h"
+#include "clock.h"
+#include "platform/platform.h"
 
 namespace pelko::phone {
+
+/// The word for a camera authorisation state: "notDetermined", "restricted", "granted" or,
+/// for denied and any unknown value, "denied".
+std::string permissionName(Authorization state);
+
+/// Waits up to `upTo` on the calling thread in steps of at most `step`, stopping as soon as
+/// `until` returns true. The time test comes first, so `until` is never asked after the
+/// deadline.
+void spin(Clock& clock, Duration upTo, Duration step, const std::function<bool()>& until);
 
 /// Lets screen-capture devices appear; a failing property write is logged, never fatal.
 void enableScreenCaptureDevices(Platform& platform);
@@ -33,10 +42,10 @@ std::vector<std::string> wiredIphoneSerials(UsbDevices& usb);
 bool screenMissingNow(Platform& platform);
 
 /// The `list` command: waits for the screens to settle, prints one JSON line, exits 0.
-void runList(PhoneProcess& process);
+void runList(Platform& platform);
 
 /// The `request-permission` command: asks for camera access when undecided, prints the state
 /// as one JSON line, exits 0.
-void runRequestPermission(PhoneProcess& process);
+void runRequestPermission(Platform& platform);
 
 }  // namespace pelko::phone

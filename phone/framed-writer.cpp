@@ -1,10 +1,6 @@
 #include "framed-writer.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <memory>
+#include "fd.h"
 
 namespace pelko::phone {
 
@@ -63,33 +59,15 @@ bool FramedWriter::write(FrameKind kind, const std::uint8_t* payload, std::size_
     // A payload too long for the length field cannot be framed; it is dropped as if the write
     // had worked, since the reader is still there and the stream stays well-formed.
     if (size > maxPayload) return true;
-    const std::size_t total = size + 5;
-    std::unique_ptr<std::uint8_t[]> frame(new std::uint8_t[total]);
     const auto length = static_cast<std::uint32_t>(size + 1);
-    frame[0] = static_cast<std::uint8_t>(length >> 24);
-    frame[1] = static_cast<std::uint8_t>(length >> 16);
-    frame[2] = static_cast<std::uint8_t>(length >> 8);
-    frame[3] = static_cast<std::uint8_t>(length);
-    frame[4] = static_cast<std::uint8_t>(kind);
-    if (size > 0) std::copy(payload, payload + size, frame.get() + 5);
-
-    std::size_t done = 0;
-    while (done < total) {
-        const ssize_t n = ::write(fd_, frame.get() + done, total - done);
-        if (n >= 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // A non-blocking output: wait until it takes bytes again rather than spinning.
-            pollfd ready{fd_, POLLOUT, 0};
-            ::poll(&ready, 1, -1);
-            continue;
-        }
-        return false;
-    }
-    return true;
+    std::string frame;
+    frame.reserve(size + 5);
+    for (int shift : {24, 16, 8, 0}) frame.push_back(static_cast<char>(length >> shift));
+    frame.push_back(static_cast<char>(kind));
+    if (size > 0) frame.append(reinterpret_cast<const char*>(payload), size);
+    // A non-blocking output is waited for rather than spun on; the writer keeps no record of a
+    // failure, the broken-pipe callback hears of each one.
+    return writeAll(fd_, frame).ok();
 }
 
 }  // namespace pelko::phone

@@ -8,6 +8,7 @@
 #include "clock.h"
 #include "linux/sysfs-usb.h"
 #include "main-loop.h"
+#include "output.h"
 #include "phone-process.h"
 #include "sim/phone-scene.h"
 #include "sim/sim-capture.h"
@@ -28,18 +29,14 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    std::unique_ptr<UsbDevices> usb;
-    if (scene.wiredIphones) {
-        usb = std::make_unique<sim::FixedUsbDevices>(*scene.wiredIphones);
-    } else {
-        usb = std::make_unique<linux_usb::SysfsUsbDevices>();
-    }
-    sim::SimCaptureSystem capture(std::move(scene), clock);
+    sim::SimPhone simulated = sim::makeSimPhone(std::move(scene), clock);
+    std::unique_ptr<UsbDevices> usb =
+        simulated.usb ? std::move(simulated.usb) : linux_usb::makeLinuxUsb();
 
     // Every output is written unbuffered, so ending at once loses nothing; it also keeps the
     // other threads from running on into the teardown of what they use.
-    Platform platform{capture, *usb, clock, mainLoop,
-                      0,       1,    2,     [](int status) { std::_Exit(status); }};
+    Platform platform{
+        *simulated.capture, *usb, clock, mainLoop, 0, 1, 2, [](int status) { std::_Exit(status); }};
     PhoneProcess process(platform, std::vector<std::string>(argv, argv + argc));
     runCommandLine(process);
     std::_Exit(0);

@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "framed-writer.h"
-#include "phone-process.h"
+#include "output.h"
 
 namespace pelko::phone {
 

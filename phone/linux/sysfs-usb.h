@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 
 #include "platform/usb.h"
 
@@ -19,5 +20,8 @@ class SysfsUsbDevices final : public UsbDevices {
   private:
     std::filesystem::path root_;
 };
+
+/// The computer's own wired iPhones, as the kernel lists its USB devices.
+std::unique_ptr<UsbDevices> makeLinuxUsb();
 
 }  // namespace pelko::phone::linux_usb

@@ -220,4 +220,11 @@ void SimCaptureSystem::failSession(const SceneDevice& device) {
     for (auto& observer : observers) observer(device.runtimeErrorMessage);
 }
 
+SimPhone makeSimPhone(Scene scene, Clock& clock) {
+    SimPhone phone;
+    if (scene.wiredIphones) phone.usb = std::make_unique<FixedUsbDevices>(*scene.wiredIphones);
+    phone.capture = std::make_unique<SimCaptureSystem>(std::move(scene), clock);
+    return phone;
+}
+
 }  // namespace pelko::phone::sim

@@ -70,4 +70,15 @@ class FixedUsbDevices final : public UsbDevices {
     std::vector<std::string> serials_;
 };
 
+/// The seams a phone scene stands in for.
+struct SimPhone {
+    std::unique_ptr<CaptureSystem> capture;
+    /// The scene's wired iPhones; empty when the scene leaves them to the computer's own USB.
+    std::unique_ptr<UsbDevices> usb;
+};
+
+/// The simulated computer of `scene`, its device delays counted from now on `clock`, which
+/// must outlive it.
+SimPhone makeSimPhone(Scene scene, Clock& clock);
+
 }  // namespace pelko::phone::sim

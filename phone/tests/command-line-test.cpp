@@ -5,6 +5,8 @@
 #include <cmath>
 
 #include "child-process.h"
+#include "discovery.h"
+#include "output.h"
 #include "phone-process.h"
 #include "phone-streamer.h"
 #include "test-support.h"

@@ -33,9 +33,8 @@ JSON cameraOnly(const std::string& id, const std::string& name) {
 
 /// Runs `list` and returns its JSON line; the exit status must be 0.
 JSON runListOn(TestPlatform& test) {
-    PhoneProcess process(test.platform, {"pelko-phone", "list"});
     try {
-        runList(process);
+        runList(test.platform);
         ADD_FAILURE() << "list did not exit";
     } catch (const ProcessExit& exit) {
         EXPECT_EQ(exit.status, 0);
@@ -126,9 +125,8 @@ TEST(RequestPermission, AnUndecidedStateIsReadAgainAfterThePrompt) {
     // The prompt answers "granted" but the state afterwards is denied: the state counts.
     TestPlatform test(
         JSON{{"permission", "notDetermined"}, {"promptAnswer", "denied"}, {"promptFlag", true}});
-    PhoneProcess process(test.platform, {"pelko-phone", "request-permission"});
     try {
-        runRequestPermission(process);
+        runRequestPermission(test.platform);
         ADD_FAILURE() << "did not exit";
     } catch (const ProcessExit& exit) {
         EXPECT_EQ(exit.status, 0);
@@ -139,8 +137,7 @@ TEST(RequestPermission, AnUndecidedStateIsReadAgainAfterThePrompt) {
 TEST(RequestPermission, ADecidedStateIsPrintedAtOnce) {
     for (const char* state : {"granted", "restricted", "denied"}) {
         TestPlatform test(JSON{{"permission", state}, {"promptAnswer", "notDetermined"}});
-        PhoneProcess process(test.platform, {"pelko-phone", "request-permission"});
-        EXPECT_THROW(runRequestPermission(process), ProcessExit);
+        EXPECT_THROW(runRequestPermission(test.platform), ProcessExit);
         EXPECT_EQ(test.output.readAvailable(), std::string("{\"permission\":\"") + state + "\"}\n");
     }
 }

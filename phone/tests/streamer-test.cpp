@@ -16,28 +16,11 @@
 namespace pelko::phone {
 namespace {
 
+using testing::Frame;
+using testing::parseFrames;
 using testing::Pipe;
 using testing::ProcessExit;
 using testing::TestPlatform;
-
-struct Frame {
-    int kind;
-    std::string payload;
-};
-
-std::vector<Frame> parseFrames(const std::string& bytes) {
-    std::vector<Frame> frames;
-    std::size_t at = 0;
-    while (at + 5 <= bytes.size()) {
-        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
-        const std::size_t length = (std::size_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
-        if (at + 4 + length > bytes.size()) break;
-        frames.push_back({b[4], bytes.substr(at + 5, length - 1)});
-        at += 4 + length;
-    }
-    EXPECT_EQ(at, bytes.size()) << "the output ends with a whole frame";
-    return frames;
-}
 
 /// A solid picture of the given size.
 struct Picture {
@@ -212,9 +195,8 @@ TEST(PictureEncoder, BlackAndWhiteKeepTheirFullRangeWhenThePictureChangesSize) {
 
 /// Runs `stream` in this process up to its exit, which must come before the capture starts.
 std::vector<Frame> streamUntilExit(TestPlatform& test, int expectedStatus) {
-    PhoneProcess process(test.platform, {"pelko-phone", "stream", "P"});
     try {
-        runStream(process, "P", {});
+        runStream(test.platform, "P", {});
         ADD_FAILURE() << "stream did not exit";
     } catch (const ProcessExit& exit) {
         EXPECT_EQ(exit.status, expectedStatus);
@@ -262,45 +244,6 @@ TEST(RunStream, FailuresBeforeStreamingEndWithOneErrorFrame) {
         EXPECT_NE(test.error.readAvailable().find(std::string("pelko-phone: ") + c.message),
                   std::string::npos);
     }
-}
-
-TEST(FinishStream, RunsItsEndingOnceWhoeverCallsAndExitsAfterEveryFrameIsOut) {
-    TestPlatform test(JSON::parse(R"({"devices": [{"uniqueId": "P"}]})"));
-    std::vector<int> exits;
-    std::string outputAtExit;
-    std::mutex recorded;
-    test.platform.exitProcess = [&](int status) {
-        std::lock_guard guard(recorded);
-        exits.push_back(status);
-        outputAtExit = test.output.readAvailable();
-    };
-    PhoneProcess process(test.platform, {"pelko-phone", "stream", "P"});
-    // A picture and a status already queued must still go out before the exit.
-    ASSERT_TRUE(process.writer->claimFrameSlot());
-    process.writer->sendFrame({0xFF, 0xD8, 0xFF, 0xD9});
-
-    std::vector<std::thread> finishers;
-    for (int i = 0; i < 8; ++i) {
-        finishers.emplace_back([&process, i] {
-            finishStream(process, i % 2,
-                         i % 2
-                             ? std::optional<StreamFailure>({"failed", "Stop " + std::to_string(i)})
-                             : std::nullopt);
-        });
-    }
-    for (auto& finisher : finishers) finisher.join();
-
-    ASSERT_EQ(exits.size(), 1u);
-    auto frames = parseFrames(outputAtExit);
-    ASSERT_GE(frames.size(), 1u);
-    EXPECT_EQ(frames[0].payload, "\xFF\xD8\xFF\xD9");
-    if (exits[0] == 1) {
-        ASSERT_EQ(frames.size(), 2u) << "the one error frame";
-        EXPECT_EQ(JSON::parse(frames[1].payload)["code"], "failed");
-    } else {
-        EXPECT_EQ(frames.size(), 1u) << "a plain stop sends no error frame";
-    }
-    EXPECT_EQ(test.output.readAvailable(), "") << "nothing after the exit";
 }
 
 }  // namespace

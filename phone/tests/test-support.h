@@ -2,16 +2,19 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "clock.h"
+#include "fd.h"
 #include "main-loop.h"
-#include "phone-process.h"
+#include "platform/platform.h"
 #include "sim/sim-capture.h"
 
 namespace pelko::phone::testing {
@@ -45,7 +48,13 @@ struct Pipe {
         const int flags = ::fcntl(readEnd, F_GETFL);
         ::fcntl(readEnd, F_SETFL, flags | O_NONBLOCK);
         char chunk[65536];
-        for (ssize_t n; (n = ::read(readEnd, chunk, sizeof chunk)) > 0;) text.append(chunk, n);
+        // An interrupted read is tried again rather than taken for the end.
+        const Wait now{.deadline = std::chrono::steady_clock::now(), .wakeFd = -1};
+        for (;;) {
+            auto got = readSome(readEnd, chunk, sizeof chunk, now);
+            if (!got || got.value() == 0) break;
+            text.append(chunk, got.value());
+        }
         ::fcntl(readEnd, F_SETFL, flags);
         return text;
     }
@@ -78,6 +87,27 @@ struct TestPlatform {
     Pipe error;
     Platform platform;
 };
+
+/// One frame of the stream as the host reads it.
+struct Frame {
+    int kind;
+    std::string payload;
+};
+
+/// The frames of a captured output, which must end with a whole frame.
+inline std::vector<Frame> parseFrames(const std::string& bytes) {
+    std::vector<Frame> frames;
+    std::size_t at = 0;
+    while (at + 5 <= bytes.size()) {
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+        const std::size_t length = (std::size_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+        if (at + 4 + length > bytes.size()) break;
+        frames.push_back({b[4], bytes.substr(at + 5, length - 1)});
+        at += 4 + length;
+    }
+    EXPECT_EQ(at, bytes.size()) << "the output ends with a whole frame";
+    return frames;
+}
 
 /// Width and height of a JPEG, or nothing when it is not one.
 inline std::optional<std::pair<int, int>> jpegSize(const std::string& jpeg) {
