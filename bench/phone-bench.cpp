@@ -116,8 +116,9 @@ void benchLatency(const std::vector<std::vector<std::uint8_t>>& pictures) {
         std::printf("latency: %s\n", pipe.error().describe().c_str());
         return;
     }
-    FileDescriptor readEnd = std::move(const_cast<Pipe&>(pipe.value()).readEnd);
-    FileDescriptor writeEnd = std::move(const_cast<Pipe&>(pipe.value()).writeEnd);
+    Pipe ends = std::move(pipe).take();
+    FileDescriptor readEnd = std::move(ends.readEnd);
+    FileDescriptor writeEnd = std::move(ends.writeEnd);
     RealClock clock;
     sim::SimCaptureSystem capture(
         sim::parseScene(JSON::parse(R"({"devices": [{"uniqueId": "P"}]})")), clock);

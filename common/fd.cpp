@@ -75,21 +75,36 @@ SystemResult<std::size_t> readExactly(int fd, void* into, std::size_t count, con
     return done;
 }
 
-SystemResult<std::monostate> writeAll(int fd, std::string_view bytes, const Wait& wait) {
-    bool socket = true;
+namespace {
+
+template <typename Put>
+SystemResult<std::monostate> putAll(int fd, std::string_view bytes, const Wait& wait,
+                                    const char* call, Put put) {
     while (!bytes.empty()) {
-        ssize_t n = socket ? ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) : -1;
-        if (socket && n < 0 && errno == ENOTSOCK) socket = false;
-        if (!socket) n = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t n = put(fd, bytes);
         if (n >= 0) {
             bytes.remove_prefix(static_cast<std::size_t>(n));
             continue;
         }
         if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) return lastError(socket ? "send" : "write");
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return lastError(call);
         if (auto ready = waitReady(fd, POLLOUT, wait); !ready) return ready.error();
     }
     return std::monostate{};
+}
+
+}  // namespace
+
+SystemResult<std::monostate> writeAll(int fd, std::string_view bytes, const Wait& wait) {
+    return putAll(fd, bytes, wait, "write", [](int to, std::string_view left) {
+        return ::write(to, left.data(), left.size());
+    });
+}
+
+SystemResult<std::monostate> sendAll(int fd, std::string_view bytes, const Wait& wait) {
+    return putAll(fd, bytes, wait, "send", [](int to, std::string_view left) {
+        return ::send(to, left.data(), left.size(), MSG_NOSIGNAL);
+    });
 }
 
 }  // namespace pelko

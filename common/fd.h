@@ -33,6 +33,8 @@ class [[nodiscard]] SystemResult {
     explicit operator bool() const { return ok(); }
     /// Only when `ok()`.
     const T& value() const { return std::get<0>(state_); }
+    /// Moves the value out; only when `ok()`.
+    T take() && { return std::get<0>(std::move(state_)); }
     /// Only when not `ok()`.
     const SystemError& error() const { return std::get<1>(state_); }
 
@@ -93,9 +95,13 @@ SystemResult<std::size_t> readSome(int fd, void* into, std::size_t capacity, con
 /// only at the end of the input).
 SystemResult<std::size_t> readExactly(int fd, void* into, std::size_t count, const Wait& wait = {});
 
-/// Writes every byte of `bytes`, waiting (see `Wait`) while a non-blocking descriptor is full.
-/// A socket is written with `send` without SIGPIPE, so a peer that went away is an EPIPE error
-/// on any descriptor once SIGPIPE is ignored for pipes.
+/// Writes every byte of `bytes` with `write`, waiting (see `Wait`) while a non-blocking
+/// descriptor is full. A pipe whose reader went away raises SIGPIPE unless the program ignores
+/// it, and then fails with EPIPE.
 SystemResult<std::monostate> writeAll(int fd, std::string_view bytes, const Wait& wait = {});
+
+/// `writeAll` for a socket: sent without SIGPIPE, so a peer that went away is an EPIPE error
+/// whatever the program does with the signal.
+SystemResult<std::monostate> sendAll(int fd, std::string_view bytes, const Wait& wait = {});
 
 }  // namespace pelko

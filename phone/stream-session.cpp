@@ -107,7 +107,7 @@ void StreamSession::watchHostStops() {
         // waits for it to close.
         log(platform_.errorFd, "stop signals cannot be watched: " + pipe.error().describe());
     } else {
-        wake_ = std::move(const_cast<Pipe&>(pipe.value()));
+        wake_ = std::move(pipe).take();
         ::fcntl(wake_.writeEnd.get(), F_SETFL, O_NONBLOCK);
         signalWakeFd.store(wake_.writeEnd.get());
         for (auto [number, former] : {std::pair{SIGTERM, &formerTerm_}, {SIGINT, &formerInt_}}) {

@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 Pipe pipeOrFail() {
     auto made = makePipe();
     if (!made) throw std::runtime_error(made.error().describe());
-    return std::move(const_cast<Pipe&>(made.value()));
+    return std::move(made).take();
 }
 
 TEST(FileDescriptor, ClosesWhenItsOwnerEndsAndNotWhenReleased) {
@@ -89,7 +89,7 @@ TEST(ReadAndWrite, WritesToAGonePeerFailWithTheCallsNameAndNoSignal) {
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
     FileDescriptor mine(pair[0]);
     close(pair[1]);
-    const auto sent = writeAll(mine.get(), "hello");
+    const auto sent = sendAll(mine.get(), "hello");
     ASSERT_FALSE(sent.ok());
     EXPECT_EQ(sent.error().call, "send");
     EXPECT_EQ(sent.error().number, EPIPE);

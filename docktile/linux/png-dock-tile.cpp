@@ -33,17 +33,13 @@ Rect imageRect(Size image, Rect frame, ImageScaling scaling) {
             height};
 }
 
-CairoSurfacePtr loadPNG(const fs::path& file) {
-    CairoSurfacePtr surface(cairo_image_surface_create_from_png(file.c_str()));
+SurfacePtr loadPNG(const fs::path& file) {
+    SurfacePtr surface(cairo_image_surface_create_from_png(file.c_str()));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
     return surface;
 }
 
 namespace {
-
-struct CairoFree {
-    void operator()(cairo_t* cairo) const { cairo_destroy(cairo); }
-};
 
 /// Paints `image` into `rect`, given with its origin at the lower left of a canvas `height`
 /// high.
@@ -67,12 +63,12 @@ Size sizeOf(cairo_surface_t* image) {
 
 }  // namespace
 
-CairoSurfacePtr drawTile(Size size, const std::optional<ImageView>& contentView,
+SurfacePtr drawTile(Size size, const std::optional<ImageView>& contentView,
                          const std::optional<fs::path>& standardIcon) {
     int width = std::max(1, static_cast<int>(std::lround(size.width)));
     int height = std::max(1, static_cast<int>(std::lround(size.height)));
-    CairoSurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
-    std::unique_ptr<cairo_t, CairoFree> cairo(cairo_create(surface.get()));
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+    CairoPtr cairo(cairo_create(surface.get()));
     Rect whole{0, 0, size.width, size.height};
 
     if (contentView) {
@@ -114,7 +110,7 @@ void PNGDockTile::display() {
 }
 
 bool PNGDockTile::writePNG() const {
-    CairoSurfacePtr surface = drawTile(size_, contentView_, standardIcon_);
+    SurfacePtr surface = drawTile(size_, contentView_, standardIcon_);
     // Written beside the file and renamed over it, so a reader never sees half a picture.
     fs::path temporary = output_;
     temporary += ".new-" + std::to_string(::getpid());

@@ -9,27 +9,23 @@
 #include <memory>
 #include <optional>
 
+#include "pango-cairo.h"
 #include "platform/dock-tile.h"
 
 namespace pelko::docktile {
-
-struct CairoSurfaceFree {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, CairoSurfaceFree>;
 
 /// Where an image of `image` size lands in `frame` under `scaling`, centred as an image view
 /// centres it.
 Rect imageRect(Size image, Rect frame, ImageScaling scaling);
 
 /// The PNG image in `file`; nothing when it is missing or cannot be decoded.
-CairoSurfacePtr loadPNG(const std::filesystem::path& file);
+SurfacePtr loadPNG(const std::filesystem::path& file);
 
 /// The tile's picture (ARGB, transparent where nothing is drawn): the content view's image in
 /// its frame or, without a content view or when its image cannot be read, the application's
 /// standard icon fitted to the tile. Without a readable standard icon, a grey rounded square
 /// stands in for it.
-CairoSurfacePtr drawTile(Size size, const std::optional<ImageView>& contentView,
+SurfacePtr drawTile(Size size, const std::optional<ImageView>& contentView,
                          const std::optional<std::filesystem::path>& standardIcon);
 
 class PNGDockTile final : public DockTile {

@@ -10,8 +10,12 @@
 #include <memory>
 
 #include "cairo-shapes.h"
+#include "pango-cairo.h"
 
 namespace {
+
+using pelko::CairoPtr;
+using pelko::SurfacePtr;
 
 constexpr int iconSize = 512;
 
@@ -51,10 +55,8 @@ void sparkPath(cairo_t* cairo, double cx, double cy, double radius) {
 }
 
 bool drawIcon(const IconStyle& style, const std::filesystem::path& file) {
-    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, iconSize, iconSize), cairo_surface_destroy);
-    std::unique_ptr<cairo_t, decltype(&cairo_destroy)> owned(cairo_create(surface.get()),
-                                                             cairo_destroy);
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, iconSize, iconSize));
+    CairoPtr owned(cairo_create(surface.get()));
     cairo_t* cairo = owned.get();
 
     const double margin = iconSize * 0.1;

@@ -138,8 +138,8 @@ class UnixLocalPort final : public LocalPort {
             state->callback(messageId, std::move(payload));
             const char answer = static_cast<char>(receivedByte);
             // A client that gave up meanwhile learns nothing more; its loss.
-            (void)writeAll(shared->get(), std::string_view(&answer, 1),
-                           Wait{SteadyClock::now() + answerWriteLimit});
+            (void)sendAll(shared->get(), std::string_view(&answer, 1),
+                          Wait{SteadyClock::now() + answerWriteLimit});
         });
     }
 
@@ -228,7 +228,7 @@ bool UnixMessagePorts::sendRequest(const std::string& name, int32_t messageId,
     // The port must be this user's own resident, never a stranger's listener.
     if (peerUid(connection.get()) != ::geteuid()) return false;
     const Wait wait{deadline};
-    if (!writeAll(connection.get(), encodeRequest(messageId, payload), wait)) return false;
+    if (!sendAll(connection.get(), encodeRequest(messageId, payload), wait)) return false;
     char answer = 0;
     return readAll(connection.get(), &answer, 1, wait) &&
            static_cast<unsigned char>(answer) == receivedByte;
