@@ -6,7 +6,8 @@
 #include <mutex>
 
 #include "ax-readers.h"
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "text.h"
 
 namespace pelko::computer {

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "ax-readers.h"
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "state-reader.h"
 #include "text.h"
 #include "utf8.h"

@@ -2,6 +2,7 @@
 // sample scene; PELKO_SIM_LOG names the call log.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -36,17 +37,22 @@ int main() {
     using namespace pelko;
     std::string scenePath = environment("PELKO_SCENE");
     if (scenePath.empty()) scenePath = sampleScenePath();
-    static RealClock clock;
-    static MainLoop mainLoop(clock);
+    // Every output line is flushed as it is written; the buffer only gathers one line.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    RealClock clock;
+    MainLoop mainLoop(clock);
     try {
-        static computer::sim::SimDesktop desktop(
-            clock, computer::sim::SimDesktop::loadScene(scenePath), environment("PELKO_SIM_LOG"));
+        computer::sim::SimDesktop desktop(clock, computer::sim::SimDesktop::loadScene(scenePath),
+                                          environment("PELKO_SIM_LOG"));
         if (const std::string control = environment("PELKO_SIM_CONTROL"); !control.empty())
             desktop.listenForControl(control);
         desktop.deliverKeyMonitorsOn(mainLoop);
-        static computer::Platform platform{clock,   mainLoop, desktop, desktop,
-                                           desktop, desktop,  desktop, desktop};
-        computer::runComputer(platform, STDIN_FILENO);
+        computer::Platform platform{clock,   mainLoop, desktop, desktop,
+                                    desktop, desktop,  desktop, desktop};
+        // The process-wide values; the process ends inside `runComputer`, so they outlive
+        // every thread that uses them.
+        computer::Computer computer(platform, stdout);
+        computer::runComputer(computer, STDIN_FILENO);
     } catch (const computer::sim::SceneError& error) {
         std::cerr << "pelko-computer: " << error.what() << "\n";
         return 1;

@@ -1,6 +1,6 @@
 #include "sessions.h"
 
-#include "request-loop.h"
+#include "method.h"
 
 namespace pelko::computer {
 

@@ -5,7 +5,8 @@
 
 #include "apps.h"
 #include "ax-readers.h"
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "text.h"
 #include "tree-writer.h"
 
@@ -110,24 +111,23 @@ JSON readState(Computer& computer, const std::string& name,
                std::optional<int64_t> region, bool again) {
     Platform& platform = computer.platform;
     Accessibility& ax = platform.accessibility;
-    StateMarks& marks = computer.marks;
     requireAccessibility(ax);
     const RunningApp app = resolveApp(platform, name, launch);
     const pid_t pid = app.pid;
     const Element appElement = ax.applicationElement(pid);
     ax.setMessagingTimeout(appElement, stateMessagingTimeoutSeconds);
+    AppSession& s = computer.sessions.session(pid);
 
     // Web-based and cross-platform apps build their tree only when asked to.
     bool tookSwitchNow = false;
-    if (!marks.askedTree.count(pid)) {
+    if (!s.askedTree) {
         if (ax.setAttribute(appElement, "AXManualAccessibility", true) == axSuccess) {
-            marks.tookManualSwitch.insert(pid);
+            s.tookManualSwitch = true;
             tookSwitchNow = true;
         }
-        marks.askedTree.insert(pid);
+        s.askedTree = true;
     }
 
-    AppSession& s = computer.sessions.session(pid);
     JSON result = {{"app", appInfo(app)}};
     result["windows"] = titlesOf(ax, elementList(ax, appElement, "AXWindows"));
     const Element menuBar = elementAttribute(ax, appElement, "AXMenuBar");
@@ -158,13 +158,12 @@ JSON readState(Computer& computer, const std::string& name,
         readTree(ax, platform.clock, win, bounds, budget, firstIndex, /*overviewOnly=*/dense);
 
     // An outline that looks empty may only mean the app has not built its tree yet.
-    const bool emptyWeb = !marks.waitedForPage.count(pid) && hasEmptyWebArea(ax, win);
-    marks.waitedForPage.insert(pid);
+    const bool emptyWeb = !s.waitedForPage && hasEmptyWebArea(ax, win);
+    s.waitedForPage = true;
     bool turnedEnhancedOn = false, enhancedSetWorked = false;
     std::optional<bool> enhancedBefore;
-    if (!marks.tookManualSwitch.count(pid) && w.elements.size() < smallOutlineElements &&
-        !marks.askedEnhanced.count(pid)) {
-        marks.askedEnhanced.insert(pid);
+    if (!s.tookManualSwitch && w.elements.size() < smallOutlineElements && !s.askedEnhanced) {
+        s.askedEnhanced = true;
         enhancedBefore = boolAttr(ax, appElement, "AXEnhancedUserInterface");
         if (enhancedBefore != true) {
             turnedEnhancedOn = true;

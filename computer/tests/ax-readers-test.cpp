@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "request-loop.h"
+#include "method.h"
 #include "sessions.h"
 #include "sim/sim-desktop.h"
 

@@ -4,6 +4,7 @@
 
 #include "input-events.h"
 #include "linux/pango-text.h"
+#include "request-loop.h"
 #include "sim-fixture.h"
 
 namespace pelko::computer {
