@@ -115,9 +115,8 @@ EventSourceState sourceFor(std::optional<pid_t> pid) {
 
 std::optional<pid_t> frontPid(Platform& platform) {
     Accessibility& ax = platform.accessibility;
-    const auto focused = attr(ax, ax.systemWideElement(), "AXFocusedApplication");
-    if (const auto* app = focused ? focused->as<Element>() : nullptr; app && *app) {
-        if (const auto pid = ax.processId(*app)) return pid;
+    if (const Element app = elementAttr(ax, ax.systemWideElement(), "AXFocusedApplication")) {
+        if (const auto pid = ax.processId(app)) return pid;
     }
     if (const auto front = platform.workspace.frontmostApplication()) return front->pid;
     return std::nullopt;

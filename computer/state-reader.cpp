@@ -13,25 +13,6 @@
 namespace pelko::computer {
 namespace {
 
-// The elements of a list attribute; non-elements are passed over.
-std::vector<Element> elementList(Accessibility& ax, const Element& element,
-                                 const std::string& name) {
-    std::vector<Element> elements;
-    const auto value = attr(ax, element, name);
-    const auto* list = value ? value->as<Value::List>() : nullptr;
-    if (!list) return elements;
-    for (const auto& item : *list) {
-        if (const auto* one = item.as<Element>()) elements.push_back(*one);
-    }
-    return elements;
-}
-
-Element elementAttribute(Accessibility& ax, const Element& element, const std::string& name) {
-    const auto value = attr(ax, element, name);
-    const auto* one = value ? value->as<Element>() : nullptr;
-    return one ? *one : Element();
-}
-
 JSON titlesOf(Accessibility& ax, const std::vector<Element>& elements) {
     JSON titles = JSON::array();
     for (const auto& element : elements) {
@@ -59,7 +40,7 @@ Element pickWindow(Accessibility& ax, const Element& appElement,
         }
     }
     for (const char* name : {"AXFocusedWindow", "AXMainWindow"}) {
-        if (Element window = elementAttribute(ax, appElement, name)) return window;
+        if (Element window = elementAttr(ax, appElement, name)) return window;
     }
     return windows.empty() ? Element() : windows.front();
 }
@@ -130,7 +111,7 @@ JSON readState(Computer& computer, const std::string& name,
 
     JSON result = {{"app", appInfo(app)}};
     result["windows"] = titlesOf(ax, elementList(ax, appElement, "AXWindows"));
-    const Element menuBar = elementAttribute(ax, appElement, "AXMenuBar");
+    const Element menuBar = elementAttr(ax, appElement, "AXMenuBar");
     result["menus"] = titlesOf(ax, menuBar ? children(ax, menuBar) : std::vector<Element>{});
 
     if (region) return readRegion(computer, app, *region, maxChars, std::move(result));
@@ -148,8 +129,7 @@ JSON readState(Computer& computer, const std::string& name,
     // After the agent opened a part of a dense window, "again" shows it next to the overview.
     const bool dense = isSame(ax, s.denseWindow, win);
     Element focus;
-    if (again && dense && s.region && isSame(ax, s.window, win) &&
-        ax.copyAttribute(s.region, "AXRole").error != axInvalidElement)
+    if (again && dense && s.region && isSame(ax, s.window, win) && !isGone(ax, s.region))
         focus = s.region;
 
     const int64_t firstIndex = s.next > lastIndex ? 1 : s.next;
