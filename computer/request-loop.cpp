@@ -1,12 +1,10 @@
 #include "request-loop.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <thread>
 
 #include "apps.h"
+#include "fd.h"
 #include "method.h"
 #include "overlay.h"
 #include "state-reader.h"
@@ -97,10 +95,10 @@ void readRequests(Computer& computer, int inputFd) {
     std::string pending;
     char chunk[65536];
     for (;;) {
-        const ssize_t n = read(inputFd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        pending.append(chunk, static_cast<size_t>(n));
+        // A failed read ends the input as its end does.
+        const auto got = readSome(inputFd, chunk, sizeof chunk);
+        if (!got || got.value() == 0) break;
+        pending.append(chunk, got.value());
         size_t start = 0;
         for (size_t newline; (newline = pending.find('\n', start)) != std::string::npos;
              start = newline + 1) {
