@@ -1,12 +1,11 @@
 // Acting on the simulated desktop as the user or an app would: the control commands (also the
 // scripted effects of actions) and the control channel that reads them from a FIFO.
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+
+#include "fd.h"
 
 #include "sim-desktop.h"
 #include "sim-scene.h"
@@ -15,13 +14,11 @@ namespace pelko::computer::sim {
 
 SimDesktop::~SimDesktop() {
     stopping_ = true;
-    if (controlWakeFd_ >= 0) {
+    if (controlWake_.valid()) {
         const uint64_t one = 1;
-        ssize_t ignored = write(controlWakeFd_, &one, sizeof one);
-        (void)ignored;
+        (void)writeAll(controlWake_.get(), {reinterpret_cast<const char*>(&one), sizeof one});
     }
     if (controlThread_.joinable()) controlThread_.join();
-    if (controlWakeFd_ >= 0) close(controlWakeFd_);
 }
 
 // ---- commands (mutex held) ----
@@ -147,19 +144,19 @@ void SimDesktop::control(const JSON& command) {
 void SimDesktop::listenForControl(const std::string& path) {
     // Opened for reading and writing, so that the FIFO never reports an end while no test
     // has it open.
-    const int fd = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw SceneError("cannot open control channel " + path);
-    controlWakeFd_ = eventfd(0, EFD_CLOEXEC);
-    controlThread_ = std::thread([this, fd] {
+    FileDescriptor channel(open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    controlWake_.reset(eventfd(0, EFD_CLOEXEC));
+    if (!channel.valid() || !controlWake_.valid())
+        throw SceneError("cannot open control channel " + path);
+    controlThread_ = std::thread([this, channel = std::move(channel)] {
         std::string pending;
         char chunk[4096];
+        // A read waits for a command, or ends when the desktop's end wakes it.
+        const Wait untilWoken{.deadline = std::nullopt, .wakeFd = controlWake_.get()};
         while (!stopping_) {
-            pollfd waits[2] = {{fd, POLLIN, 0}, {controlWakeFd_, POLLIN, 0}};
-            if (poll(waits, 2, -1) < 0 && errno != EINTR) break;
-            if (waits[1].revents) break;
-            const ssize_t n = ::read(fd, chunk, sizeof chunk);
-            if (n <= 0) continue;
-            pending.append(chunk, static_cast<size_t>(n));
+            const auto got = readSome(channel.get(), chunk, sizeof chunk, untilWoken);
+            if (!got || got.value() == 0) break;
+            pending.append(chunk, got.value());
             for (size_t newline; (newline = pending.find('\n')) != std::string::npos;) {
                 const std::string line = pending.substr(0, newline);
                 pending.erase(0, newline + 1);
@@ -173,7 +170,6 @@ void SimDesktop::listenForControl(const std::string& path) {
                 }
             }
         }
-        close(fd);
     });
 }
 

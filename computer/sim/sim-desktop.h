@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "call-log.h"
+#include "fd.h"
 #include "platform/platform.h"
 
 namespace pelko::computer::sim {
@@ -264,7 +265,8 @@ class SimDesktop final : public Application,
     AccessibilityTraffic traffic_;
     std::atomic<bool> stopping_{false};
     std::thread controlThread_;
-    int controlWakeFd_ = -1;
+    /// Written once when the desktop ends, so that the control thread stops waiting.
+    FileDescriptor controlWake_;
 };
 
 }  // namespace pelko::computer::sim
