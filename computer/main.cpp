@@ -1,5 +1,5 @@
 // pelko-computer on the simulated desktop: the scene comes from PELKO_SCENE, or the bundled
-// sample scene; PELKO_SIM_LOG names the call log.
+// sample scene; PELKO_SIM_LOG names the call log and PELKO_SIM_CONTROL the control FIFO.
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <iostream>
 
 #include "request-loop.h"
-#include "sim/sim-desktop.h"
+#include "sim/sim-backend.h"
 
 namespace {
 
@@ -42,16 +42,12 @@ int main() {
     RealClock clock;
     MainLoop mainLoop(clock);
     try {
-        computer::sim::SimDesktop desktop(clock, computer::sim::SimDesktop::loadScene(scenePath),
-                                          environment("PELKO_SIM_LOG"));
-        if (const std::string control = environment("PELKO_SIM_CONTROL"); !control.empty())
-            desktop.listenForControl(control);
-        desktop.deliverKeyMonitorsOn(mainLoop);
-        computer::Platform platform{clock,   mainLoop, desktop, desktop,
-                                    desktop, desktop,  desktop, desktop};
+        const auto backend = computer::sim::makeSimDesktop(
+            clock, mainLoop,
+            {scenePath, environment("PELKO_SIM_LOG"), environment("PELKO_SIM_CONTROL")});
         // The process-wide values; the process ends inside `runComputer`, so they outlive
         // every thread that uses them.
-        computer::Computer computer(platform, stdout);
+        computer::Computer computer(backend->platform, stdout);
         computer::runComputer(computer, STDIN_FILENO);
     } catch (const computer::sim::SceneError& error) {
         std::cerr << "pelko-computer: " << error.what() << "\n";

@@ -28,6 +28,12 @@ struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+/// The font family that stands in for the platform's interface font when the simulated desktop
+/// measures and draws text: Inter, an open font drawn for screen interfaces whose shapes and
+/// widths come closest to it among Debian's fonts (package fonts-inter). When Inter is missing,
+/// fontconfig's fallback is used, so measuring never fails.
+inline constexpr const char* interfaceFontFamily = "Inter";
+
 /// Counts of the accessibility traffic, for benchmarks: every attribute copied, and every
 /// call that would be one round trip to another process.
 struct AccessibilityTraffic {

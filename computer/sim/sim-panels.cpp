@@ -1,8 +1,9 @@
 // The simulated desktop's screens and panels: what the window server would hold and show,
-// every change written to the call log. Text is measured with Pango in a real font.
-#include "linux/pango-text.h"
+// every change written to the call log. Text is measured with Pango in a real font, so that
+// sizes are the sizes a person would see.
 #include "sim-desktop.h"
 #include "sim-scene.h"
+#include "text-measure.h"
 
 namespace pelko::computer::sim {
 namespace {
@@ -63,7 +64,8 @@ Rgba SimDesktop::accentColor() {
 }
 
 Size SimDesktop::measureText(const std::string& text, const Font& font) {
-    return measureTextWithPango(text, font);
+    const TextExtent extent = measureTextLine(text, interfaceFontFamily, font.size, font.weight);
+    return {extent.width, extent.height};
 }
 
 Panel SimDesktop::createPanel(const Rect& frame, const PanelStyle& style) {
