@@ -23,8 +23,8 @@ struct Pixels {
 };
 
 /// The encoder's 1..100 quality for a quality on the 0..1 scale the callers use: the nearest
-/// whole percent, halves away from zero, then kept within 1..100 (so 0.72 is 72, 0 is 1, and
-/// anything from 0.995 up is 100). Not-a-number counts as 0.
+/// whole percent of `quality` × 100, halves away from zero, kept within 1..100 (so 0.72 is 72,
+/// 0.7 is 70, 0 and below are 1, 1 and above are 100). Not-a-number counts as 0.
 int jpegQuality(double quality);
 
 /// Scales and encodes pictures. It keeps its encoder and its buffers between pictures, so
