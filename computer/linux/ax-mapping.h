@@ -1,0 +1,117 @@
+// How AT-SPI objects read through the accessibility seam: AT-SPI roles, states and actions
+// onto the role vocabulary, states and action names the program's logic uses. Pure functions
+// of what an object reports, so the whole table is tested without a desktop.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pelko::computer::linux_desktop {
+
+/// AT-SPI states as one 64-bit set (bit n is the state numbered n).
+using StateSet = uint64_t;
+/// Whether `states` holds the state numbered `state` (an `AtspiStateType`).
+constexpr bool hasState(StateSet states, int state) {
+    return state >= 0 && state < 64 && ((states >> state) & 1) != 0;
+}
+
+/// The AT-SPI interfaces an object implements, one bit each.
+enum InterfaceBit : uint32_t {
+    accessibleInterface = 1u << 0,
+    actionInterface = 1u << 1,
+    applicationInterface = 1u << 2,
+    componentInterface = 1u << 3,
+    editableTextInterface = 1u << 4,
+    imageInterface = 1u << 5,
+    selectionInterface = 1u << 6,
+    tableInterface = 1u << 7,
+    textInterface = 1u << 8,
+    valueInterface = 1u << 9,
+    hyperlinkInterface = 1u << 10,
+    documentInterface = 1u << 11,
+};
+/// The bit of a D-Bus interface name ("org.a11y.atspi.Text"); 0 for names we do not use.
+uint32_t interfaceBit(std::string_view name);
+
+/// What the mapping needs to know about an object.
+struct ObjectTraits {
+    uint32_t role = 0;  ///< an `AtspiRole`
+    StateSet states = 0;
+    uint32_t interfaces = 0;
+    uint32_t parentRole = 0;  ///< the parent's `AtspiRole`; 0 (invalid) when unknown
+    /// A combo box with an editable text inside takes typing, like a combo box field.
+    bool hasEditableChild = false;
+};
+
+/// A role and subrole in the seam's vocabulary.
+struct AXRole {
+    std::string role;
+    std::optional<std::string> subrole;
+    bool operator==(const AXRole&) const = default;
+};
+/// The seam role of an object (table in docs/linux-desktop.md).
+AXRole axRoleOf(const ObjectTraits& object);
+
+/// Where an object's "AXValue" comes from.
+enum class ValueSource {
+    none,
+    checkState,  ///< 1 checked, 0 not, 2 mixed: check boxes, radio buttons, toggles
+    name,        ///< the accessible name: a pop-up shows its chosen item as its name
+    text,        ///< the text interface's whole text: fields, text areas, static text
+    number,      ///< the value interface's current value: sliders, progress, levels
+};
+/// How the object's value is read; `hasName` tells whether its accessible name is not empty.
+ValueSource valueSourceOf(const ObjectTraits& object, const AXRole& role, bool hasName);
+/// Whether the object's name is its title. Pop-ups show their value as their name, and a static
+/// text without a name shows its text as its value.
+bool nameIsTitle(const AXRole& role);
+
+/// The check state of a two- or three-state control: 1 on, 0 off, 2 mixed.
+int64_t checkValue(StateSet states);
+
+/// Whether the object counts as hidden: not on screen (windows never count as hidden; their
+/// own state says minimized).
+bool isHidden(const ObjectTraits& object);
+/// Whether the object reports an expanded state at all, and whether it is expanded.
+std::optional<bool> expandedState(const ObjectTraits& object);
+/// Whether the object is enabled.
+bool isEnabled(StateSet states);
+
+/// The press action: the first action whose name is one of these (in the object's order)
+/// reads as "AXPress".
+bool isPressAction(std::string_view name);
+
+/// One of the object's own actions.
+struct ToolkitAction {
+    std::string name;
+    std::string keyBinding;
+};
+/// The action names the seam shows for an object: its own actions (the press action as
+/// "AXPress", the others by name), then the ones this backend adds: "AXShowMenu" on pop-ups,
+/// combo boxes, menu buttons and menu-bar items that can be pressed, "AXIncrement" and
+/// "AXDecrement" on values that can be set, "AXRaise" on windows, "AXScrollToVisible" on
+/// everything on screen.
+std::vector<std::string> axActionNames(const std::vector<ToolkitAction>& actions,
+                                       const ObjectTraits& object, const AXRole& role);
+/// The toolkit action an AX action name stands for: the index among `actions`, or nothing when
+/// it is not one of the object's own (the added actions, or an unknown name).
+std::optional<size_t> toolkitActionFor(const std::vector<ToolkitAction>& actions,
+                                       std::string_view axName);
+
+/// A menu item's shortcut as the seam reads it: the character (a key name for keys that type
+/// none, such as "f5" or "forwarddelete") and the modifier bits of "AXMenuItemCmdModifiers"
+/// (1 shift, 2 option, 4 control, 8 no command key). Control, the command key of Linux
+/// shortcuts, reads as the command key.
+struct MenuShortcut {
+    std::string character;
+    int64_t modifiers = 0;
+    bool operator==(const MenuShortcut&) const = default;
+};
+/// The shortcut from a toolkit key binding: "<Control>s", "<Primary><Shift>n", or the
+/// three-part "mnemonic;path;accelerator" form of menu items (the accelerator counts).
+std::optional<MenuShortcut> menuShortcutOf(std::string_view keyBinding);
+
+}  // namespace pelko::computer::linux_desktop

@@ -1,0 +1,1105 @@
+#include "linux-accessibility.h"
+
+#include <atspi/atspi-constants.h>
+
+#include <deque>
+#include <iostream>
+#include <set>
+
+#include "utf8.h"
+
+namespace pelko::computer::linux_desktop {
+
+struct LinuxAccessibility::Handle final : ElementHandle {
+    enum class Kind { object, application, systemWide, menu };
+    Kind kind = Kind::object;
+    pid_t pid = 0;
+    /// For an application made from a process id the bus name is found when it is used, so an
+    /// element made before the application registered works once it has.
+    ObjectRef ref;
+};
+
+// An element with its bus name known.
+struct LinuxAccessibility::Resolved {
+    Handle::Kind kind = Handle::Kind::object;
+    pid_t pid = 0;
+    ObjectRef ref;
+};
+
+namespace {
+
+using Kind = LinuxAccessibility::Handle::Kind;
+
+constexpr size_t prefetchLimit = 200;
+constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr Duration trustLifetime = std::chrono::seconds(1);
+
+const std::string rootPath = ATSPI_DBUS_PATH_ROOT;
+
+AttributeRead ok(Value value) {
+    return {axSuccess, std::move(value)};
+}
+AttributeRead fail(int error) {
+    return {error, {}};
+}
+AttributeRead unsupported() {
+    return fail(axAttributeUnsupported);
+}
+
+bool isWindowNode(const Node& node) {
+    switch (node.role) {
+        case ATSPI_ROLE_FRAME:
+        case ATSPI_ROLE_WINDOW:
+        case ATSPI_ROLE_DIALOG:
+        case ATSPI_ROLE_ALERT:
+        case ATSPI_ROLE_FILE_CHOOSER:
+        case ATSPI_ROLE_FONT_CHOOSER:
+        case ATSPI_ROLE_COLOR_CHOOSER:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A menu that opens from an item (a menu-bar item, or an item with a submenu): its items hang
+// below an element of their own, as they do on the platform this seam is shaped on.
+bool hasSubmenu(const Node& node, uint32_t parentRole) {
+    return node.role == ATSPI_ROLE_MENU &&
+           (parentRole == ATSPI_ROLE_MENU_BAR || parentRole == ATSPI_ROLE_MENU ||
+            parentRole == ATSPI_ROLE_POPUP_MENU);
+}
+
+MessagePtr call(const ObjectRef& ref, const char* interface, const char* method) {
+    return methodCall(ref.name, ref.path, interface, method);
+}
+
+void appendString(DBusMessage* message, const char* text) {
+    dbus_message_append_args(message, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID);
+}
+
+void appendInt(DBusMessage* message, dbus_int32_t value) {
+    dbus_message_append_args(message, DBUS_TYPE_INT32, &value, DBUS_TYPE_INVALID);
+}
+
+void appendUint(DBusMessage* message, dbus_uint32_t value) {
+    dbus_message_append_args(message, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID);
+}
+
+MessagePtr propertyGet(const ObjectRef& ref, const char* interface, const char* property) {
+    auto message = call(ref, propertiesInterface, "Get");
+    if (message) {
+        appendString(message.get(), interface);
+        appendString(message.get(), property);
+    }
+    return message;
+}
+
+// The first argument of a reply.
+bool firstArgument(const CallResult& result, DBusMessageIter& iter) {
+    return result.ok() && dbus_message_iter_init(result.reply.get(), &iter);
+}
+
+std::optional<std::vector<ObjectRef>> readRefs(DBusMessageIter& iter) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) return std::nullopt;
+    DBusMessageIter array;
+    dbus_message_iter_recurse(&iter, &array);
+    std::vector<ObjectRef> refs;
+    while (auto ref = readObjectRef(array)) {
+        refs.push_back(std::move(*ref));
+        if (!dbus_message_iter_next(&array)) break;
+    }
+    return refs;
+}
+
+std::optional<Rect> readExtents(DBusMessageIter& iter) {
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_STRUCT) return std::nullopt;
+    DBusMessageIter field;
+    dbus_message_iter_recurse(&iter, &field);
+    int64_t numbers[4];
+    for (int i = 0; i < 4; ++i) {
+        const auto number = readInteger(field);
+        if (!number) return std::nullopt;
+        numbers[i] = *number;
+        dbus_message_iter_next(&field);
+    }
+    return Rect{{static_cast<double>(numbers[0]), static_cast<double>(numbers[1])},
+                {static_cast<double>(numbers[2]), static_cast<double>(numbers[3])}};
+}
+
+std::vector<ToolkitAction> readActions(DBusMessageIter& iter) {
+    std::vector<ToolkitAction> actions;
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) return actions;
+    DBusMessageIter array;
+    dbus_message_iter_recurse(&iter, &array);
+    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
+        DBusMessageIter field;
+        dbus_message_iter_recurse(&array, &field);
+        ToolkitAction action;
+        action.name = readString(field).value_or("");
+        dbus_message_iter_next(&field);  // the description
+        dbus_message_iter_next(&field);
+        action.keyBinding = readString(field).value_or("");
+        actions.push_back(std::move(action));
+        dbus_message_iter_next(&array);
+    }
+    return actions;
+}
+
+std::map<std::string, std::string> readStringMap(DBusMessageIter& iter) {
+    std::map<std::string, std::string> entries;
+    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) return entries;
+    DBusMessageIter array;
+    dbus_message_iter_recurse(&iter, &array);
+    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY) {
+        DBusMessageIter entry;
+        dbus_message_iter_recurse(&array, &entry);
+        auto key = readString(entry);
+        dbus_message_iter_next(&entry);
+        auto value = readString(entry);
+        if (key && value) entries[*key] = *value;
+        dbus_message_iter_next(&array);
+    }
+    return entries;
+}
+
+// The length of UTF-8 text in UTF-16 units, as the platform counts characters.
+int64_t utf16Length(std::string_view text) {
+    int64_t units = 0;
+    for (const CodePoint& codePoint : CodePoints(text)) units += codePoint.value > 0xFFFF ? 2 : 1;
+    return units;
+}
+
+int errorOf(const CallResult& result) {
+    if (result.ok()) return axSuccess;
+    if (meansGone(result.errorName)) return axInvalidElement;
+    return axCannotComplete;
+}
+
+}  // namespace
+
+LinuxAccessibility::LinuxAccessibility(AtspiClient& client, WindowSystem& windows, Clock& clock,
+                                       ChangeCount& changes)
+    : client_(client), windows_(windows), clock_(clock), changes_(changes) {}
+
+bool LinuxAccessibility::isTrusted() {
+    std::lock_guard lock(mutex_);
+    // Asked at the start of most requests; the answer holds for a moment.
+    if (trusted_ && clock_.now() - trustedAt_ < trustLifetime) return *trusted_;
+    trusted_ = client_.answers() && client_.toolkitAccessibilityEnabled() == true;
+    trustedAt_ = clock_.now();
+    return *trusted_;
+}
+
+bool LinuxAccessibility::isTrustedWithPrompt() {
+    std::lock_guard lock(mutex_);
+    if (client_.toolkitAccessibilityEnabled() != true) {
+        if (client_.enableToolkitAccessibility()) {
+            std::cerr << "pelko-computer: switched toolkit accessibility on (org.a11y.Status "
+                         "IsEnabled); apps started before may need a restart to be read.\n";
+        } else {
+            std::cerr << "pelko-computer: could not switch toolkit accessibility on "
+                         "(org.a11y.Status IsEnabled).\n";
+        }
+    }
+    trusted_.reset();
+    return isTrusted();
+}
+
+Element LinuxAccessibility::applicationElement(pid_t pid) {
+    auto handle = std::make_shared<Handle>();
+    handle->kind = Kind::application;
+    handle->pid = pid;
+    handle->ref.path = rootPath;
+    return handle;
+}
+
+Element LinuxAccessibility::systemWideElement() {
+    auto handle = std::make_shared<Handle>();
+    handle->kind = Kind::systemWide;
+    return handle;
+}
+
+Element LinuxAccessibility::elementFor(const ObjectRef& ref, pid_t pid) {
+    auto handle = std::make_shared<Handle>();
+    handle->kind = ref.path == rootPath ? Kind::application : Kind::object;
+    handle->ref = ref;
+    handle->pid = pid;
+    if (!pid) {
+        if (const auto owner = client_.pidOf(ref.name)) handle->pid = *owner;
+    }
+    return handle;
+}
+
+LinuxAccessibility::Resolved LinuxAccessibility::resolve(const Element& element) {
+    const auto* handle = dynamic_cast<const Handle*>(element.get());
+    if (!handle) return {Kind::systemWide, 0, {}};
+    Resolved resolved{handle->kind, handle->pid, handle->ref};
+    if (handle->kind == Kind::application && resolved.ref.name.empty())
+        resolved.ref.name = client_.busNameOf(handle->pid);
+    return resolved;
+}
+
+void LinuxAccessibility::forgetTrees() {
+    std::lock_guard lock(mutex_);
+    trees_.clear();
+}
+
+AppTree* LinuxAccessibility::treeOf(const std::string& busName) {
+    if (busName.empty()) return nullptr;
+    const Instant now = clock_.now();
+    if (auto found = trees_.find(busName); found != trees_.end()) {
+        const AppTree& tree = found->second;
+        if (tree.generation == changes_.now() && now - tree.fetchedAt < tree.lifetime)
+            return &found->second;
+        trees_.erase(found);
+    }
+    std::vector<AtspiClient::Call> calls;
+    calls.push_back({busName, methodCall(busName, "/org/a11y/atspi/cache",
+                                         ATSPI_DBUS_INTERFACE_CACHE, "GetItems")});
+    auto answers = client_.callAll(std::move(calls));
+    AppTree tree;
+    if (answers[0].ok()) {
+        if (auto items = parseCacheItems(answers[0].reply.get()))
+            tree = treeFromCache(busName, std::move(*items));
+    } else if (answers[0].errorName != DBUS_ERROR_UNKNOWN_METHOD &&
+               answers[0].errorName != DBUS_ERROR_UNKNOWN_OBJECT &&
+               answers[0].errorName != DBUS_ERROR_UNKNOWN_INTERFACE &&
+               meansGone(answers[0].errorName)) {
+        return nullptr;  // the application is gone
+    }
+    // Without the bulk read (a toolkit without the cache interface) objects are read as asked.
+    tree.busName = busName;
+    tree.generation = changes_.now();
+    tree.fetchedAt = now;
+    tree.lifetime = treeLifetime(clock_.now() - now);
+    return &(trees_[busName] = std::move(tree));
+}
+
+void LinuxAccessibility::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
+    std::vector<AtspiClient::Call> calls;
+    for (const auto& path : paths) {
+        const ObjectRef ref{tree.busName, path};
+        calls.push_back({tree.busName, call(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetRole")});
+        calls.push_back({tree.busName, call(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetState")});
+        calls.push_back(
+            {tree.busName, call(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetInterfaces")});
+        auto all = call(ref, propertiesInterface, "GetAll");
+        if (all) appendString(all.get(), ATSPI_DBUS_INTERFACE_ACCESSIBLE);
+        calls.push_back({tree.busName, std::move(all)});
+    }
+    const auto answers = client_.callAll(std::move(calls));
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const CallResult* answer = &answers[4 * i];
+        DBusMessageIter iter;
+        if (!firstArgument(answer[0], iter)) continue;
+        Node node;
+        node.role = static_cast<uint32_t>(readInteger(iter).value_or(ATSPI_ROLE_UNKNOWN));
+        if (firstArgument(answer[1], iter)) node.states = readStateSet(iter).value_or(0);
+        if (firstArgument(answer[2], iter)) node.interfaces = readInterfaces(iter).value_or(0);
+        if (firstArgument(answer[3], iter) &&
+            dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_ARRAY) {
+            DBusMessageIter array;
+            dbus_message_iter_recurse(&iter, &array);
+            while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY) {
+                DBusMessageIter entry;
+                dbus_message_iter_recurse(&array, &entry);
+                const std::string key = readString(entry).value_or("");
+                dbus_message_iter_next(&entry);
+                DBusMessageIter value = unwrapVariant(entry);
+                if (key == "Name")
+                    node.name = readString(value).value_or("");
+                else if (key == "Description")
+                    node.description = readString(value).value_or("");
+                else if (key == "Parent")
+                    node.parent = readObjectRef(value).value_or(ObjectRef{});
+                else if (key == "ChildCount")
+                    node.childCount = static_cast<int>(readInteger(value).value_or(0));
+                dbus_message_iter_next(&array);
+            }
+        }
+        if (node.childCount == 0) {
+            node.childrenKnown = true;
+            node.fetched |= childrenExtra;
+        }
+        tree.nodes[paths[i]] = std::move(node);
+    }
+}
+
+Node* LinuxAccessibility::nodeOf(AppTree& tree, const std::string& path, int& error) {
+    if (Node* node = tree.find(path)) {
+        if (!node->gone) return node;
+        error = axInvalidElement;
+        return nullptr;
+    }
+    readNodes(tree, {path});
+    if (Node* node = tree.find(path)) return node;
+    error = axInvalidElement;
+    return nullptr;
+}
+
+ObjectTraits LinuxAccessibility::traitsOf(AppTree& tree, const Node& node) {
+    ObjectTraits traits{node.role, node.states, node.interfaces, ATSPI_ROLE_INVALID, false};
+    if (node.parent.name == tree.busName) {
+        if (const Node* parent = tree.find(node.parent.path)) traits.parentRole = parent->role;
+    }
+    if (node.role == ATSPI_ROLE_COMBO_BOX) {
+        for (const auto& child : node.children) {
+            const Node* kid = tree.find(child.path);
+            if (kid && (kid->interfaces & editableTextInterface) &&
+                hasState(kid->states, ATSPI_STATE_EDITABLE))
+                traits.hasEditableChild = true;
+        }
+    }
+    return traits;
+}
+
+void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t extras) {
+    Node* target = tree.find(path);
+    if (!target) return;
+    uint8_t missing = extras & ~target->fetched;
+    if (target->childrenKnown) missing &= ~childrenExtra;
+    if (!missing) return;
+
+    // Which extras an object would be asked for by a reader walking down to it.
+    auto wanted = [&](const std::string& at, const Node& node, bool asked) -> uint8_t {
+        uint8_t want = missing & ~node.fetched;
+        const ObjectTraits traits = traitsOf(tree, node);
+        const AXRole role = axRoleOf(traits);
+        if (!(node.interfaces & componentInterface)) want &= ~extentsExtra;
+        if (!(node.interfaces & textInterface) ||
+            (!asked && valueSourceOf(traits, role, !node.name.empty()) != ValueSource::text))
+            want &= ~textExtra;
+        if (!(node.interfaces & valueInterface)) want &= ~valueExtra;
+        if (!(node.interfaces & actionInterface)) want &= ~actionsExtra;
+        if (!asked && role.role != "AXTextField" && role.role != "AXTextArea" &&
+            role.role != "AXComboBox")
+            want &= ~attributesExtra;
+        if (node.childrenKnown) want &= ~childrenExtra;
+        (void)at;
+        return want;
+    };
+
+    // The asked object first, then its shown descendants breadth first.
+    std::vector<std::pair<std::string, uint8_t>> batch;
+    std::deque<std::string> queue = {path};
+    std::set<std::string> seen = {path};
+    while (!queue.empty() && batch.size() < prefetchLimit) {
+        const std::string at = queue.front();
+        queue.pop_front();
+        Node* node = tree.find(at);
+        if (!node || node->gone) continue;
+        const bool asked = at == path;
+        if (!asked && isHidden(traitsOf(tree, *node))) continue;
+        if (const uint8_t want = wanted(at, *node, asked)) batch.emplace_back(at, want);
+        for (const auto& child : node->children) {
+            if (child.name == tree.busName && seen.insert(child.path).second)
+                queue.push_back(child.path);
+        }
+    }
+
+    std::vector<AtspiClient::Call> calls;
+    std::vector<std::pair<size_t, uint8_t>> slots;  // batch entry, the extra its call reads
+    auto add = [&](size_t entry, uint8_t extra, MessagePtr message) {
+        calls.push_back({tree.busName, std::move(message)});
+        slots.emplace_back(entry, extra);
+    };
+    for (size_t entry = 0; entry < batch.size(); ++entry) {
+        const ObjectRef ref{tree.busName, batch[entry].first};
+        const uint8_t want = batch[entry].second;
+        if (want & extentsExtra) {
+            auto message = call(ref, ATSPI_DBUS_INTERFACE_COMPONENT, "GetExtents");
+            if (message) appendUint(message.get(), ATSPI_COORD_TYPE_SCREEN);
+            add(entry, extentsExtra, std::move(message));
+        }
+        if (want & textExtra) {
+            auto message = call(ref, ATSPI_DBUS_INTERFACE_TEXT, "GetText");
+            if (message) {
+                appendInt(message.get(), 0);
+                appendInt(message.get(), -1);
+            }
+            add(entry, textExtra, std::move(message));
+        }
+        if (want & valueExtra)
+            add(entry, valueExtra, propertyGet(ref, ATSPI_DBUS_INTERFACE_VALUE, "CurrentValue"));
+        if (want & actionsExtra)
+            add(entry, actionsExtra, call(ref, ATSPI_DBUS_INTERFACE_ACTION, "GetActions"));
+        if (want & attributesExtra)
+            add(entry, attributesExtra,
+                call(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetAttributes"));
+        if (want & childrenExtra)
+            add(entry, childrenExtra, call(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren"));
+    }
+    const bool needsOrigin = std::any_of(
+        batch.begin(), batch.end(), [](const auto& entry) { return entry.second & extentsExtra; });
+    const Point origin = needsOrigin ? windows_.primaryOrigin() : Point{};
+    const auto answers = client_.callAll(std::move(calls));
+
+    std::vector<std::string> unknown;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        const auto [entry, extra] = slots[i];
+        Node* node = tree.find(batch[entry].first);
+        if (!node) continue;
+        node->fetched |= extra;
+        const CallResult& answer = answers[i];
+        if (!answer.ok()) {
+            if (errorOf(answer) == axInvalidElement &&
+                answer.errorName != DBUS_ERROR_UNKNOWN_METHOD)
+                node->gone = true;
+            continue;
+        }
+        DBusMessageIter iter;
+        if (!firstArgument(answer, iter)) continue;
+        switch (extra) {
+            case extentsExtra:
+                if (auto extents = readExtents(iter)) {
+                    extents->origin.x -= origin.x;
+                    extents->origin.y -= origin.y;
+                    node->extents = *extents;
+                }
+                break;
+            case textExtra:
+                node->text = readString(iter);
+                break;
+            case valueExtra: {
+                DBusMessageIter value = unwrapVariant(iter);
+                node->value = readDouble(value);
+                break;
+            }
+            case actionsExtra:
+                node->actions = readActions(iter);
+                break;
+            case attributesExtra:
+                node->attributes = readStringMap(iter);
+                break;
+            case childrenExtra:
+                if (auto refs = readRefs(iter)) {
+                    node->children = std::move(*refs);
+                    node->childrenKnown = true;
+                    for (const auto& child : node->children) {
+                        if (child.name == tree.busName && !tree.find(child.path))
+                            unknown.push_back(child.path);
+                    }
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    // Objects a view makes on demand are missing from the bulk read: read them all at once.
+    if (!unknown.empty()) readNodes(tree, unknown);
+}
+
+std::vector<Element> LinuxAccessibility::windowsOf(AppTree& tree, const std::string& root,
+                                                   pid_t pid) {
+    std::vector<Element> windows;
+    int error = axSuccess;
+    Node* app = nodeOf(tree, root, error);
+    if (!app) return windows;
+    ensure(tree, root, childrenExtra);
+    app = tree.find(root);
+    if (!app) return windows;
+    for (const auto& child : std::vector<ObjectRef>(app->children)) {
+        const Node* node = tree.find(child.path);
+        if (!node || !isWindowNode(*node)) continue;
+        if (!hasState(node->states, ATSPI_STATE_SHOWING) &&
+            !hasState(node->states, ATSPI_STATE_ICONIFIED))
+            continue;
+        // Pop-up menus and tooltips are windows of the toolkit, not of the user.
+        if (node->role == ATSPI_ROLE_WINDOW && !node->children.empty()) {
+            const Node* first = tree.find(node->children.front().path);
+            if (first && (first->role == ATSPI_ROLE_MENU || first->role == ATSPI_ROLE_POPUP_MENU ||
+                          first->role == ATSPI_ROLE_TOOL_TIP))
+                continue;
+        }
+        windows.push_back(elementFor(child, pid));
+    }
+    return windows;
+}
+
+Element LinuxAccessibility::findInWindows(AppTree& tree, const std::string& root, pid_t pid,
+                                          bool (*wanted)(const Node&)) {
+    // The active window first, then the others, each breadth first over what is known.
+    std::vector<std::string> starts;
+    if (Node* app = tree.find(root)) {
+        for (const auto& child : app->children) {
+            const Node* node = tree.find(child.path);
+            if (!node || !isWindowNode(*node)) continue;
+            if (hasState(node->states, ATSPI_STATE_ACTIVE))
+                starts.insert(starts.begin(), child.path);
+            else
+                starts.push_back(child.path);
+        }
+    }
+    for (const auto& start : starts) {
+        std::deque<std::string> queue = {start};
+        std::set<std::string> seen = {start};
+        while (!queue.empty()) {
+            const std::string at = queue.front();
+            queue.pop_front();
+            const Node* node = tree.find(at);
+            if (!node) continue;
+            if (wanted(*node)) return elementFor({tree.busName, at}, pid);
+            for (const auto& child : node->children) {
+                if (child.name == tree.busName && seen.insert(child.path).second)
+                    queue.push_back(child.path);
+            }
+        }
+    }
+    return nullptr;
+}
+
+std::optional<WindowInfo> LinuxAccessibility::windowFor(AppTree& tree, const std::string& path,
+                                                        pid_t pid) {
+    ensure(tree, path, extentsExtra);
+    const Node* node = tree.find(path);
+    std::optional<Rect> frame;
+    if (node && node->extents) {
+        const Point origin = windows_.primaryOrigin();
+        frame = node->extents;
+        frame->origin.x += origin.x;
+        frame->origin.y += origin.y;
+    }
+    return windowOf(windows_.windows(), pid, frame);
+}
+
+std::optional<std::string> LinuxAccessibility::windowTitle(AppTree& tree, const std::string& path,
+                                                           pid_t pid) {
+    if (auto window = windowFor(tree, path, pid); window && !window->title.empty())
+        return window->title;
+    return std::nullopt;
+}
+
+AttributeRead LinuxAccessibility::copyAttribute(const Element& element, const std::string& name) {
+    std::lock_guard lock(mutex_);
+    if (!element) return fail(axIllegalArgument);
+    return read(resolve(element), name);
+}
+
+std::vector<AttributeRead> LinuxAccessibility::copyAttributes(
+    const Element& element, const std::vector<std::string>& names) {
+    std::lock_guard lock(mutex_);
+    std::vector<AttributeRead> reads;
+    if (!element) {
+        reads.assign(names.size(), fail(axIllegalArgument));
+        return reads;
+    }
+    const Resolved target = resolve(element);
+    // The extras the names need are fetched in one batch before the names are read one by one.
+    if (target.kind == Kind::object) {
+        if (AppTree* tree = treeOf(target.ref.name)) {
+            int error = axSuccess;
+            if (nodeOf(*tree, target.ref.path, error)) {
+                uint8_t extras = 0;
+                for (const auto& name : names) {
+                    if (name == "AXPosition" || name == "AXSize" || name == "AXFrame")
+                        extras |= extentsExtra;
+                    else if (name == "AXValue")
+                        extras |= textExtra | valueExtra;
+                    else if (name == "AXPlaceholderValue")
+                        extras |= attributesExtra;
+                    else if (name == "AXChildren")
+                        extras |= childrenExtra;
+                }
+                ensure(*tree, target.ref.path, extras);
+            }
+        }
+    }
+    for (const auto& name : names) reads.push_back(read(target, name));
+    return reads;
+}
+
+AttributeRead LinuxAccessibility::read(const Resolved& target, const std::string& name) {
+    switch (target.kind) {
+        case Kind::systemWide:
+            return readSystemWide(name);
+        case Kind::application:
+            return readApplication(target, name);
+        case Kind::menu:
+            return readMenu(target, name);
+        case Kind::object:
+            return readObject(target, name);
+    }
+    return unsupported();
+}
+
+AttributeRead LinuxAccessibility::readSystemWide(const std::string& name) {
+    if (name == "AXRole") return ok("AXSystemWide");
+    if (name != "AXFocusedApplication" && name != "AXFocusedUIElement") return unsupported();
+    const auto pid = windows_.activePid();
+    if (!pid || client_.busNameOf(*pid).empty()) return fail(axNoValue);
+    const Element app = applicationElement(*pid);
+    if (name == "AXFocusedApplication") return ok(app);
+    return read(resolve(app), "AXFocusedUIElement");
+}
+
+AttributeRead LinuxAccessibility::readApplication(const Resolved& target, const std::string& name) {
+    if (target.ref.name.empty()) return fail(axCannotComplete);  // not registered (yet)
+    AppTree* tree = treeOf(target.ref.name);
+    if (!tree) return fail(axInvalidElement);
+    int error = axSuccess;
+    Node* root = nodeOf(*tree, rootPath, error);
+    if (!root) return fail(error);
+    if (name == "AXRole") return ok("AXApplication");
+    if (name == "AXTitle") return ok(root->name);
+    if (name == "AXEnabled") return ok(true);
+    if (name == "AXHidden") return ok(false);
+    if (name == "AXFrontmost") return ok(windows_.activePid() == target.pid);
+    if (name == "AXWindows" || name == "AXChildren") {
+        Value::List list;
+        for (auto& window : windowsOf(*tree, rootPath, target.pid)) list.emplace_back(window);
+        return ok(std::move(list));
+    }
+    if (name == "AXFocusedWindow" || name == "AXMainWindow") {
+        const auto windows = windowsOf(*tree, rootPath, target.pid);
+        for (const auto& window : windows) {
+            const auto* handle = static_cast<const Handle*>(window.get());
+            const Node* node = tree->find(handle->ref.path);
+            if (node && hasState(node->states, ATSPI_STATE_ACTIVE)) return ok(window);
+        }
+        // The main window of an app in the background is its first one.
+        if (name == "AXMainWindow" && !windows.empty()) return ok(windows.front());
+        return fail(axNoValue);
+    }
+    if (name == "AXMenuBar") {
+        windowsOf(*tree, rootPath, target.pid);
+        const Element bar = findInWindows(*tree, rootPath, target.pid, [](const Node& node) {
+            return node.role == ATSPI_ROLE_MENU_BAR;
+        });
+        return bar ? ok(bar) : fail(axNoValue);
+    }
+    if (name == "AXFocusedUIElement") {
+        windowsOf(*tree, rootPath, target.pid);
+        const Element focused = findInWindows(*tree, rootPath, target.pid, [](const Node& node) {
+            return hasState(node.states, ATSPI_STATE_FOCUSED);
+        });
+        return focused ? ok(focused) : fail(axNoValue);
+    }
+    return unsupported();
+}
+
+AttributeRead LinuxAccessibility::readMenu(const Resolved& target, const std::string& name) {
+    AppTree* tree = treeOf(target.ref.name);
+    if (!tree) return fail(axInvalidElement);
+    int error = axSuccess;
+    Node* item = nodeOf(*tree, target.ref.path, error);
+    if (!item) return fail(error);
+    if (name == "AXRole") return ok("AXMenu");
+    if (name == "AXTitle") return ok("");
+    if (name == "AXEnabled") return ok(true);
+    if (name == "AXParent") return ok(elementFor(target.ref, target.pid));
+    if (name == "AXChildren") {
+        ensure(*tree, target.ref.path, childrenExtra);
+        item = tree->find(target.ref.path);
+        Value::List list;
+        if (item) {
+            for (const auto& child : std::vector<ObjectRef>(item->children))
+                list.emplace_back(elementFor(child, target.pid));
+        }
+        return ok(std::move(list));
+    }
+    if (name == "AXHidden") {
+        // Shown while its items are.
+        for (const auto& child : item->children) {
+            if (const Node* kid = tree->find(child.path))
+                return ok(!hasState(kid->states, ATSPI_STATE_SHOWING));
+        }
+        return ok(true);
+    }
+    return unsupported();
+}
+
+AttributeRead LinuxAccessibility::readObject(const Resolved& target, const std::string& name) {
+    AppTree* tree = treeOf(target.ref.name);
+    if (!tree) return fail(axInvalidElement);
+    int error = axSuccess;
+    Node* node = nodeOf(*tree, target.ref.path, error);
+    if (!node) return fail(error);
+    const ObjectTraits traits = traitsOf(*tree, *node);
+    const AXRole role = axRoleOf(traits);
+    const bool window = role.role == "AXWindow";
+
+    if (name == "AXRole") return ok(role.role);
+    if (name == "AXSubrole") return role.subrole ? ok(*role.subrole) : fail(axNoValue);
+    if (name == "AXTitle") {
+        if (!nameIsTitle(role)) return ok("");
+        if (!node->name.empty()) return ok(node->name);
+        // Toolkits that draw their own title bar may leave the window's name empty; the window
+        // manager still knows the title.
+        if (window) {
+            if (auto title = windowTitle(*tree, target.ref.path, target.pid)) return ok(*title);
+        }
+        return ok("");
+    }
+    if (name == "AXDescription") return ok(node->description);
+    if (name == "AXValue") {
+        switch (valueSourceOf(traits, role, !node->name.empty())) {
+            case ValueSource::checkState:
+                return ok(checkValue(node->states));
+            case ValueSource::name:
+                return ok(node->name);
+            case ValueSource::text:
+                ensure(*tree, target.ref.path, textExtra);
+                node = tree->find(target.ref.path);
+                if (!node || node->gone) return fail(axInvalidElement);
+                return node->text ? ok(*node->text) : fail(axNoValue);
+            case ValueSource::number:
+                ensure(*tree, target.ref.path, valueExtra);
+                node = tree->find(target.ref.path);
+                if (!node || node->gone) return fail(axInvalidElement);
+                return node->value ? ok(*node->value) : fail(axNoValue);
+            case ValueSource::none:
+                return unsupported();
+        }
+    }
+    if (name == "AXPlaceholderValue") {
+        if (role.role != "AXTextField" && role.role != "AXTextArea" && role.role != "AXComboBox")
+            return unsupported();
+        ensure(*tree, target.ref.path, attributesExtra);
+        node = tree->find(target.ref.path);
+        if (!node) return fail(axInvalidElement);
+        for (const char* key : {"placeholder-text", "placeholder"}) {
+            if (const auto found = node->attributes.find(key); found != node->attributes.end())
+                return ok(found->second);
+        }
+        return fail(axNoValue);
+    }
+    if (name == "AXHidden") return ok(isHidden(traits));
+    if (name == "AXEnabled") return ok(isEnabled(node->states));
+    if (name == "AXFocused")
+        return ok(hasState(node->states, window ? ATSPI_STATE_ACTIVE : ATSPI_STATE_FOCUSED));
+    if (name == "AXMain")
+        return window ? ok(hasState(node->states, ATSPI_STATE_ACTIVE)) : unsupported();
+    if (name == "AXMinimized")
+        return window ? ok(hasState(node->states, ATSPI_STATE_ICONIFIED)) : unsupported();
+    if (name == "AXModal") return ok(hasState(node->states, ATSPI_STATE_MODAL));
+    if (name == "AXSelected") return ok(hasState(node->states, ATSPI_STATE_SELECTED));
+    if (name == "AXExpanded") {
+        const auto expanded = expandedState(traits);
+        return expanded ? ok(*expanded) : unsupported();
+    }
+    if (name == "AXPosition" || name == "AXSize" || name == "AXFrame") {
+        if (!(node->interfaces & componentInterface)) return unsupported();
+        ensure(*tree, target.ref.path, extentsExtra);
+        node = tree->find(target.ref.path);
+        if (!node || node->gone) return fail(axInvalidElement);
+        if (!node->extents) return fail(axNoValue);
+        if (name == "AXPosition") return ok(node->extents->origin);
+        if (name == "AXSize") return ok(node->extents->size);
+        return ok(*node->extents);
+    }
+    if (name == "AXChildren") {
+        if (hasSubmenu(*node, traits.parentRole)) {
+            auto menu = std::make_shared<Handle>();
+            menu->kind = Kind::menu;
+            menu->ref = target.ref;
+            menu->pid = target.pid;
+            return ok(Value::List{Value(Element(menu))});
+        }
+        ensure(*tree, target.ref.path, childrenExtra);
+        node = tree->find(target.ref.path);
+        if (!node) return fail(axInvalidElement);
+        Value::List list;
+        for (const auto& child : std::vector<ObjectRef>(node->children))
+            list.emplace_back(elementFor(child, child.name == tree->busName ? target.pid : 0));
+        return ok(std::move(list));
+    }
+    if (name == "AXParent") {
+        if (node->parent.isNull()) return fail(axNoValue);
+        if (node->parent.name == tree->busName) {
+            if (const Node* parent = tree->find(node->parent.path)) {
+                const uint32_t grandRole = [&] {
+                    const Node* above = tree->find(parent->parent.path);
+                    return above ? above->role : static_cast<uint32_t>(ATSPI_ROLE_INVALID);
+                }();
+                if (hasSubmenu(*parent, grandRole)) {
+                    auto menu = std::make_shared<Handle>();
+                    menu->kind = Kind::menu;
+                    menu->ref = node->parent;
+                    menu->pid = target.pid;
+                    return ok(Element(menu));
+                }
+            }
+        }
+        return ok(elementFor(node->parent, node->parent.name == tree->busName ? target.pid : 0));
+    }
+    if (name == "AXWindow" || name == "AXTopLevelUIElement") {
+        std::string at = target.ref.path;
+        for (int depth = 0; depth < 200; ++depth) {
+            const Node* above = tree->find(at);
+            if (!above) break;
+            const Node* parent = tree->find(above->parent.path);
+            if (isWindowNode(*above) && (!parent || parent->role == ATSPI_ROLE_APPLICATION))
+                return ok(elementFor({tree->busName, at}, target.pid));
+            if (above->parent.name != tree->busName || !parent) break;
+            at = above->parent.path;
+        }
+        return fail(axNoValue);
+    }
+    if (name == "AXMenuItemCmdChar" || name == "AXMenuItemCmdModifiers") {
+        if (role.role != "AXMenuItem") return unsupported();
+        ensure(*tree, target.ref.path, actionsExtra);
+        node = tree->find(target.ref.path);
+        if (!node) return fail(axInvalidElement);
+        for (const auto& action : node->actions) {
+            if (const auto shortcut = menuShortcutOf(action.keyBinding)) {
+                if (name == "AXMenuItemCmdChar") return ok(shortcut->character);
+                return ok(shortcut->modifiers);
+            }
+        }
+        return fail(axNoValue);
+    }
+    if (name == "AXMenuItemMarkChar") {
+        if (role.role != "AXMenuItem") return unsupported();
+        return hasState(node->states, ATSPI_STATE_CHECKED) ? ok("\u2713") : fail(axNoValue);
+    }
+    if (name == "AXNumberOfCharacters") {
+        if (!(node->interfaces & textInterface)) return unsupported();
+        ensure(*tree, target.ref.path, textExtra);
+        node = tree->find(target.ref.path);
+        if (!node || !node->text) return fail(axNoValue);
+        return ok(utf16Length(*node->text));
+    }
+    return unsupported();
+}
+
+std::optional<bool> LinuxAccessibility::isSettable(const Element& element,
+                                                   const std::string& name) {
+    std::lock_guard lock(mutex_);
+    const Resolved target = resolve(element);
+    if (target.kind != Kind::object) return false;
+    AppTree* tree = treeOf(target.ref.name);
+    if (!tree) return std::nullopt;
+    int error = axSuccess;
+    const Node* node = nodeOf(*tree, target.ref.path, error);
+    if (!node) return std::nullopt;
+    const ObjectTraits traits = traitsOf(*tree, *node);
+    const AXRole role = axRoleOf(traits);
+    const bool window = role.role == "AXWindow";
+    if (name == "AXValue") {
+        if ((node->interfaces & editableTextInterface) &&
+            hasState(node->states, ATSPI_STATE_EDITABLE))
+            return true;
+        return (node->interfaces & valueInterface) && isEnabled(node->states) &&
+               !hasState(node->states, ATSPI_STATE_READ_ONLY) &&
+               role.role != "AXProgressIndicator" && role.role != "AXLevelIndicator";
+    }
+    if (name == "AXFocused") return window || hasState(node->states, ATSPI_STATE_FOCUSABLE);
+    if (name == "AXSelected") {
+        const Node* parent = tree->find(node->parent.path);
+        return hasState(node->states, ATSPI_STATE_SELECTABLE) && parent &&
+               (parent->interfaces & selectionInterface);
+    }
+    if (name == "AXMain" || name == "AXMinimized") return window;
+    return false;
+}
+
+int LinuxAccessibility::callBoolean(const ObjectRef& ref, const char* interface, const char* method,
+                                    std::optional<int32_t> argument, const std::string* text) {
+    auto message = call(ref, interface, method);
+    if (message && text) appendString(message.get(), text->c_str());
+    if (message && argument) appendInt(message.get(), *argument);
+    std::vector<AtspiClient::Call> calls;
+    calls.push_back({ref.name, std::move(message)});
+    const auto answers = client_.callAll(std::move(calls));
+    changes_.bump();
+    DBusMessageIter iter;
+    if (!firstArgument(answers[0], iter)) return errorOf(answers[0]);
+    return readBoolean(iter).value_or(true) ? axSuccess : axCannotComplete;
+}
+
+int LinuxAccessibility::setNumber(const ObjectRef& ref, double value) {
+    auto message = call(ref, propertiesInterface, "Set");
+    if (!message) return axFailure;
+    const char* interface = ATSPI_DBUS_INTERFACE_VALUE;
+    const char* property = "CurrentValue";
+    DBusMessageIter iter, variant;
+    dbus_message_iter_init_append(message.get(), &iter);
+    dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &interface);
+    dbus_message_iter_append_basic(&iter, DBUS_TYPE_STRING, &property);
+    dbus_message_iter_open_container(&iter, DBUS_TYPE_VARIANT, "d", &variant);
+    dbus_message_iter_append_basic(&variant, DBUS_TYPE_DOUBLE, &value);
+    dbus_message_iter_close_container(&iter, &variant);
+    std::vector<AtspiClient::Call> calls;
+    calls.push_back({ref.name, std::move(message)});
+    const auto answers = client_.callAll(std::move(calls));
+    changes_.bump();
+    return errorOf(answers[0]);
+}
+
+int LinuxAccessibility::stepValue(const ObjectRef& ref, double direction) {
+    std::vector<AtspiClient::Call> calls;
+    for (const char* property :
+         {"CurrentValue", "MinimumValue", "MaximumValue", "MinimumIncrement"})
+        calls.push_back({ref.name, propertyGet(ref, ATSPI_DBUS_INTERFACE_VALUE, property)});
+    const auto answers = client_.callAll(std::move(calls));
+    double numbers[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 4; ++i) {
+        DBusMessageIter iter;
+        if (!firstArgument(answers[i], iter)) {
+            if (i == 0) return errorOf(answers[0]);
+            continue;
+        }
+        DBusMessageIter value = unwrapVariant(iter);
+        numbers[i] = readDouble(value).value_or(0);
+    }
+    const auto [current, minimum, maximum, increment] = numbers;
+    // A control without a step moves by a tenth of its range, as a key press on it would.
+    const double step = increment > 0 ? increment : (maximum - minimum) / 10;
+    if (!(step > 0)) return axCannotComplete;
+    return setNumber(ref, std::clamp(current + direction * step, minimum, maximum));
+}
+
+int LinuxAccessibility::setAttribute(const Element& element, const std::string& name,
+                                     const Value& value) {
+    std::lock_guard lock(mutex_);
+    const Resolved target = resolve(element);
+    if (target.kind != Kind::object) return axAttributeUnsupported;
+    AppTree* tree = treeOf(target.ref.name);
+    if (!tree) return axInvalidElement;
+    int error = axSuccess;
+    const Node* node = nodeOf(*tree, target.ref.path, error);
+    if (!node) return error;
+    const ObjectTraits traits = traitsOf(*tree, *node);
+    const bool window = axRoleOf(traits).role == "AXWindow";
+    if (name == "AXValue") {
+        const auto* text = value.as<std::string>();
+        if (text && (node->interfaces & editableTextInterface))
+            return callBoolean(target.ref, ATSPI_DBUS_INTERFACE_EDITABLE_TEXT, "SetTextContents",
+                               std::nullopt, text);
+        if (node->interfaces & valueInterface) {
+            std::optional<double> number;
+            if (const auto* integer = value.as<int64_t>()) number = static_cast<double>(*integer);
+            if (const auto* fraction = value.as<double>()) number = *fraction;
+            if (text) {
+                try {
+                    size_t used = 0;
+                    const double parsed = std::stod(*text, &used);
+                    if (used == text->size()) number = parsed;
+                } catch (const std::exception&) {
+                }
+            }
+            if (!number) return axIllegalArgument;
+            return setNumber(target.ref, *number);
+        }
+        return axAttributeUnsupported;
+    }
+    if ((name == "AXFocused" || name == "AXMain") && window) {
+        const auto found = windowFor(*tree, target.ref.path, target.pid);
+        changes_.bump();
+        return found && windows_.activate(found->id) ? axSuccess : axCannotComplete;
+    }
+    if (name == "AXMinimized" && window) {
+        const auto found = windowFor(*tree, target.ref.path, target.pid);
+        const bool* minimize = value.as<bool>();
+        if (!found || !minimize) return axCannotComplete;
+        changes_.bump();
+        return (*minimize ? windows_.minimize(found->id) : windows_.activate(found->id))
+                   ? axSuccess
+                   : axCannotComplete;
+    }
+    if (name == "AXFocused") {
+        if (!(node->interfaces & componentInterface)) return axAttributeUnsupported;
+        return callBoolean(target.ref, ATSPI_DBUS_INTERFACE_COMPONENT, "GrabFocus");
+    }
+    if (name == "AXSelected") {
+        const bool* select = value.as<bool>();
+        const Node* parent = tree->find(node->parent.path);
+        if (!select || !parent || !(parent->interfaces & selectionInterface))
+            return axAttributeUnsupported;
+        int index = node->indexInParent;
+        if (index < 0) {
+            const auto& siblings = parent->children;
+            const auto at = std::find(siblings.begin(), siblings.end(), target.ref);
+            if (at == siblings.end()) return axCannotComplete;
+            index = static_cast<int>(at - siblings.begin());
+        }
+        return callBoolean(node->parent, ATSPI_DBUS_INTERFACE_SELECTION,
+                           *select ? "SelectChild" : "DeselectChild", index);
+    }
+    return axAttributeUnsupported;
+}
+
+std::optional<std::vector<std::string>> LinuxAccessibility::actionNames(const Element& element) {
+    std::lock_guard lock(mutex_);
+    const Resolved target = resolve(element);
+    if (target.kind != Kind::object) return std::vector<std::string>{};
+    AppTree* tree = treeOf(target.ref.name);
+    if (!tree) return std::nullopt;
+    int error = axSuccess;
+    if (!nodeOf(*tree, target.ref.path, error)) return std::nullopt;
+    ensure(*tree, target.ref.path, actionsExtra);
+    const Node* node = tree->find(target.ref.path);
+    if (!node || node->gone) return std::nullopt;
+    const ObjectTraits traits = traitsOf(*tree, *node);
+    return axActionNames(node->actions, traits, axRoleOf(traits));
+}
+
+int LinuxAccessibility::performAction(const Element& element, const std::string& action) {
+    std::lock_guard lock(mutex_);
+    const Resolved target = resolve(element);
+    if (target.kind != Kind::object) return axActionUnsupported;
+    AppTree* tree = treeOf(target.ref.name);
+    if (!tree) return axInvalidElement;
+    int error = axSuccess;
+    if (!nodeOf(*tree, target.ref.path, error)) return error;
+    ensure(*tree, target.ref.path, actionsExtra);
+    const Node* node = tree->find(target.ref.path);
+    if (!node || node->gone) return axInvalidElement;
+    const ObjectTraits traits = traitsOf(*tree, *node);
+    const AXRole role = axRoleOf(traits);
+    const auto offered = axActionNames(node->actions, traits, role);
+    if (std::find(offered.begin(), offered.end(), action) == offered.end())
+        return axActionUnsupported;
+    const ObjectRef ref = target.ref;
+    if (const auto index = toolkitActionFor(node->actions, action))
+        return callBoolean(ref, ATSPI_DBUS_INTERFACE_ACTION, "DoAction",
+                           static_cast<int32_t>(*index));
+    if (action == "AXIncrement" || action == "AXDecrement")
+        return stepValue(ref, action == "AXIncrement" ? 1 : -1);
+    if (action == "AXRaise") {
+        const auto found = windowFor(*tree, ref.path, target.pid);
+        changes_.bump();
+        return found && windows_.activate(found->id) ? axSuccess : axCannotComplete;
+    }
+    if (action == "AXScrollToVisible") {
+        auto message = call(ref, ATSPI_DBUS_INTERFACE_COMPONENT, "ScrollTo");
+        if (message) appendUint(message.get(), ATSPI_SCROLL_ANYWHERE);
+        std::vector<AtspiClient::Call> calls;
+        calls.push_back({ref.name, std::move(message)});
+        const auto answers = client_.callAll(std::move(calls));
+        changes_.bump();
+        return errorOf(answers[0]);
+    }
+    return axActionUnsupported;
+}
+
+bool LinuxAccessibility::isEqual(const Element& a, const Element& b) {
+    std::lock_guard lock(mutex_);
+    if (!a || !b) return false;
+    const Resolved left = resolve(a), right = resolve(b);
+    if (left.kind == Kind::systemWide || right.kind == Kind::systemWide)
+        return left.kind == right.kind;
+    if ((left.kind == Kind::menu) != (right.kind == Kind::menu)) return false;
+    if (left.kind == Kind::application && right.kind == Kind::application && left.ref.name.empty())
+        return left.pid == right.pid;
+    return !left.ref.name.empty() && left.ref == right.ref;
+}
+
+std::optional<pid_t> LinuxAccessibility::processId(const Element& element) {
+    std::lock_guard lock(mutex_);
+    const auto* handle = dynamic_cast<const Handle*>(element.get());
+    if (!handle || handle->kind == Kind::systemWide) return std::nullopt;
+    if (handle->pid) return handle->pid;
+    return client_.pidOf(handle->ref.name);
+}
+
+int LinuxAccessibility::setMessagingTimeout(const Element& element, double seconds) {
+    std::lock_guard lock(mutex_);
+    const Resolved target = resolve(element);
+    if (target.ref.name.empty()) return axIllegalArgument;
+    if (!(seconds > 0)) return axIllegalArgument;
+    client_.setTimeout(target.ref.name, static_cast<int>(seconds * 1000));
+    return axSuccess;
+}
+
+}  // namespace pelko::computer::linux_desktop
