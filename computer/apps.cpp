@@ -139,6 +139,13 @@ std::optional<std::string> installedURL(Workspace& workspace, const std::string&
             if (endsWith(entry, ".app") && normalized(entry) == key) return folder + "/" + entry;
         }
     }
+    // Where an app's file is not named after it (a desktop entry is named by its id), the
+    // names it goes by are compared the same loose way.
+    for (const auto& app : workspace.installedApplications()) {
+        for (const auto& known : app.names) {
+            if (!known.empty() && normalized(known) == key) return app.location;
+        }
+    }
     return std::nullopt;
 }
 

@@ -27,7 +27,9 @@ std::optional<RunningApp> runningById(Workspace& workspace, const std::string& b
 /// The running app that `name` means (identifier, display name, path, exact identifier, or the
 /// installed bundle's identifier); never opens anything.
 std::optional<RunningApp> findRunning(Workspace& workspace, const std::string& name);
-/// Where the app that `name` means is installed, if anywhere.
+/// Where the app that `name` means is installed, if anywhere: an existing path, a bundle
+/// identifier, a bundle file named after it in the application folders, or an installed app
+/// whose file is named otherwise (a desktop entry) and that goes by that name.
 std::optional<std::string> installedURL(Workspace& workspace, const std::string& name);
 /// The running app that `name` means, opening it in the background when `launch` allows and
 /// waiting for it (up to 20 s) and for its first window (up to 24 × 0.25 s). Throws

@@ -1,30 +1,17 @@
-// pelko-computer on the simulated desktop: the scene comes from PELKO_SCENE, or the bundled
-// sample scene; PELKO_SIM_LOG names the call log and PELKO_SIM_CONTROL the control FIFO.
+// pelko-computer: with PELKO_SCENE set it works on the simulated desktop that scene describes
+// (PELKO_SIM_LOG names the call log and PELKO_SIM_CONTROL the control FIFO); otherwise on the
+// X11 desktop it runs in, read through the accessibility bus.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 
+#include "linux/linux-backend.h"
 #include "request-loop.h"
 #include "sim/sim-backend.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// The sample scene, found next to an installed program or in the source tree it was built from.
-std::string sampleScenePath() {
-    std::error_code error;
-    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const fs::path installed =
-            executable.parent_path().parent_path() / "share/pelko/scenes/desktop.json";
-        if (fs::exists(installed)) return installed.string();
-    }
-    return PELKO_EXAMPLES_DIR "/scenes/desktop.json";
-}
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -35,22 +22,33 @@ std::string environment(const char* name) {
 
 int main() {
     using namespace pelko;
-    std::string scenePath = environment("PELKO_SCENE");
-    if (scenePath.empty()) scenePath = sampleScenePath();
     // Every output line is flushed as it is written; the buffer only gathers one line.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     RealClock clock;
     MainLoop mainLoop(clock);
+    const std::string scenePath = environment("PELKO_SCENE");
+    if (!scenePath.empty()) {
+        try {
+            const auto backend = computer::sim::makeSimDesktop(
+                clock, mainLoop,
+                {scenePath, environment("PELKO_SIM_LOG"), environment("PELKO_SIM_CONTROL")});
+            // The process-wide values; the process ends inside `runComputer`, so they outlive
+            // every thread that uses them.
+            computer::Computer computer(backend->platform, stdout);
+            computer::runComputer(computer, STDIN_FILENO);
+        } catch (const computer::sim::SceneError& error) {
+            std::cerr << "pelko-computer: " << error.what() << "\n";
+            return 1;
+        }
+    }
     try {
-        const auto backend = computer::sim::makeSimDesktop(
-            clock, mainLoop,
-            {scenePath, environment("PELKO_SIM_LOG"), environment("PELKO_SIM_CONTROL")});
-        // The process-wide values; the process ends inside `runComputer`, so they outlive
-        // every thread that uses them.
+        const auto backend = computer::linux_desktop::makeLinuxDesktop(clock, mainLoop);
         computer::Computer computer(backend->platform, stdout);
         computer::runComputer(computer, STDIN_FILENO);
-    } catch (const computer::sim::SceneError& error) {
-        std::cerr << "pelko-computer: " << error.what() << "\n";
+    } catch (const computer::linux_desktop::DesktopUnavailable& error) {
+        std::cerr << "pelko-computer: no desktop to work on (" << error.what()
+                  << "): run it in an X11 session whose accessibility bus is up (Debian package "
+                     "at-spi2-core), or set PELKO_SCENE to a simulated desktop's scene file.\n";
         return 1;
     }
 }

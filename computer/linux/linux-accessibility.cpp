@@ -31,6 +31,8 @@ namespace {
 using Kind = LinuxAccessibility::Handle::Kind;
 
 constexpr size_t prefetchLimit = 200;
+// Objects with more actions than this show the first ones.
+constexpr int64_t maxActions = 16;
 constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr Duration trustLifetime = std::chrono::seconds(1);
 
@@ -124,25 +126,6 @@ std::optional<Rect> readExtents(DBusMessageIter& iter) {
     }
     return Rect{{static_cast<double>(numbers[0]), static_cast<double>(numbers[1])},
                 {static_cast<double>(numbers[2]), static_cast<double>(numbers[3])}};
-}
-
-std::vector<ToolkitAction> readActions(DBusMessageIter& iter) {
-    std::vector<ToolkitAction> actions;
-    if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) return actions;
-    DBusMessageIter array;
-    dbus_message_iter_recurse(&iter, &array);
-    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
-        DBusMessageIter field;
-        dbus_message_iter_recurse(&array, &field);
-        ToolkitAction action;
-        action.name = readString(field).value_or("");
-        dbus_message_iter_next(&field);  // the description
-        dbus_message_iter_next(&field);
-        action.keyBinding = readString(field).value_or("");
-        actions.push_back(std::move(action));
-        dbus_message_iter_next(&array);
-    }
-    return actions;
 }
 
 std::map<std::string, std::string> readStringMap(DBusMessageIter& iter) {
@@ -421,8 +404,11 @@ void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t 
         }
         if (want & valueExtra)
             add(entry, valueExtra, propertyGet(ref, ATSPI_DBUS_INTERFACE_VALUE, "CurrentValue"));
+        // The number of actions first, then each action's name: the names are not the
+        // localized ones (so the press action is found in any language), and the bulk
+        // "GetActions" of some bridge versions aborts the application that answers it.
         if (want & actionsExtra)
-            add(entry, actionsExtra, call(ref, ATSPI_DBUS_INTERFACE_ACTION, "GetActions"));
+            add(entry, actionsExtra, propertyGet(ref, ATSPI_DBUS_INTERFACE_ACTION, "NActions"));
         if (want & attributesExtra)
             add(entry, attributesExtra,
                 call(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetAttributes"));
@@ -435,6 +421,7 @@ void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t 
     const auto answers = client_.callAll(std::move(calls));
 
     std::vector<std::string> unknown;
+    std::vector<std::pair<std::string, int>> actionCounts;
     for (size_t i = 0; i < answers.size(); ++i) {
         const auto [entry, extra] = slots[i];
         Node* node = tree.find(batch[entry].first);
@@ -465,9 +452,14 @@ void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t 
                 node->value = readDouble(value);
                 break;
             }
-            case actionsExtra:
-                node->actions = readActions(iter);
+            case actionsExtra: {
+                DBusMessageIter value = unwrapVariant(iter);
+                node->actions.clear();
+                const int count = static_cast<int>(
+                    std::clamp<int64_t>(readInteger(value).value_or(0), 0, maxActions));
+                if (count > 0) actionCounts.emplace_back(batch[entry].first, count);
                 break;
+            }
             case attributesExtra:
                 node->attributes = readStringMap(iter);
                 break;
@@ -485,8 +477,46 @@ void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t 
                 break;
         }
     }
+    if (!actionCounts.empty()) readActions(tree, actionCounts);
     // Objects a view makes on demand are missing from the bulk read: read them all at once.
     if (!unknown.empty()) readNodes(tree, unknown);
+}
+
+void LinuxAccessibility::readActions(AppTree& tree,
+                                     const std::vector<std::pair<std::string, int>>& counts) {
+    std::vector<AtspiClient::Call> calls;
+    for (const auto& [path, count] : counts) {
+        const ObjectRef ref{tree.busName, path};
+        const Node* node = tree.find(path);
+        // Only menu items show their shortcut.
+        const bool menuItem = node && axRoleOf(traitsOf(tree, *node)).role == "AXMenuItem";
+        for (int i = 0; i < count; ++i) {
+            auto name = call(ref, ATSPI_DBUS_INTERFACE_ACTION, "GetName");
+            if (name) appendInt(name.get(), i);
+            calls.push_back({tree.busName, std::move(name)});
+            if (menuItem) {
+                auto binding = call(ref, ATSPI_DBUS_INTERFACE_ACTION, "GetKeyBinding");
+                if (binding) appendInt(binding.get(), i);
+                calls.push_back({tree.busName, std::move(binding)});
+            }
+        }
+    }
+    const auto answers = client_.callAll(std::move(calls));
+    size_t at = 0;
+    for (const auto& [path, count] : counts) {
+        Node* node = tree.find(path);
+        const bool menuItem = node && axRoleOf(traitsOf(tree, *node)).role == "AXMenuItem";
+        std::vector<ToolkitAction> actions;
+        for (int i = 0; i < count; ++i) {
+            ToolkitAction action;
+            DBusMessageIter iter;
+            if (firstArgument(answers[at++], iter)) action.name = readString(iter).value_or("");
+            if (menuItem && firstArgument(answers[at++], iter))
+                action.keyBinding = readString(iter).value_or("");
+            actions.push_back(std::move(action));
+        }
+        if (node) node->actions = std::move(actions);
+    }
 }
 
 std::vector<Element> LinuxAccessibility::windowsOf(AppTree& tree, const std::string& root,

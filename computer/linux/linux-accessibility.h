@@ -10,26 +10,18 @@
 
 #include <sys/types.h>
 
-#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "atspi-client.h"
 #include "atspi-tree.h"
+#include "change-count.h"
 #include "clock.h"
 #include "platform/accessibility.h"
 #include "window-system.h"
 
 namespace pelko::computer::linux_desktop {
-
-/// The changes this process makes to the desktop, counted: the accessibility part reads a tree
-/// again after any of them. Shared by the backend's parts.
-struct ChangeCount {
-    std::atomic<uint64_t> value{0};
-    void bump() { value.fetch_add(1, std::memory_order_relaxed); }
-    uint64_t now() const { return value.load(std::memory_order_relaxed); }
-};
 
 class LinuxAccessibility final : public Accessibility {
   public:
@@ -65,6 +57,7 @@ class LinuxAccessibility final : public Accessibility {
     Node* nodeOf(AppTree& tree, const std::string& path, int& error);
     void ensure(AppTree& tree, const std::string& path, uint8_t extras);
     void readNodes(AppTree& tree, const std::vector<std::string>& paths);
+    void readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts);
     ObjectTraits traitsOf(AppTree& tree, const Node& node);
     AttributeRead read(const Resolved& target, const std::string& name);
     AttributeRead readApplication(const Resolved& target, const std::string& name);

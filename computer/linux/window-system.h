@@ -20,6 +20,8 @@ struct WindowInfo {
     uint64_t id = 0;
     pid_t pid = 0;
     std::string title;
+    /// The class part of WM_CLASS ("Mousepad"), which desktop entries name.
+    std::string windowClass;
     /// In root-window pixels (origin top-left of the whole X screen).
     Rect frame;
     bool hidden = false;  ///< minimized (iconic)

@@ -220,6 +220,12 @@ std::optional<WindowInfo> X11Desktop::describe(Window window) {
     info.pid = static_cast<pid_t>(pid.front());
     info.title = textProperty(display, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"))
                      .value_or(textProperty(display, window, XA_WM_NAME, XA_STRING).value_or(""));
+    XClassHint hint{};
+    if (XGetClassHint(display, window, &hint)) {
+        if (hint.res_class) info.windowClass = hint.res_class;
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    }
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, window, &attributes)) return std::nullopt;
     int x = 0, y = 0;

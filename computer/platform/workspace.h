@@ -34,6 +34,12 @@ struct BundleDescription {
     JSON info = JSON::object();
 };
 
+/// An installed application with the names a person would call it by and its location.
+struct InstalledApp {
+    std::vector<std::string> names;
+    std::string location;
+};
+
 class Workspace {
   public:
     virtual ~Workspace() = default;
@@ -62,6 +68,11 @@ class Workspace {
                                  OpenCompletion completion) = 0;
     /// The bundle at `path`; nothing when there is no bundle there.
     virtual std::optional<BundleDescription> bundleAt(const std::string& path) = 0;
+
+    /// Installed applications whose files are not named after the app (so a search of the
+    /// application folders by name cannot find them), in the platform's order; empty where
+    /// every application's file carries its name.
+    virtual std::vector<InstalledApp> installedApplications() = 0;
 
     virtual bool fileExists(const std::string& path) = 0;
     /// The entries of a folder, in listing order; nothing when it cannot be listed.

@@ -118,6 +118,8 @@ class SimDesktop final : public Application,
     void openApplication(const std::string& path, bool activates,
                          OpenCompletion completion) override;
     std::optional<BundleDescription> bundleAt(const std::string& path) override;
+    /// Bundles carry their names, so there are none that only this list would find.
+    std::vector<InstalledApp> installedApplications() override { return {}; }
     bool fileExists(const std::string& path) override;
     std::optional<std::vector<std::string>> listFolder(const std::string& path) override;
     std::string homeFolder() override;
