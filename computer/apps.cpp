@@ -140,10 +140,16 @@ std::optional<std::string> installedURL(Workspace& workspace, const std::string&
         }
     }
     // Where an app's file is not named after it (a desktop entry is named by its id), the
-    // names it goes by are compared the same loose way.
-    for (const auto& app : workspace.installedApplications()) {
-        for (const auto& known : app.names) {
-            if (!known.empty() && normalized(known) == key) return app.location;
+    // names it goes by are compared the same loose way, the best kind of name of every app
+    // before the next kind: an app's display name wins over another's program name.
+    const auto installed = workspace.installedApplications();
+    size_t kinds = 0;
+    for (const auto& app : installed) kinds = std::max(kinds, app.names.size());
+    for (size_t kind = 0; kind < kinds; ++kind) {
+        for (const auto& app : installed) {
+            if (kind < app.names.size() && !app.names[kind].empty() &&
+                normalized(app.names[kind]) == key)
+                return app.location;
         }
     }
     return std::nullopt;

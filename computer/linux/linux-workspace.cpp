@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 
 constexpr Duration launchLimit = std::chrono::seconds(20);
 constexpr Duration launchPoll = std::chrono::milliseconds(100);
+// How long after an app appears its first window may still take the focus.
+constexpr Duration focusWatch = std::chrono::seconds(5);
 
 std::string baseName(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -304,6 +306,7 @@ void LinuxWorkspace::openApplication(const std::string& path, bool activates,
     }
     std::vector<pid_t> before;
     for (const auto& app : runningApplications(entry->id)) before.push_back(app.pid);
+    const uint64_t keepActive = activates ? 0 : x11_.activeWindow();
     std::vector<std::string> environment;
     if (!activates) {
         // A startup id with time 0 asks the window manager not to give the new window the
@@ -321,16 +324,18 @@ void LinuxWorkspace::openApplication(const std::string& path, bool activates,
     std::erase_if(watchers_, [](const Watcher& watcher) { return watcher.done->load(); });
     auto done = std::make_shared<std::atomic<bool>>(false);
     watchers_.push_back(
-        {done,
-         std::jthread([this, done, pid = spawned.pid, id = entry->id, before = std::move(before),
-                       completion = std::move(completion)](std::stop_token stop) mutable {
-             watchLaunch(pid, std::move(id), std::move(before), std::move(completion), stop);
+        {done, std::jthread([this, done, pid = spawned.pid, id = entry->id,
+                             before = std::move(before), keepActive,
+                             completion = std::move(completion)](std::stop_token stop) mutable {
+             watchLaunch(pid, std::move(id), std::move(before), keepActive, std::move(completion),
+                         stop);
              done->store(true);
          })});
 }
 
 void LinuxWorkspace::watchLaunch(pid_t child, std::string entryId, std::vector<pid_t> before,
-                                 OpenCompletion completion, std::stop_token stop) {
+                                 uint64_t keepActive, OpenCompletion completion,
+                                 std::stop_token stop) {
     const Instant start = clock_.now();
     while (!stop.stop_requested() && clock_.now() - start < launchLimit) {
         const auto apps = runningApplications();
@@ -338,6 +343,7 @@ void LinuxWorkspace::watchLaunch(pid_t child, std::string entryId, std::vector<p
             const bool isNew = std::find(before.begin(), before.end(), app.pid) == before.end();
             if (app.pid == child || (app.bundleId == entryId && isNew)) {
                 completion(app, std::nullopt);
+                if (keepActive) keepInBackground(app.pid, keepActive, stop);
                 return;
             }
         }
@@ -350,6 +356,27 @@ void LinuxWorkspace::watchLaunch(pid_t child, std::string entryId, std::vector<p
                 }
             }
             completion(std::nullopt, "it ended before it showed anything");
+            return;
+        }
+        clock_.sleepFor(launchPoll);
+    }
+}
+
+void LinuxWorkspace::keepInBackground(pid_t pid, uint64_t previous, std::stop_token stop) {
+    // Window managers give a new window the focus unless told otherwise, and toolkits tell them
+    // so only for a launch time they were given. A window that took the focus from the window
+    // that had it hands it back once; a window the user chose in the meantime keeps it.
+    const Instant start = clock_.now();
+    while (!stop.stop_requested() && clock_.now() - start < focusWatch) {
+        const uint64_t active = x11_.activeWindow();
+        if (active && active != previous) {
+            if (x11_.activePid() == pid) {
+                const auto windows = x11_.windows();
+                const bool stillThere =
+                    std::any_of(windows.begin(), windows.end(),
+                                [&](const WindowInfo& window) { return window.id == previous; });
+                if (stillThere) x11_.activate(previous);
+            }
             return;
         }
         clock_.sleepFor(launchPoll);

@@ -49,7 +49,9 @@ class LinuxWorkspace final : public Workspace {
     /// The topmost window of `pid` that `wanted` accepts; nothing when there is none.
     std::optional<WindowInfo> topWindow(pid_t pid, bool hiddenOnly);
     void watchLaunch(pid_t child, std::string entryId, std::vector<pid_t> before,
-                     OpenCompletion completion, std::stop_token stop);
+                     uint64_t keepActive, OpenCompletion completion, std::stop_token stop);
+    /// Gives the focus back to window `previous` if the new app's window takes it.
+    void keepInBackground(pid_t pid, uint64_t previous, std::stop_token stop);
 
     AtspiClient& client_;
     X11Desktop& x11_;

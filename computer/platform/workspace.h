@@ -36,6 +36,8 @@ struct BundleDescription {
 
 /// An installed application with the names a person would call it by and its location.
 struct InstalledApp {
+    /// Best first, the same kinds in the same places for every app (for example the display
+    /// name, the localized name, the identifier, the program's name); "" where an app has none.
     std::vector<std::string> names;
     std::string location;
 };
