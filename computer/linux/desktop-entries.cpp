@@ -271,14 +271,28 @@ std::vector<std::string> execArguments(const DesktopEntry& entry) {
     return arguments;
 }
 
+bool isInterpreter(const std::string& program) {
+    for (const char* name : {"python", "perl", "ruby", "node", "sh", "bash", "gjs", "java"}) {
+        if (program.starts_with(name) &&
+            program.find_first_not_of("0123456789.", std::string_view(name).size()) ==
+                std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 std::string programName(const DesktopEntry& entry) {
     const auto arguments = execArguments(entry);
-    if (arguments.empty()) return "";
-    // "env VAR=value program" starts program.
+    // "env VAR=value program" starts program; an interpreter runs the script that follows its
+    // options.
     size_t at = 0;
-    if (baseName(arguments[0]) == "env") {
+    if (!arguments.empty() && baseName(arguments[0]) == "env") {
         at = 1;
         while (at < arguments.size() && arguments[at].find('=') != std::string::npos) ++at;
+    }
+    if (at < arguments.size() && isInterpreter(baseName(arguments[at]))) {
+        ++at;
+        while (at < arguments.size() && arguments[at].starts_with("-")) ++at;
     }
     return at < arguments.size() ? baseName(arguments[at]) : "";
 }

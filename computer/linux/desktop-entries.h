@@ -55,8 +55,11 @@ std::optional<DesktopEntry> entryAt(const std::string& path,
 /// %i, %c and %k filled from the entry, %% kept as %.
 std::vector<std::string> execArguments(const DesktopEntry& entry);
 
-/// The file name of the program an entry starts ("mousepad"); empty when there is none.
+/// The file name of the program an entry starts ("mousepad"), or of the script it has an
+/// interpreter run ("viewer.py"); empty when there is none.
 std::string programName(const DesktopEntry& entry);
+/// Whether a program's file name is a script interpreter's ("python3", "bash").
+bool isInterpreter(const std::string& program);
 
 /// What is known of a running process to match it with its entry.
 struct ProcessNames {

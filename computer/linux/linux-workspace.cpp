@@ -42,10 +42,11 @@ ProcessNames namesOf(pid_t pid) {
     if (!error) names.executable = exe.filename().string();
     std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
     std::string argument;
-    for (int i = 0; i < 2 && std::getline(cmdline, argument, '\0'); ++i) {
-        // An interpreter's script is the second argument; options are not names.
-        if (!argument.empty() && argument.front() != '-')
-            names.arguments.push_back(baseName(argument));
+    // The program, and for an interpreter the script after its options.
+    while (std::getline(cmdline, argument, '\0') && names.arguments.size() < 2) {
+        if (argument.empty() || argument.front() == '-') continue;
+        names.arguments.push_back(baseName(argument));
+        if (!isInterpreter(names.arguments.front())) break;
     }
     return names;
 }

@@ -257,5 +257,77 @@ TEST_F(Apps, FindReportsInstalledAppsByTheirBundleNames) {
     }
 }
 
+// A desktop whose installed apps are not named after their files, as desktop entries are not:
+// the simulated desktop with a list of such apps added.
+class EntriesWorkspace final : public Workspace {
+  public:
+    EntriesWorkspace(Workspace& inner, std::vector<InstalledApp> installed)
+        : inner_(inner), installed_(std::move(installed)) {}
+    bool openURL(const std::string& url) override { return inner_.openURL(url); }
+    std::vector<RunningApp> runningApplications() override { return inner_.runningApplications(); }
+    std::vector<RunningApp> runningApplications(const std::string& id) override {
+        return inner_.runningApplications(id);
+    }
+    std::optional<RunningApp> frontmostApplication() override {
+        return inner_.frontmostApplication();
+    }
+    std::optional<RunningApp> runningApplication(pid_t pid) override {
+        return inner_.runningApplication(pid);
+    }
+    std::optional<std::string> applicationLocation(const std::string& id) override {
+        return inner_.applicationLocation(id);
+    }
+    void openApplication(const std::string& path, bool activates, OpenCompletion done) override {
+        inner_.openApplication(path, activates, std::move(done));
+    }
+    std::optional<BundleDescription> bundleAt(const std::string& path) override {
+        return inner_.bundleAt(path);
+    }
+    std::vector<InstalledApp> installedApplications() override { return installed_; }
+    bool fileExists(const std::string& path) override { return inner_.fileExists(path); }
+    std::optional<std::vector<std::string>> listFolder(const std::string& path) override {
+        return inner_.listFolder(path);
+    }
+    std::string homeFolder() override { return inner_.homeFolder(); }
+    bool activate(pid_t pid) override { return inner_.activate(pid); }
+    bool unhide(pid_t pid) override { return inner_.unhide(pid); }
+
+  private:
+    Workspace& inner_;
+    std::vector<InstalledApp> installed_;
+};
+
+TEST_F(Apps, InstalledURLFindsAppsNamedOtherwiseByTheirBestKindOfNameLast) {
+    build(JSON::parse(
+        R"({"bundles": [{"path": "/Applications/Editor.app", "bundleId": "com.x.Editor"}]})"));
+    // Both entries start the same program; the second is the editor by its display name.
+    EntriesWorkspace entries(
+        workspace(),
+        {
+            {{"Editor Settings", "", "org.x.editor-settings", "editor"},
+             "/apps/org.x.editor-settings.desktop"},
+            {{"Editor", "Éditeur", "org.x.editor", "editor"}, "/apps/org.x.editor.desktop"},
+            {{"Paint", "", "org.x.paint", "paint-tool"}, "/apps/org.x.paint.desktop"},
+        });
+    EXPECT_EQ(installedURL(entries, "Editor.app"), "/Applications/Editor.app")
+        << "a bundle named after the app is found first";
+    EXPECT_EQ(installedURL(entries, "editor settings"), "/apps/org.x.editor-settings.desktop");
+    EXPECT_EQ(installedURL(entries, "  ÉDITEUR "), "/apps/org.x.editor.desktop");
+    EXPECT_EQ(installedURL(entries, "org.x.paint"), "/apps/org.x.paint.desktop");
+    EXPECT_EQ(installedURL(entries, "paint-tool"), "/apps/org.x.paint.desktop");
+    EXPECT_EQ(installedURL(entries, "Sketch"), std::nullopt);
+}
+
+TEST_F(Apps, ADisplayNameWinsOverAnotherAppsProgramName) {
+    build(JSON::parse(R"({})"));
+    EntriesWorkspace entries(
+        workspace(), {
+                         {{"Text Editor Settings", "", "org.x.mousepad-settings", "mousepad"},
+                          "/apps/settings.desktop"},
+                         {{"Mousepad", "", "org.x.mousepad", "mousepad"}, "/apps/mousepad.desktop"},
+                     });
+    EXPECT_EQ(installedURL(entries, "mousepad"), "/apps/mousepad.desktop");
+}
+
 }  // namespace
 }  // namespace pelko::computer

@@ -1,0 +1,78 @@
+// The real desktop the Linux desktop tests share: started once for the whole test run by the
+// ctest fixture (scripts/desktop-session --start), with the widget factory running in it. Tests
+// read its environment and run pelko-computer and other X clients inside it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "child-process.h"
+#include "json-line.h"
+
+#ifndef PELKO_DESKTOP_SESSION_DIR
+#error "the desktop tests need the session folder"
+#endif
+
+namespace pelko::computer::testing {
+
+using pelko::testing::ChildOptions;
+using pelko::testing::ChildProcess;
+
+class DesktopSession {
+  public:
+    /// The session of this test run, read once.
+    static const DesktopSession& get();
+
+    /// Why the desktop tests cannot run here; empty when they can.
+    std::string unavailable;
+    /// The variables that place a program inside the session (DISPLAY, the session bus ...).
+    std::map<std::string, std::string> environment;
+
+    /// Options for a child that runs inside the session and on the real desktop (not a scene).
+    ChildOptions options() const;
+    /// Runs `argv` inside the session to its end; its exit code (-1 when it did not end in 20
+    /// s). Its standard output goes to `output` when given.
+    int run(const std::vector<std::string>& argv, std::string* output = nullptr) const;
+    /// Sets this test process's own environment to the session's (for in-process X clients).
+    void enter() const;
+};
+
+/// Skips the test, with the reason, when there is no desktop to run on.
+#define SKIP_WITHOUT_DESKTOP()                                                   \
+    do {                                                                         \
+        const auto& session = ::pelko::computer::testing::DesktopSession::get(); \
+        if (!session.unavailable.empty()) GTEST_SKIP() << session.unavailable;   \
+    } while (false)
+
+/// pelko-computer running on the session's desktop.
+class DesktopComputer {
+  public:
+    DesktopComputer();
+    ~DesktopComputer();
+    /// The `ready` line.
+    const JSON& ready() const { return ready_; }
+    /// Sends a request (its id is set here) and returns the reply, keeping the events that came
+    /// before it; a null value when none came within `timeout`.
+    JSON request(const std::string& method, const JSON& params = JSON::object(),
+                 pelko::testing::Timeout timeout = pelko::testing::Timeout{30000});
+    /// The result of a request that must succeed (the test fails otherwise).
+    JSON result(const std::string& method, const JSON& params = JSON::object());
+    /// The next event line within `timeout`; a null value when none came.
+    JSON nextEvent(pelko::testing::Timeout timeout);
+    ChildProcess& child() { return *child_; }
+
+  private:
+    std::unique_ptr<ChildProcess> child_;
+    JSON ready_;
+    std::vector<JSON> events_;
+    int nextId_ = 1;
+};
+
+/// The description of the running app named `name` in a listApps result; null when absent.
+JSON appNamed(const JSON& listApps, const std::string& name);
+
+}  // namespace pelko::computer::testing
