@@ -46,6 +46,9 @@ class Program : public ::testing::Test {
         o.environment = {{"XDG_RUNTIME_DIR", runtime.path().string()},
                          {"PELKO_NOTIFIER_LOG", logPath().string()}};
         o.nullStdin = true;
+        // Without a display the resident shows its cards on the simulated desktop, whose log
+        // these tests read (the X11 cards have tests of their own, on a desktop of their own).
+        o.unset = {"DISPLAY"};
         return o;
     }
     Outcome run(std::vector<std::string> args, std::vector<std::string> prefix = {}) {
@@ -116,6 +119,8 @@ TEST_F(Program, PostsReachTheResidentItStarts) {
     EXPECT_EQ(first.out + first.err, "");
     ASSERT_TRUE(waitForLog("panel 1 created"));
     ASSERT_EQ(residents().size(), 1u);
+    EXPECT_EQ(log().find("windowing simulated: no X display answered\n"), log().find(' ') + 1)
+        << "the log's first line names the windowing";
 
     EXPECT_EQ(run({"post", "--id", "b", "--title", "Input", "--kind", "input"}).status, exited0);
     ASSERT_TRUE(waitForLog("panel 2 created"));
