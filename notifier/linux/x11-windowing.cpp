@@ -4,8 +4,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/Xrender.h>
 #include <X11/extensions/shape.h>
-#include <cairo-xlib.h>
 #include <cairo.h>
 #include <unistd.h>
 
@@ -122,6 +122,10 @@ struct X11Windowing::Connection {
     /// A 32-bit TrueColor visual, for panels with an alpha channel; null when there is none.
     Visual* argbVisual = nullptr;
     Colormap argbColormap = 0;
+    /// RENDER's formats of the default visual and of 32-bit pixmaps with alpha; null without
+    /// the extension.
+    XRenderPictFormat* renderFormat = nullptr;
+    XRenderPictFormat* argbFormat = nullptr;
     bool shapes = false;       ///< the SHAPE extension, with input shapes (1.1)
     bool monitorList = false;  ///< RandR 1.5 and its monitor list
     Atom compositorSelection = 0;
@@ -189,7 +193,7 @@ class X11Panel final : public Panel {
     bool visible_ = false;
     bool stale_ = true;
     SurfacePtr picture_;  ///< the content at alpha 1, at the window's size
-    SurfacePtr target_;   ///< Cairo's surface for the window
+    GC gc_ = nullptr;
     std::vector<XRectangle> shape_;
 };
 
@@ -252,8 +256,8 @@ X11Panel::~X11Panel() {
 
 void X11Panel::destroyWindow() {
     if (!window_) return;
-    if (target_) cairo_surface_finish(target_.get());
-    target_.reset();
+    if (gc_) XFreeGC(display_, gc_);
+    gc_ = nullptr;
     XDestroyWindow(display_, window_);
     window_ = 0;
 }
@@ -373,22 +377,51 @@ void X11Panel::paint() {
 }
 
 void X11Panel::output(cairo_surface_t* picture, int width, int height) {
-    if (!target_) {
-        target_.reset(cairo_xlib_surface_create(display_, window_, visual_, width, height));
-    } else {
-        cairo_xlib_surface_set_size(target_.get(), width, height);
+    // Cairo's image pixels are premultiplied ARGB in native 32-bit words, which is the X
+    // server's 32-bit-per-pixel layout for depths 24 and 32 when told the bytes' order.
+    auto image = [&](int depth) {
+        XImage* made = XCreateImage(display_, visual_, static_cast<unsigned>(depth), ZPixmap, 0,
+                                    reinterpret_cast<char*>(cairo_image_surface_get_data(picture)),
+                                    static_cast<unsigned>(width), static_cast<unsigned>(height), 32,
+                                    cairo_image_surface_get_stride(picture));
+        if (made)
+            made->byte_order = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? LSBFirst : MSBFirst;
+        return made;
+    };
+    auto release = [](XImage* made) {
+        made->data = nullptr;  // Cairo's
+        XDestroyImage(made);
+    };
+    if (!gc_) gc_ = XCreateGC(display_, window_, 0, nullptr);
+    const auto& connection = *windowing_.connection_;
+    if (transparent_ || !connection.renderFormat) {
+        // The compositing manager blends the window's pixels, alpha and all, with what lies
+        // below (without RENDER, a shaped window shows them as if over black).
+        XImage* made = image(transparent_ ? 32 : DefaultDepth(display_, connection.screen));
+        if (!made) return;
+        XPutImage(display_, window_, gc_, made, 0, 0, 0, 0, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+        release(made);
+        return;
     }
-    CairoPtr cairo(cairo_create(target_.get()));
-    if (transparent_) {
-        // The compositing manager blends the window's pixels, alpha and all, with what lies below.
-        cairo_set_operator(cairo.get(), CAIRO_OPERATOR_SOURCE);
-    } else {
-        // The desktop's background first, then the card over it, as a compositor would.
-        XClearWindow(display_, window_);
+    // The desktop's background first, then the card composited over it, as a compositor would.
+    XClearWindow(display_, window_);
+    Pixmap pixmap = XCreatePixmap(display_, window_, static_cast<unsigned>(width),
+                                  static_cast<unsigned>(height), 32);
+    GC pixmapGC = XCreateGC(display_, pixmap, 0, nullptr);
+    if (XImage* made = image(32)) {
+        XPutImage(display_, pixmap, pixmapGC, made, 0, 0, 0, 0, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+        release(made);
     }
-    cairo_set_source_surface(cairo.get(), picture, 0, 0);
-    cairo_paint(cairo.get());
-    cairo_surface_flush(target_.get());
+    Picture source = XRenderCreatePicture(display_, pixmap, connection.argbFormat, 0, nullptr);
+    Picture target = XRenderCreatePicture(display_, window_, connection.renderFormat, 0, nullptr);
+    XRenderComposite(display_, PictOpOver, source, None, target, 0, 0, 0, 0, 0, 0,
+                     static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XRenderFreePicture(display_, target);
+    XRenderFreePicture(display_, source);
+    XFreeGC(display_, pixmapGC);
+    XFreePixmap(display_, pixmap);
 }
 
 // The windowing.
@@ -418,6 +451,11 @@ std::unique_ptr<X11Windowing> X11Windowing::open(Clock& clock, VirtualClock* vir
         connection->argbColormap = XCreateColormap(d, connection->root, info.visual, AllocNone);
     }
     int eventBase, errorBase, major = 0, minor = 0;
+    if (XRenderQueryExtension(d, &eventBase, &errorBase)) {
+        connection->renderFormat = XRenderFindVisualFormat(d, DefaultVisual(d, connection->screen));
+        connection->argbFormat = XRenderFindStandardFormat(d, PictStandardARGB32);
+        if (!connection->argbFormat) connection->renderFormat = nullptr;
+    }
     connection->shapes = XShapeQueryExtension(d, &eventBase, &errorBase) &&
                          XShapeQueryVersion(d, &major, &minor) &&
                          (major > 1 || (major == 1 && minor >= 1));
