@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "child-process.h"
+#include "resident-log.h"
 
 namespace {
 
@@ -123,14 +124,9 @@ void print(const char* what, Figures figures) {
                 figures.failures ? ", some without a window" : "");
 }
 
-std::vector<pid_t> residentsIn(const std::string& log) {
-    std::vector<pid_t> pids;
-    static const std::regex line(R"(^[0-9.]+ resident ([0-9]+)$)");
-    std::ifstream in(log);
-    std::smatch match;
-    for (std::string text; std::getline(in, text);)
-        if (std::regex_match(text, match, line)) pids.push_back(std::stoi(match[1]));
-    return pids;
+/// The residents whose log is the file at `path`.
+std::vector<pid_t> residentsIn(const std::filesystem::path& path) {
+    return pelko::notifier::testing::residentsIn(pelko::testing::readFile(path));
 }
 
 /// Ends a process that is not our child and waits until it is gone.
@@ -199,7 +195,7 @@ int main(int argc, char** argv) {
         auto options = notifierOptions(name);
         auto mapped = timeToMap(watch, post("a"), options);
         oursCold.add(mapped ? std::optional(mapped->second) : std::nullopt);
-        for (pid_t pid : residentsIn((folder / (name + ".log")).string())) endProcess(pid);
+        for (pid_t pid : residentsIn(folder / (name + ".log"))) endProcess(pid);
 
         endProcess(notificationDaemon());
         mapped = timeToMap(watch, notifySend, {});
@@ -226,7 +222,7 @@ int main(int argc, char** argv) {
         run({"/usr/bin/dunstctl", "close-all"});
         if (mapped) watch.next(UnmapNotify, mapped->first);
     }
-    for (pid_t pid : residentsIn((folder / "warm.log").string())) endProcess(pid);
+    for (pid_t pid : residentsIn(folder / "warm.log")) endProcess(pid);
     endProcess(notificationDaemon());
 
     std::printf("From running the client to the notification's window mapped (display %s):\n",

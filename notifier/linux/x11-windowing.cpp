@@ -755,9 +755,14 @@ void X11Windowing::dispatch(void* raw) {
             if (event.xcrossing.detail != NotifyInferior && hovered_ == panel) hover(nullptr);
             break;
         case MotionNotify: {
-            // Only the latest position of a burst matters.
-            while (XCheckTypedWindowEvent(connection_->display.get(), event.xmotion.window,
-                                          MotionNotify, &event)) {
+            // Only the latest position of a burst matters; a burst ends at any other event, so a
+            // press or release is never overtaken by the motions that follow it.
+            Display* display = connection_->display.get();
+            while (XEventsQueued(display, QueuedAlready) > 0) {
+                XEvent next;
+                XPeekEvent(display, &next);
+                if (next.type != MotionNotify || next.xmotion.window != event.xmotion.window) break;
+                XNextEvent(display, &event);
             }
             const XMotionEvent& motion = event.xmotion;
             PointerEvent moved =

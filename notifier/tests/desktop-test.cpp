@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <regex>
 #include <sstream>
 
 #include "card-pictures.h"
 #include "child-process.h"
 #include "linux/x11-screens.h"
+#include "resident-log.h"
 #include "x11-desktop.h"
 
 namespace pelko::notifier {
@@ -114,15 +114,7 @@ class Desktop : public ::testing::Test {
     }
 
     std::string log() const { return readFile(logPath); }
-    std::vector<pid_t> residents() const {
-        std::vector<pid_t> pids;
-        static const std::regex line(R"(^[0-9.]+ resident ([0-9]+)$)");
-        std::istringstream lines(log());
-        std::smatch match;
-        for (std::string text; std::getline(lines, text);)
-            if (std::regex_match(text, match, line)) pids.push_back(std::stoi(match[1]));
-        return pids;
-    }
+    std::vector<pid_t> residents() const { return notifier::testing::residentsIn(log()); }
     bool waitForLog(const std::string& text) const {
         return waitUntil([&] { return log().find(text) != std::string::npos; });
     }

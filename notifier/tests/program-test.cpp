@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "child-process.h"
+#include "resident-log.h"
 
 namespace pelko::notifier {
 namespace {
@@ -73,15 +73,7 @@ class Program : public ::testing::Test {
         }
         return false;
     }
-    std::vector<pid_t> residents() const {
-        std::vector<pid_t> pids;
-        static const std::regex line(R"(^[0-9.]+ resident ([0-9]+)$)");
-        std::istringstream lines(log());
-        std::smatch match;
-        for (std::string text; std::getline(lines, text);)
-            if (std::regex_match(text, match, line)) pids.push_back(std::stoi(match[1]));
-        return pids;
-    }
+    std::vector<pid_t> residents() const { return notifier::testing::residentsIn(log()); }
     bool runtimeEmpty() const { return std::filesystem::is_empty(runtime.path()); }
 
     ScopedTempDir runtime;

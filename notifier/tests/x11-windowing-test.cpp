@@ -162,6 +162,24 @@ TEST_F(X11Stack, ClearedCardsCloseAndTheResidentExitsAMinuteLater) {
     EXPECT_NE(log.str().find("60.360 exit 0\n"), std::string::npos) << log.str();
 }
 
+TEST_F(X11Stack, EventsThatArriveTogetherKeepTheirOrder) {
+    X11Options options;
+    options.opener = "true";
+    start(options);
+    post("a", {{"url", "https://example.com"}});
+    windowing->advance(seconds(0.2));
+    // A whole swipe to the right reaches the X server before the resident reads any of it: the
+    // motions after the press are drags, not moves before it, so the card leaves unopened.
+    ASSERT_TRUE(xdotool({"mousemove", "960", "44", "mousedown", "1", "mousemove", "1000", "44",
+                         "mousemove", "1100", "44", "mouseup", "1"}));
+    XSync(display.get(), False);
+    windowing->sync();
+    windowing->advance(seconds(0.2));
+    EXPECT_TRUE(resident->cards().empty());
+    EXPECT_EQ(log.str().find(" open "), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("panel 1 closed"), std::string::npos) << log.str();
+}
+
 TEST_F(X11Stack, ShapedCardsShowTheCardViewsPixels) {
     X11Options options;
     options.allowTransparency = false;
