@@ -249,6 +249,30 @@ TEST_F(Desktop, ShortDragsSnapBackAndLongOnesSwipeTheCardAway) {
     EXPECT_EQ(opened(), "");
 }
 
+TEST_F(Desktop, ACardShowsTheIconOfItsApp) {
+    // An app whose icon is one colour: the card's 36-point icon square shows it.
+    const auto icon = files / "app.png";
+    SurfacePtr square(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 64, 64));
+    {
+        CairoPtr cairo(cairo_create(square.get()));
+        cairo_set_source_rgb(cairo.get(), 0xCC / 255.0, 0x22 / 255.0, 0x33 / 255.0);
+        cairo_paint(cairo.get());
+    }
+    ASSERT_EQ(cairo_surface_write_to_png(square.get(), icon.c_str()), CAIRO_STATUS_SUCCESS);
+    JSON withIcon = titleOnly;
+    withIcon["app"] = icon.string();
+    post(withIcon);
+    expectCards(stack({64}));
+    uint32_t middle = 0, corner = 0;
+    EXPECT_TRUE(waitUntil([&] {
+        SurfacePtr shown = grabScreen(display.get(), cardLeft + 16, firstTop + 14, 36, 36);
+        middle = pixelAt(shown.get(), 18, 18);
+        corner = pixelAt(shown.get(), 3, 3);
+        return middle == 0xFFCC2233u && corner == 0xFFCC2233u;
+    })) << std::hex
+        << middle << " " << corner;
+}
+
 TEST_F(Desktop, ClearRemovesTheCardsItNames) {
     post(titleOnly);
     post(withBody);
