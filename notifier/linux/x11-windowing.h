@@ -32,6 +32,7 @@ struct X11Options {
 };
 
 class X11Panel;
+struct X11Connection;
 
 /// The window system of an X11 desktop, for the resident. Used on the main thread, except
 /// `post`.
@@ -83,7 +84,6 @@ class X11Windowing final : public Windowing {
 
   private:
     friend class X11Panel;
-    struct Connection;
     /// One panel's part of a running animation group.
     struct Track {
         X11Panel* panel = nullptr;
@@ -96,8 +96,8 @@ class X11Windowing final : public Windowing {
         std::optional<double> toAlpha;
     };
 
-    X11Windowing(Clock& clock, VirtualClock* virtualClock, std::unique_ptr<Connection> connection,
-                 X11Options options);
+    X11Windowing(Clock& clock, VirtualClock* virtualClock,
+                 std::unique_ptr<X11Connection> connection, X11Options options);
     static std::unique_ptr<X11Windowing> open(Clock& clock, VirtualClock* virtualClock,
                                               const char* displayName, X11Options options);
     void pump();
@@ -115,7 +115,7 @@ class X11Windowing final : public Windowing {
     bool compositorRunning();
 
     Clock& clock_;
-    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<X11Connection> connection_;
     X11Options options_;
     ScreenSpace space_;
     EventLoop loop_;
