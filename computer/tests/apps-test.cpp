@@ -98,6 +98,21 @@ TEST_F(Apps, FindRunningTriesIdentifierNamePathExactIdentifierThenBundle) {
     EXPECT_EQ(found("Safari"), "nothing");
 }
 
+TEST_F(Apps, IdentifiersHoldingDotAppAreFoundInAnyCaseByTheIdentifierStep) {
+    // Normalizing cuts the ".app" out of these identifiers ("comle.notes"); the identifier
+    // step compares the name only lower-cased and trimmed as well. No bundle is installed, so
+    // the later steps cannot find them.
+    build(JSON::parse(R"({"apps": [
+        {"name": "Notes", "pid": 10, "bundleId": "com.apple.Notes"},
+        {"name": "Keys", "pid": 11, "bundleId": "org.app.keys.app"}
+    ]})"));
+    for (const char* name :
+         {"COM.APPLE.NOTES", " com.apple.notes\n", "com.apple.Notes", "  Com.Apple.Notes  "})
+        EXPECT_EQ(found(name), "Notes") << name;
+    EXPECT_EQ(found(" ORG.APP.KEYS.APP "), "Keys");
+    EXPECT_EQ(found("com.apple"), "nothing");
+}
+
 TEST_F(Apps, APathSpelledDifferentlyFindsTheRunningAppThroughItsBundle) {
     build(JSON::parse(R"({
       "apps": [{"name": "Notes", "pid": 10, "bundleId": "com.apple.Notes",
