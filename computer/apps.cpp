@@ -96,9 +96,14 @@ std::optional<RunningApp> runningById(Workspace& workspace, const std::string& b
 
 std::optional<RunningApp> findRunning(Workspace& workspace, const std::string& name) {
     const std::string key = normalized(name);
+    // Normalizing also cuts ".app" out of identifiers ("com.apple.notes" reads "comle.notes"),
+    // so an identifier is compared only lower-cased and trimmed as well.
+    const std::string identifierKey = lower(trimmedWhitespace(name));
     const auto apps = runningApps(workspace);
     for (const auto& app : apps) {
-        if (app.bundleId && lower(*app.bundleId) == key) return app;
+        if (!app.bundleId) continue;
+        const std::string identifier = lower(*app.bundleId);
+        if (identifier == key || identifier == identifierKey) return app;
     }
     for (const auto& app : apps) {
         if (normalized(app.localizedName.value_or("")) == key) return app;

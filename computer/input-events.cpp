@@ -140,7 +140,8 @@ void bringForward(Platform& platform, const Emit& emit, const RunningApp& app) {
         platform.clock.sleepFor(frontSettling);
     }
     if (!isFront(platform, app)) {
-        const std::string name = app.localizedName.value_or("The app");
+        const std::string name =
+            app.localizedName && !app.localizedName->empty() ? *app.localizedName : "The app";
         throw Failure{name +
                           " could not be brought to the front, so nothing was typed or clicked. "
                           "Try again, or ask the user to click its window once.",

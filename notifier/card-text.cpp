@@ -1,7 +1,9 @@
 #include "card-text.h"
 
-#include <cctype>
+#include <algorithm>
+#include <cmath>
 
+#include "graphemes.h"
 #include "pango-cairo.h"
 #include "utf8.h"
 
@@ -30,7 +32,7 @@ FontDescriptionPtr describe(Font font) {
                         font.semibold ? PANGO_WEIGHT_SEMIBOLD : PANGO_WEIGHT_NORMAL);
 }
 
-LayoutPtr makeLayout(const Label& label, double width, const std::string& text) {
+LayoutPtr makeLayout(const Label& label, double width, std::string_view text) {
     ContextPtr context = makeContext(label.baseDirection);
     LayoutPtr layout(pango_layout_new(context.get()));
     pango_layout_set_font_description(layout.get(), describe(label.font).get());
@@ -51,16 +53,17 @@ struct FinalLayout {
     bool truncated = false;
 };
 
-/// The layout as drawn: at most `maxLines` lines, the last one ending in an ellipsis when text
-/// was left out. Pango's own line limit counts per paragraph, so a text of many short lines is
-/// cut here: the text ends after the last allowed line with an ellipsis, which Pango shortens
-/// further when the line has no room for it.
-FinalLayout finalLayout(const Label& label, double width) {
-    LayoutPtr full = makeLayout(label, width, label.text);
-    int lines = pango_layout_get_line_count(full.get());
-    if (lines <= label.maxLines) return {std::move(full), false};
+/// A first guess of how many grapheme clusters the label's lines hold, one more than fill
+/// them at an average glyph (half an em wide).
+size_t clusterGuess(const Label& label, double width) {
+    const double perLine = std::ceil(std::max(width, 1.0) / (label.font.size / 2));
+    return static_cast<size_t>(std::max(label.maxLines, 1)) * static_cast<size_t>(perLine) + 1;
+}
 
-    PangoLayoutIter* iter = pango_layout_get_iter(full.get());
+/// The layout of `shown`, whose layout `full` has more lines than the label shows, cut after
+/// its last shown line and ended with an ellipsis.
+FinalLayout cutLayout(const Label& label, double width, std::string_view shown, PangoLayout* full) {
+    PangoLayoutIter* iter = pango_layout_get_iter(full);
     for (int i = 0; i < label.maxLines - 1; ++i) pango_layout_iter_next_line(iter);
     PangoLayoutLine* last = pango_layout_iter_get_line_readonly(iter);
     size_t lastEnd = static_cast<size_t>(last->start_index + last->length);
@@ -68,8 +71,9 @@ FinalLayout finalLayout(const Label& label, double width) {
     pango_layout_iter_get_line_extents(iter, nullptr, &lastLine);
     pango_layout_iter_free(iter);
 
-    std::string cutText = label.text.substr(0, lastEnd);
-    while (!cutText.empty() && std::isspace(static_cast<unsigned char>(cutText.back())))
+    // Blanks at the cut go before the ellipsis; the lines shown stay, blank ones too.
+    std::string cutText(shown.substr(0, lastEnd));
+    while (!cutText.empty() && (cutText.back() == ' ' || cutText.back() == '\t'))
         cutText.pop_back();
     cutText += "\u2026";
     LayoutPtr cut = makeLayout(label, width, cutText);
@@ -78,6 +82,30 @@ FinalLayout finalLayout(const Label& label, double width) {
     int limit = lastLine.y + lastLine.height + lastLine.height / 2;
     pango_layout_set_height(cut.get(), limit);
     return {std::move(cut), true};
+}
+
+/// The layout as drawn: at most `maxLines` lines, the last one ending in an ellipsis when text
+/// was left out. Pango's own line limit counts per paragraph, so a text of many short lines is
+/// cut here: the text ends after the last allowed line with an ellipsis, which Pango shortens
+/// further when the line has no room for it.
+///
+/// Laying out a long unbroken word costs Pango far more than linear time, so only a start of the
+/// text is laid out: one that overflows the label's lines. Its first lines are the whole text's,
+/// since lines are filled from the start and each ends at the last break that fits. The start
+/// grows from a guess until it overflows or is the whole text, so narrow or zero-width
+/// characters are never cut off early.
+FinalLayout finalLayout(const Label& label, double width, TextBound bound) {
+    const std::string_view text = label.text;
+    size_t clusters = clusterGuess(label, width);
+    for (;;) {
+        const std::string_view shown =
+            bound == TextBound::wholeText ? text : graphemePrefix(text, clusters);
+        LayoutPtr full = makeLayout(label, width, shown);
+        const int lines = pango_layout_get_line_count(full.get());
+        if (lines > label.maxLines) return cutLayout(label, width, shown, full.get());
+        if (shown.size() == text.size()) return {std::move(full), false};
+        clusters *= 2;
+    }
 }
 
 }  // namespace
@@ -103,11 +131,15 @@ void setDirectionalText(Label& label, const std::string& text) {
 }
 
 bool containsRTLLetter(std::string_view text) {
-    for (const CodePoint& c : CodePoints(text)) {
-        // Bytes that are not valid UTF-8 read as U+FFFD, which lies in none of the ranges.
-        if (!c.valid) continue;
-        if ((c.value >= 0x0590 && c.value <= 0x08FF) || (c.value >= 0xFB1D && c.value <= 0xFDFF) ||
-            (c.value >= 0xFE70 && c.value <= 0xFEFF))
+    for (size_t i = 0; i < text.size(); ++i) {
+        // Every letter of the ranges takes two or three bytes led by 0xD6 or above, so other
+        // bytes are passed over at once. A lead byte always begins a step of the UTF-8 walk,
+        // so reading from it gives what the walk gives: bytes that are not valid UTF-8 read
+        // as U+FFFD, which lies in none of the ranges.
+        if (static_cast<unsigned char>(text[i]) < 0xD6) continue;
+        const char32_t c = firstCodePoint(text.substr(i, 4)).value_or(0);
+        if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) ||
+            (c >= 0xFE70 && c <= 0xFEFF))
             return true;
     }
     return false;
@@ -124,9 +156,9 @@ double defaultLineHeight(Font font) {
     return height;
 }
 
-LabelLayout layoutLabel(const Label& label, double width) {
+LabelLayout layoutLabel(const Label& label, double width, TextBound bound) {
     if (label.hidden) return {};
-    FinalLayout final = finalLayout(label, width);
+    FinalLayout final = finalLayout(label, width, bound);
     PangoRectangle ink;
     PangoRectangle logical;
     pango_layout_get_extents(final.layout.get(), &ink, &logical);
@@ -140,9 +172,9 @@ LabelLayout layoutLabel(const Label& label, double width) {
 }
 
 void drawLabel(cairo_t* cairo, const Label& label, double x, double y, double width,
-               double maxHeight) {
+               double maxHeight, TextBound bound) {
     if (label.hidden) return;
-    FinalLayout final = finalLayout(label, width);
+    FinalLayout final = finalLayout(label, width, bound);
     cairo_save(cairo);
     cairo_rectangle(cairo, x, y, width, maxHeight);
     cairo_clip(cairo);

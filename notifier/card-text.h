@@ -73,12 +73,22 @@ struct LabelLayout {
     double inkRight = 0;
 };
 
+/// How much of a label's text is laid out.
+enum class TextBound {
+    /// A start of the text that overflows the label's lines (or all of it when it fits): what
+    /// the label shows, at a cost that does not grow with text it cannot show.
+    shownLines,
+    /// All of it, which takes Pango far more than linear time for a long unbroken word; shows
+    /// the same. For comparisons.
+    wholeText,
+};
+
 /// Lays `label` out `width` points wide, as it is drawn.
-LabelLayout layoutLabel(const Label& label, double width);
+LabelLayout layoutLabel(const Label& label, double width, TextBound bound = TextBound::shownLines);
 
 /// Draws `label` with its top-left corner at (x, y) of `cairo`, `width` points wide and at most
 /// `maxHeight` points high.
 void drawLabel(cairo_t* cairo, const Label& label, double x, double y, double width,
-               double maxHeight);
+               double maxHeight, TextBound bound = TextBound::shownLines);
 
 }  // namespace pelko::notifier

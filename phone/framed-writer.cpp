@@ -1,5 +1,8 @@
 #include "framed-writer.h"
 
+#include <condition_variable>
+#include <memory>
+
 #include "fd.h"
 
 namespace pelko::phone {
@@ -53,6 +56,28 @@ void FramedWriter::sendStatus(const JSON& status) {
 
 void FramedWriter::drain() {
     queue_.sync([] {});
+}
+
+bool FramedWriter::drain(Clock& clock, Duration limit) {
+    // Shared with the queued job and the clock's task, either of which may come after the
+    // wait has ended.
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool written = false;
+        bool late = false;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto settle = [outcome](bool Outcome::*flag) {
+        std::lock_guard guard(outcome->mutex);
+        (*outcome).*flag = true;
+        outcome->changed.notify_all();
+    };
+    queue_.async([settle] { settle(&Outcome::written); });
+    clock.schedule(limit, [settle] { settle(&Outcome::late); });
+    std::unique_lock wait(outcome->mutex);
+    outcome->changed.wait(wait, [&] { return outcome->written || outcome->late; });
+    return outcome->written;
 }
 
 bool FramedWriter::write(FrameKind kind, const std::uint8_t* payload, std::size_t size) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "clock.h"
 #include "json-line.h"
 #include "serial-queue.h"
 
@@ -40,6 +41,9 @@ class FramedWriter {
     /// Returns once every job queued before the call has run. Never call it on the writer's
     /// queue (that is, not from the broken-pipe callback).
     void drain();
+    /// `drain`, but waiting no longer than `limit` on `clock` (a task scheduled there, so on a
+    /// virtual clock the limit passes when time is moved on); true when every job ran.
+    bool drain(Clock& clock, Duration limit);
 
     /// Sets the callback that runs on the writer's queue after each failed write.
     void setOnBrokenPipe(std::function<void()> callback);

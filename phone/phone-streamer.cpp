@@ -130,7 +130,7 @@ bool PhoneStreamer::isRunning() {
 
 void PhoneStreamer::captureOutput(const SampleBuffer& sample) {
     const auto now = static_cast<std::uint64_t>(clock_.now().time_since_epoch().count());
-    if (now - lastSent_ < minInterval_) return;
+    if (lastSent_ && now - *lastSent_ < minInterval_) return;
     // A picture still queued or being written: skip this one before any work is spent on it.
     if (!writer_->claimFrameSlot()) return;
 

@@ -82,7 +82,9 @@ class PhoneStreamer final : public SampleBufferDelegate {
     int errorFd_;
     pictures::JPEGEncoder encoder_;
     // Touched only on the capture queue.
-    std::uint64_t lastSent_ = 0;
+    /// The start instant of the last picture sent; nothing before the first, which is always
+    /// sent, however long the interval and however young the clock.
+    std::optional<std::uint64_t> lastSent_;
     PictureSize lastSize_;
     std::atomic<std::uint64_t> encodeAttempts_{0};
     // The queue outlives the session (destroyed after it) so that no picture is delivered to a

@@ -20,6 +20,9 @@ std::atomic<int> signalWakeFd{-1};
 // What the session's own end writes into the wake pipe; the signals write their numbers.
 constexpr char quitByte = 0;
 
+// How long the ending waits for the queued frames to be written.
+constexpr Duration drainLimit = seconds(2);
+
 extern "C" void forwardSignal(int number) {
     const int saved = errno;
     const int fd = signalWakeFd.load();
@@ -87,15 +90,17 @@ void StreamSession::end(std::int32_t code, const std::optional<StreamFailure>& e
         std::lock_guard guard(lock_);
         streamer = streamer_.get();
     }
+    // Once the capture has stopped, no picture callback is running or will run, so the error
+    // frame queued next is the last frame.
+    if (streamer) streamer->stop();
     if (error) {
         log(platform_.errorFd, error->message);
         writer_->sendStatus(
             {{"event", "error"}, {"code", error->code}, {"message", error->message}});
     }
-    // Once the capture has stopped, no picture callback is running or will run.
-    if (streamer) streamer->stop();
-    // Every frame queued so far goes out, the error frame included.
-    writer_->drain();
+    // Every frame queued so far goes out, the error frame included, unless the reader holds
+    // them up: the stream was asked to end, and a reader that stalls must not keep it running.
+    (void)writer_->drain(platform_.clock, drainLimit);
     platform_.exitProcess(code);
 }
 

@@ -24,9 +24,10 @@ struct StreamFailure {
 };
 
 /// One stream from its first check to its exit. The ending runs once, for the first cause
-/// that asks for it: it tells the error (logged, and sent as the "error" status), stops the
-/// capture, waits until every queued frame is written, and exits with the cause's status.
-/// Every later cause is ignored.
+/// that asks for it: it stops the capture, tells the error (logged, and sent as the "error"
+/// status, so that it is the last frame), waits until every queued frame is written (for 2
+/// seconds on the platform's clock at most), and exits with the cause's status. Every later
+/// cause is ignored.
 class StreamSession {
   public:
     /// A session writing frames to the platform's output. A write that fails there (the reader

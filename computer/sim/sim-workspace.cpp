@@ -1,10 +1,45 @@
 // The simulated desktop's workspace: running apps in the workspace's order, bundles in a small
 // file system of folders, opening a bundle (an app launched after the scene's delay, on the
 // clock), and activating and unhiding apps.
+#include <algorithm>
+#include <cctype>
+
 #include "sim-desktop.h"
 #include "sim-scene.h"
 
 namespace pelko::computer::sim {
+namespace {
+
+// The platform compares bundle identifiers without regard to case.
+bool sameIdentifier(const std::optional<std::string>& identifier, const std::string& wanted) {
+    return identifier && identifier->size() == wanted.size() &&
+           std::equal(
+               identifier->begin(), identifier->end(), wanted.begin(),
+               [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+// A path as the platform reads it: repeated and trailing slashes and "." dropped, ".." taking
+// the folder before it away. Paths that do not begin with "/" are left alone.
+std::string standardized(const std::string& path) {
+    if (!path.starts_with("/")) return path;
+    std::vector<std::string> parts;
+    for (size_t start = 1; start <= path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result;
+    for (const auto& part : parts) result += "/" + part;
+    return result.empty() ? "/" : result;
+}
+
+}  // namespace
 
 bool SimDesktop::openURL(const std::string& url) {
     log_.record("openURL", {{"url", url}});
@@ -23,7 +58,7 @@ std::vector<RunningApp> SimDesktop::runningApplications(const std::string& bundl
     std::lock_guard lock(mutex_);
     std::vector<RunningApp> apps;
     for (pid_t pid : order_) {
-        if (apps_[pid].info.bundleId == bundleId) apps.push_back(apps_[pid].info);
+        if (sameIdentifier(apps_[pid].info.bundleId, bundleId)) apps.push_back(apps_[pid].info);
     }
     return apps;
 }
@@ -46,15 +81,16 @@ std::optional<RunningApp> SimDesktop::runningApplication(pid_t pid) {
 std::optional<std::string> SimDesktop::applicationLocation(const std::string& bundleId) {
     std::lock_guard lock(mutex_);
     for (const auto& bundle : bundles_) {
-        if (bundle.description.identifier == bundleId) return bundle.path;
+        if (sameIdentifier(bundle.description.identifier, bundleId)) return bundle.path;
     }
     return std::nullopt;
 }
 
-void SimDesktop::openApplication(const std::string& path, bool activates,
+void SimDesktop::openApplication(const std::string& givenPath, bool activates,
                                  OpenCompletion completion) {
     std::unique_lock lock(mutex_);
-    log_.record("openApplication", {{"path", path}, {"activates", activates}});
+    log_.record("openApplication", {{"path", givenPath}, {"activates", activates}});
+    const std::string path = standardized(givenPath);
     const Bundle* bundle = nullptr;
     for (const auto& candidate : bundles_) {
         if (candidate.path == path) bundle = &candidate;
@@ -115,16 +151,18 @@ void SimDesktop::openApplication(const std::string& path, bool activates,
     });
 }
 
-std::optional<BundleDescription> SimDesktop::bundleAt(const std::string& path) {
+std::optional<BundleDescription> SimDesktop::bundleAt(const std::string& givenPath) {
     std::lock_guard lock(mutex_);
+    const std::string path = standardized(givenPath);
     for (const auto& bundle : bundles_) {
         if (bundle.path == path) return bundle.description;
     }
     return std::nullopt;
 }
 
-bool SimDesktop::fileExists(const std::string& path) {
+bool SimDesktop::fileExists(const std::string& givenPath) {
     std::lock_guard lock(mutex_);
+    const std::string path = standardized(givenPath);
     if (path == "/" || folders_.count(path)) return true;
     for (const auto& bundle : bundles_) {
         if (bundle.path == path || path.rfind(bundle.path + "/", 0) == 0) return true;
@@ -132,8 +170,9 @@ bool SimDesktop::fileExists(const std::string& path) {
     return false;
 }
 
-std::optional<std::vector<std::string>> SimDesktop::listFolder(const std::string& path) {
+std::optional<std::vector<std::string>> SimDesktop::listFolder(const std::string& givenPath) {
     std::lock_guard lock(mutex_);
+    const std::string path = standardized(givenPath);
     if (unlistable_.count(path) || !folders_.count(path)) return std::nullopt;
     std::vector<std::string> entries;
     auto add = [&](const std::string& child) {

@@ -87,7 +87,8 @@ TEST_F(Apps, FindRunningTriesIdentifierNamePathExactIdentifierThenBundle) {
     EXPECT_EQ(found("COM.EXAMPLE.NOTES"), "Notes");
     // Normalizing turns the identifier into "com.examplestore"; spelled exactly it is found.
     EXPECT_EQ(found("com.example.AppStore"), "Store");
-    EXPECT_EQ(found("com.example.appstore"), "nothing") << "the exact step is case-sensitive";
+    EXPECT_EQ(found("com.example.appstore"), "Store")
+        << "the platform compares identifiers without regard to case";
     // The bundle path finds the app only spelled exactly; a differently spelled path goes
     // through the bundle on disk and its identifier.
     EXPECT_EQ(found("/System/Applications/Notes.app"), "Notes");
@@ -95,6 +96,40 @@ TEST_F(Apps, FindRunningTriesIdentifierNamePathExactIdentifierThenBundle) {
     EXPECT_EQ(found("Visual Studio Code"), "Code") << "the display name differs from the file";
     EXPECT_EQ(found("Fancy"), "nothing") << "installed but not running";
     EXPECT_EQ(found("Safari"), "nothing");
+}
+
+TEST_F(Apps, IdentifiersHoldingDotAppAreFoundInAnyCaseByTheIdentifierStep) {
+    // Normalizing cuts the ".app" out of these identifiers ("comle.notes"); the identifier
+    // step compares the name only lower-cased and trimmed as well. No bundle is installed, so
+    // the later steps cannot find them.
+    build(JSON::parse(R"({"apps": [
+        {"name": "Notes", "pid": 10, "bundleId": "com.apple.Notes"},
+        {"name": "Keys", "pid": 11, "bundleId": "org.app.keys.app"}
+    ]})"));
+    for (const char* name :
+         {"COM.APPLE.NOTES", " com.apple.notes\n", "com.apple.Notes", "  Com.Apple.Notes  "})
+        EXPECT_EQ(found(name), "Notes") << name;
+    EXPECT_EQ(found(" ORG.APP.KEYS.APP "), "Keys");
+    EXPECT_EQ(found("com.apple"), "nothing");
+}
+
+TEST_F(Apps, APathSpelledDifferentlyFindsTheRunningAppThroughItsBundle) {
+    build(JSON::parse(R"({
+      "apps": [{"name": "Notes", "pid": 10, "bundleId": "com.apple.Notes",
+                "path": "/System/Applications/Notes.app"}],
+      "bundles": [{"path": "/System/Applications/Notes.app", "bundleId": "com.apple.Notes"}]
+    })"));
+    // Step 4 wants the path exactly; the platform reads the bundle at any spelling of it, and
+    // step 6 finds the app by the bundle's identifier.
+    for (const char* path :
+         {"/System/Applications/Notes.app/", "//System/Applications//Notes.app",
+          "/System/Applications/./Notes.app", "/System/Library/../Applications/Notes.app/"}) {
+        EXPECT_EQ(found(path), "Notes") << path;
+        auto p = platform();
+        EXPECT_EQ(resolveApp(p, path, false).pid, 10) << path;
+    }
+    EXPECT_EQ(found("/System/Applications/Notes.app/Contents/Info.plist"), "nothing")
+        << "a file inside the bundle is no bundle";
 }
 
 TEST_F(Apps, ANameWithASpaceAndADotIsNeverAnIdentifier) {

@@ -1,21 +1,16 @@
-// The real desktop the Linux desktop tests share: started once for the whole test run by the
-// ctest fixture (scripts/desktop-session --start), with the widget factory running in it. Tests
-// read its environment and run pelko-computer and other X clients inside it.
+// The real desktop the Linux desktop tests share: ctest runs the whole test binary inside one
+// session of scripts/desktop-session (the accessibility bus on, the widget factory running), so
+// the tests find it in their own environment and run pelko-computer and X clients in it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "child-process.h"
 #include "json-line.h"
-
-#ifndef PELKO_DESKTOP_SESSION_DIR
-#error "the desktop tests need the session folder"
-#endif
 
 namespace pelko::computer::testing {
 
@@ -29,16 +24,14 @@ class DesktopSession {
 
     /// Why the desktop tests cannot run here; empty when they can.
     std::string unavailable;
-    /// The variables that place a program inside the session (DISPLAY, the session bus ...).
-    std::map<std::string, std::string> environment;
+    /// The session's display (":1").
+    std::string display;
 
-    /// Options for a child that runs inside the session and on the real desktop (not a scene).
+    /// Options for a child that works on the real desktop (not on a scene).
     ChildOptions options() const;
-    /// Runs `argv` inside the session to its end; its exit code (-1 when it did not end in 20
-    /// s). Its standard output goes to `output` when given.
+    /// Runs `argv` (a program found on PATH) to its end; its exit code (-1 when it did not end
+    /// in 20 s). Its standard output goes to `output` when given.
     int run(const std::vector<std::string>& argv, std::string* output = nullptr) const;
-    /// Sets this test process's own environment to the session's (for in-process X clients).
-    void enter() const;
 };
 
 /// Skips the test, with the reason, when there is no desktop to run on.

@@ -283,6 +283,19 @@ TEST_F(InputEvents, BringForwardGivesUpAfterFortyChecks) {
     }
     EXPECT_EQ(calls("unhide").size(), 1u) << "a visible app is not unhidden";
     EXPECT_EQ(outputLines().back(), JSON::parse(R"({"event": "front", "app": ""})"));
+
+    // An empty name is no name either.
+    RunningApp emptyName = app(14);
+    emptyName.localizedName = "";
+    try {
+        bringForward(
+            *platform, [](const JSON&) {}, emptyName);
+        FAIL() << "the app never comes forward";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.message,
+                  "The app could not be brought to the front, so nothing was typed or clicked. "
+                  "Try again, or ask the user to click its window once.");
+    }
 }
 
 TEST_F(InputEvents, EventSceneKeysOfTheWrongKindAreSceneErrors) {

@@ -1,6 +1,6 @@
 // pelko-computer on a real X11 desktop: applications no one here wrote (GTK's widget factory,
 // Mousepad), read through the accessibility bus, with the banner on the X screen and Escape
-// pressed by another X client. All run on the one session the ctest fixture starts.
+// pressed by another X client. All run in the one desktop session this program runs in.
 // GoogleTest comes before the X headers, whose macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
 // clang-format off
@@ -56,7 +56,7 @@ struct DisplayClose {
 using DisplayPtr = std::unique_ptr<Display, DisplayClose>;
 
 DisplayPtr openSessionDisplay() {
-    return DisplayPtr(XOpenDisplay(DesktopSession::get().environment.at("DISPLAY").c_str()));
+    return DisplayPtr(XOpenDisplay(DesktopSession::get().display.c_str()));
 }
 
 // The pixels of a part of the screen, 0xRRGGBB each.
@@ -258,7 +258,6 @@ TEST(LinuxDesktop, EscapeFromAnotherClientStopsOnlyWhileTheBannerShows) {
 
 TEST(LinuxDesktop, TheProgramsOwnEscapeIsToldFromTheUsers) {
     SKIP_WITHOUT_DESKTOP();
-    DesktopSession::get().enter();
     RealClock clock;
     MainLoop mainLoop(clock);
     linux_desktop::PostedKeys posted(clock);

@@ -103,6 +103,31 @@ TEST(Protocol, EndsWithStatusZeroAtEndOfInputEvenWhileARequestRuns) {
     EXPECT_EQ(computer.child().readToEnd(), "") << "abandoned requests get no reply";
 }
 
+TEST(Protocol, TheConversationPlayerWaitsForEachReplyBeforeItEndsTheInput) {
+    // Where piping the same lines in loses the slow reply, the player gets every one.
+    pelko::testing::ScopedTempDir dir;
+    pelko::testing::writeFile(dir / "scene.json",
+                              JSON{{"trusted", true}, {"openURLSeconds", 2}}.dump());
+    pelko::testing::writeFile(dir / "talk.jsonl",
+                              "# narration\n"
+                              R"({"id": 1, "method": "requestAccess"})"
+                              "\n"
+                              R"({"id": 2, "method": "ping"})"
+                              "\n");
+    pelko::testing::ChildOptions options;
+    options.environment = {{"PELKO_SCENE", (dir / "scene.json").string()}};
+    pelko::testing::ChildProcess player(
+        {PELKO_CONVERSE, PELKO_COMPUTER, (dir / "talk.jsonl").string()}, options);
+    const std::string shown = player.readToEnd(pelko::testing::Timeout(30000));
+    EXPECT_EQ(player.waitExit(), (pelko::testing::ExitStatus{true, 0, 0}));
+    EXPECT_NE(shown.find("# narration"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(R"("id":1,"result")"), std::string::npos) << shown;
+    EXPECT_NE(shown.find(R"({"id":2,"result":{"pong":true}})"), std::string::npos) << shown;
+    EXPECT_LT(shown.find(R"("id":1,"result")"), shown.find(R"("method":"ping")"))
+        << "the next request waits for the reply";
+    EXPECT_NE(shown.find("end of input: the program ended"), std::string::npos) << shown;
+}
+
 TEST(Protocol, EndOfInputNeverCutsAReplyInHalf) {
     // Replies longer than the pipe holds are still being written when input ends; whether the
     // end comes between two writes of one line is up to the scheduler, so try a few times.

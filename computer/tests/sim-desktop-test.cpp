@@ -175,6 +175,41 @@ TEST_F(Model, OpeningWhatIsNotABundleIsLoggedAsAFailedOpen) {
         << log;
 }
 
+TEST(Workspace, LooksBundlesUpAtAnySpellingOfTheirPathAndIdentifiersInAnyCase) {
+    VirtualClock clock;
+    SimDesktop desktop(clock, JSON::parse(R"({
+      "apps": [{"name": "Notes", "pid": 10, "bundleId": "com.apple.Notes",
+                "path": "/System/Applications/Notes.app"}],
+      "bundles": [
+        {"path": "/System/Applications/Notes.app", "bundleId": "com.apple.Notes"},
+        {"path": "/Applications/Maps.app", "bundleId": "com.apple.Maps"}
+      ]
+    })"));
+    ASSERT_EQ(desktop.runningApplications("COM.APPLE.NOTES").size(), 1u);
+    EXPECT_EQ(desktop.runningApplications("com.apple.notes")[0].pid, 10);
+    EXPECT_TRUE(desktop.runningApplications("com.apple.Note").empty());
+    EXPECT_EQ(desktop.applicationLocation("com.APPLE.maps"), "/Applications/Maps.app");
+
+    for (const char* path : {"/System/Applications/Notes.app/", "/System//Applications/Notes.app",
+                             "/System/./Applications/Notes.app//"}) {
+        auto bundle = desktop.bundleAt(path);
+        ASSERT_TRUE(bundle) << path;
+        EXPECT_EQ(bundle->identifier, "com.apple.Notes") << path;
+        EXPECT_TRUE(desktop.fileExists(path)) << path;
+    }
+    EXPECT_FALSE(desktop.bundleAt("/System/Applications/Notes.app/Contents/MacOS/Notes"));
+    EXPECT_EQ(desktop.listFolder("/Applications/"), (std::vector<std::string>{"Maps.app"}));
+
+    // Opened at another spelling, the bundle's app is the one already running.
+    std::optional<RunningApp> opened;
+    desktop.openApplication("/System/Applications/Notes.app/", false,
+                            [&](std::optional<RunningApp> app, std::optional<std::string>) {
+                                opened = std::move(app);
+                            });
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(opened->pid, 10);
+}
+
 TEST_F(Model, MalformedCommandsAreSceneErrors) {
     for (
         const char* command : {

@@ -9,11 +9,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "fd.h"
 
@@ -24,6 +26,14 @@ using SteadyClock = std::chrono::steady_clock;
 
 /// How long the resident waits for the rest of a request once a client has connected.
 constexpr auto requestReadLimit = std::chrono::seconds(2);
+/// The most connections read at once; further clients wait in the listener's queue until one
+/// of them ends, so a flood of them cannot take every descriptor.
+constexpr size_t maxPendingConnections = 64;
+/// The request header: magic, message identifier, payload length.
+constexpr size_t headerSize = 12;
+/// The most bytes read from one connection in one go; a payload grows as it arrives, so a
+/// length in a header costs no memory before its bytes come.
+constexpr size_t readChunk = 64 * 1024;
 /// How long the resident's main thread may wait to hand its answer to a slow client.
 constexpr auto answerWriteLimit = std::chrono::milliseconds(100);
 /// How long the reader pauses when it cannot accept a connection (out of descriptors or
@@ -100,37 +110,117 @@ class UnixLocalPort final : public LocalPort {
     }
 
   private:
+    /// A connection whose request is still arriving.
+    struct PendingRequest {
+        FileDescriptor connection;
+        SteadyClock::time_point deadline;
+        std::string bytes;             ///< what has come so far: the header, then the payload
+        size_t expected = headerSize;  ///< how many bytes the request has in all
+    };
+
+    /// Reads every connection at once in one poll loop, each with its own 2-second limit, so a
+    /// stalled or vanished client costs the others nothing. Whole requests go to the main
+    /// thread as they complete.
     void readRequests() {
+        std::vector<PendingRequest> pending;
+        std::optional<SteadyClock::time_point> acceptPausedUntil;
+        std::vector<pollfd> polled;
         for (;;) {
-            // A failed wait (the wake descriptor, or poll itself failing) ends the reader.
-            if (!waitReady(listener_.get(), POLLIN, Wait{std::nullopt, wake_.get()})) return;
-            FileDescriptor connection(
-                ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-            if (!connection.valid()) {
-                if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED) {
-                    auto woken =
-                        waitReady(wake_.get(), POLLIN, Wait{SteadyClock::now() + acceptRetryPause});
-                    if (woken) return;
-                }
-                continue;
+            const auto now = SteadyClock::now();
+            if (acceptPausedUntil && now >= *acceptPausedUntil) acceptPausedUntil.reset();
+            const bool listening = !acceptPausedUntil && pending.size() < maxPendingConnections;
+
+            std::optional<SteadyClock::time_point> wakeAt = acceptPausedUntil;
+            polled.assign({pollfd{wake_.get(), POLLIN, 0}, pollfd{listener_.get(), 0, 0}});
+            if (listening) polled[1].events = POLLIN;
+            for (const PendingRequest& request : pending) {
+                polled.push_back(pollfd{request.connection.get(), POLLIN, 0});
+                if (!wakeAt || request.deadline < *wakeAt) wakeAt = request.deadline;
             }
-            // Only the user's own clients may post; anyone else is hung up on unread.
-            if (peerUid(connection.get()) != ::geteuid()) continue;
-            readRequest(std::move(connection));
+            int timeout = -1;
+            if (wakeAt) {
+                auto left = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count();
+                timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
+            }
+            const int ready = ::poll(polled.data(), polled.size(), timeout);
+            if (ready < 0 && errno != EINTR) return;
+            if (ready > 0 && polled[0].revents != 0) return;  // the port is closing
+
+            // Each ready connection reads what has come; finished, refused or late ones go.
+            const auto afterPoll = SteadyClock::now();
+            size_t kept = 0;
+            for (size_t i = 0; i < pending.size(); ++i) {
+                const short events = ready > 0 ? polled[i + 2].revents : 0;
+                bool keep = true;
+                if (events != 0)
+                    keep = readMore(pending[i]);
+                else if (afterPoll >= pending[i].deadline)
+                    keep = false;
+                if (keep) {
+                    if (kept != i) pending[kept] = std::move(pending[i]);
+                    ++kept;
+                }
+            }
+            pending.resize(kept);
+
+            if (ready > 0 && (polled[1].revents & POLLIN)) acceptPausedUntil = accept(pending);
         }
     }
 
-    void readRequest(FileDescriptor connection) {
-        const Wait wait{SteadyClock::now() + requestReadLimit, wake_.get()};
-        char header[12];
-        if (!readAll(connection.get(), header, sizeof header, wait)) return;
-        if (readBigEndian(header) != requestMagic) return;
-        auto messageId = static_cast<int32_t>(readBigEndian(header + 4));
-        uint32_t length = readBigEndian(header + 8);
-        if (length > maxPayloadBytes) return;
-        std::string payload(length, '\0');
-        if (!readAll(connection.get(), payload.data(), length, wait)) return;
-        auto shared = std::make_shared<FileDescriptor>(std::move(connection));
+    /// Takes the connections waiting at the listener (up to the limit). A failure to accept
+    /// (out of descriptors or similar) pauses accepting for a while, instead of spinning on the
+    /// listener that stays ready; the time until then is returned.
+    std::optional<SteadyClock::time_point> accept(std::vector<PendingRequest>& pending) {
+        while (pending.size() < maxPendingConnections) {
+            FileDescriptor connection(
+                ::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+            if (!connection.valid()) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+                if (errno == EINTR || errno == ECONNABORTED) continue;
+                return SteadyClock::now() + acceptRetryPause;
+            }
+            // Only the user's own clients may post; anyone else is hung up on unread.
+            if (peerUid(connection.get()) != ::geteuid()) continue;
+            PendingRequest request;
+            request.connection = std::move(connection);
+            request.deadline = SteadyClock::now() + requestReadLimit;
+            pending.push_back(std::move(request));
+        }
+        return std::nullopt;
+    }
+
+    /// Reads what `request`'s connection has; false when it is done with: the request went to
+    /// the main thread, or the connection ended, failed or sent a request that is refused.
+    bool readMore(PendingRequest& request) {
+        const size_t had = request.bytes.size();
+        const size_t want = std::min(request.expected - had, readChunk);
+        request.bytes.resize(had + want);
+        auto got = readSome(request.connection.get(), request.bytes.data() + had, want,
+                            Wait{SteadyClock::now()});
+        if (!got) {
+            request.bytes.resize(had);
+            // Nothing there after all (a spurious wake): keep waiting until its deadline.
+            return got.error().number == ETIMEDOUT;
+        }
+        request.bytes.resize(had + got.value());
+        if (got.value() == 0) return false;  // the client went away before it had sent all
+
+        if (had < headerSize && request.bytes.size() >= headerSize) {
+            if (readBigEndian(request.bytes.data()) != requestMagic) return false;
+            const uint32_t length = readBigEndian(request.bytes.data() + 8);
+            if (length > maxPayloadBytes) return false;
+            request.expected = headerSize + length;
+        }
+        if (request.bytes.size() < request.expected) return true;
+        handOver(std::move(request));
+        return false;
+    }
+
+    /// Gives a whole request to the main thread, which answers it.
+    void handOver(PendingRequest request) {
+        auto messageId = static_cast<int32_t>(readBigEndian(request.bytes.data() + 4));
+        std::string payload = request.bytes.substr(headerSize);
+        auto shared = std::make_shared<FileDescriptor>(std::move(request.connection));
         mainQueue_([state = state_, shared, messageId, payload = std::move(payload)]() mutable {
             // A port that was closed meanwhile refuses the request: the connection is hung up
             // without an answer, and the sender tries elsewhere.
@@ -195,7 +285,8 @@ std::unique_ptr<LocalPort> UnixMessagePorts::createLocal(const std::string& name
 
     // Holding the lock makes the name ours; a socket file still there is a crashed resident's.
     ::unlink(socketPath.c_str());
-    FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Non-blocking, so that taking the waiting connections stops when there are no more.
+    FileDescriptor listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listener.valid()) return nullptr;
     if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0)
         return nullptr;

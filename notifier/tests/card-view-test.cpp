@@ -1,7 +1,9 @@
 // The card's content, texts, measured heights and gestures.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "card-view.h"
 #include "child-process.h"
@@ -168,6 +170,99 @@ TEST(CardView, HeightsFollowTheBodyUpToThreeLines) {
     EXPECT_EQ(layoutLabel(oneLiners.titleLabel(), 306).lineCount, 1);
     EXPECT_TRUE(layoutLabel(oneLiners.titleLabel(), 306).truncated);
     EXPECT_EQ(layoutLabel(oneLiners.subtitleLabel(), 320).lineCount, 1);
+}
+
+/// The pixels `label` draws `width` points wide on a white ground of four lines' height.
+std::string labelPixels(const Label& label, double width, TextBound bound = TextBound::shownLines) {
+    const int w = static_cast<int>(std::ceil(width));
+    const int h = static_cast<int>(4 * defaultLineHeight(label.font) + 16);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cairo = cairo_create(surface);
+    cairo_set_source_rgb(cairo, 1, 1, 1);
+    cairo_paint(cairo);
+    drawLabel(cairo, label, 0, 0, width, h, bound);
+    cairo_destroy(cairo);
+    cairo_surface_flush(surface);
+    std::string pixels(reinterpret_cast<const char*>(cairo_image_surface_get_data(surface)),
+                       static_cast<size_t>(cairo_image_surface_get_stride(surface)) * h);
+    cairo_surface_destroy(surface);
+    return pixels;
+}
+
+TEST(CardText, TheCutKeepsBlankLinesItShows) {
+    // The third line is blank: it stays, and the ellipsis stands on it.
+    Label body = makeLabel({13.5, false}, colors::label, 3);
+    setDirectionalText(body, "a\n\n\nb");
+    LabelLayout laidOut = layoutLabel(body, 320);
+    EXPECT_EQ(laidOut.lineCount, 3);
+    EXPECT_TRUE(laidOut.truncated);
+    Label twoBlank = body;
+    setDirectionalText(twoBlank, "a\n\n\n\n\nb");
+    EXPECT_EQ(labelPixels(twoBlank, 320), labelPixels(body, 320));
+
+    // Blanks at the end of the last shown line go before the ellipsis.
+    Label spaced = body;
+    setDirectionalText(spaced, "one\ntwo\nthree \t \nfour");
+    Label tight = body;
+    setDirectionalText(tight, "one\ntwo\nthree\nfour");
+    EXPECT_EQ(layoutLabel(spaced, 320).lineCount, 3);
+    EXPECT_EQ(labelPixels(spaced, 320), labelPixels(tight, 320));
+}
+
+TEST(CardText, OneMegabyteWordShowsWhatItsStartShows) {
+    // A megabyte of one unbroken word in title and body: the card shows the lines and the
+    // ellipsis that the text's first two thousand characters show when laid out whole.
+    const std::string word(1 << 20, 'x');
+    const std::string start = word.substr(0, 2000);
+    CardContent huge = content("a", word);
+    huge.body = word;
+    CardContent reference = content("a", start);
+    reference.body = start;
+    CardView hugeView(huge, noAppIcons);
+    CardView referenceView(reference, noAppIcons);
+    EXPECT_EQ(hugeView.fittingHeight(), referenceView.fittingHeight());
+    EXPECT_EQ(layoutLabel(hugeView.bodyLabel(), 320).lineCount, 3);
+    EXPECT_TRUE(layoutLabel(hugeView.bodyLabel(), 320).truncated);
+    EXPECT_TRUE(layoutLabel(hugeView.titleLabel(), 306).truncated);
+    EXPECT_EQ(labelPixels(hugeView.titleLabel(), 306),
+              labelPixels(referenceView.titleLabel(), 306, TextBound::wholeText));
+    EXPECT_EQ(labelPixels(hugeView.bodyLabel(), 320),
+              labelPixels(referenceView.bodyLabel(), 320, TextBound::wholeText));
+}
+
+TEST(CardText, LayingOutAStartShowsWhatTheWholeTextShows) {
+    auto repeat = [](std::string_view piece, size_t times) {
+        std::string text;
+        for (size_t i = 0; i < times; ++i) text += piece;
+        return text;
+    };
+    const std::vector<std::string> texts = {
+        repeat("i", 1500),                               // the narrowest letters
+        repeat("W", 1500),                               // wide ones
+        repeat("word ", 400),                            // breaks between words
+        repeat("\xD7\x90", 1200),                        // one unbroken Hebrew word
+        repeat("e\xCC\x81\xCC\xA3", 800),                // letters with two combining marks
+        repeat("\xE2\x81\xA0", 3000) + "after joiners",  // zero-width word joiners, then text
+        repeat("x\xE2\x80\x8B", 1500),                   // zero-width spaces: breaks, no width
+        repeat("line\n", 300),                           // many short lines
+        repeat("\xE6\xBC\xA2", 1000),                    // CJK, a break after each
+        std::string("short"),
+    };
+    for (const std::string& text : texts) {
+        for (auto [font, lines, width] :
+             {std::tuple{Font{13.5, true}, 1, 306.0}, std::tuple{Font{13.5, false}, 3, 320.0}}) {
+            Label label = makeLabel(font, colors::label, lines);
+            setDirectionalText(label, text);
+            LabelLayout bounded = layoutLabel(label, width);
+            LabelLayout whole = layoutLabel(label, width, TextBound::wholeText);
+            EXPECT_EQ(bounded.lineCount, whole.lineCount) << text.substr(0, 12) << " " << lines;
+            EXPECT_EQ(bounded.truncated, whole.truncated) << text.substr(0, 12) << " " << lines;
+            EXPECT_EQ(bounded.height, whole.height) << text.substr(0, 12) << " " << lines;
+            EXPECT_TRUE(labelPixels(label, width) ==
+                        labelPixels(label, width, TextBound::wholeText))
+                << text.substr(0, 12) << " " << lines;
+        }
+    }
 }
 
 TEST(CardView, PartsSitWhereTheConstraintsPutThem) {

@@ -9,6 +9,7 @@
 
 #include <grp.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -137,6 +138,77 @@ TEST_F(Port, MalformedRequestsAreHungUpOn) {
     std::lock_guard lock(received.mutex);
     ASSERT_EQ(received.requests.size(), 1u);
     EXPECT_EQ(received.requests[0].second, "{}");
+}
+
+/// A connection to `path` that the test writes to by hand; -1 when it cannot connect.
+int connectTo(const std::filesystem::path& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST_F(Port, StalledPeersCostOtherClientsNothing) {
+    Received received;
+    auto port = ports.createLocal(portName, recordInto(received), mainQueue());
+    ASSERT_TRUE(port);
+    // Four peers of this user connect first and stall: two halfway through the header, two
+    // halfway through the payload. Each may hold its connection for 2 seconds.
+    const std::string request = encodeRequest(1, "{}");
+    std::vector<int> stalled;
+    for (size_t cut : {size_t{5}, size_t{0}, size_t{13}, size_t{12}}) {
+        int fd = connectTo(socketPath());
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::send(fd, request.data(), cut, MSG_NOSIGNAL), static_cast<ssize_t>(cut));
+        stalled.push_back(fd);
+    }
+    // A client that came after them is served at once: well inside a limit that waiting for
+    // the stalled ones in turn (8 seconds) would exceed.
+    EXPECT_TRUE(ports.sendRequest(portName, 1, "after the stalled ones", seconds(5)));
+
+    // Two requests written a few bytes at a time, interleaved, each get their one answer.
+    const std::string first = encodeRequest(1, "first, in pieces");
+    const std::string second = encodeRequest(2, "second, in pieces");
+    int a = connectTo(socketPath());
+    int b = connectTo(socketPath());
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    for (size_t at = 0; at < std::max(first.size(), second.size()); at += 3) {
+        if (at < first.size())
+            (void)::send(a, first.data() + at, std::min<size_t>(3, first.size() - at),
+                         MSG_NOSIGNAL);
+        if (at < second.size())
+            (void)::send(b, second.data() + at, std::min<size_t>(3, second.size() - at),
+                         MSG_NOSIGNAL);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int fd : {a, b}) {
+        unsigned char answer = 0;
+        EXPECT_EQ(::recv(fd, &answer, 1, 0), 1);
+        EXPECT_EQ(answer, 0x01);
+        EXPECT_EQ(::recv(fd, &answer, 1, 0), 0);  // one answer, then the resident hangs up
+        ::close(fd);
+    }
+
+    // The stalled peers are hung up on unanswered once their time is up.
+    for (int fd : stalled) {
+        pollfd ready{fd, POLLIN, 0};
+        EXPECT_EQ(::poll(&ready, 1, 10000), 1);
+        unsigned char answer = 0;
+        EXPECT_LE(::recv(fd, &answer, 1, 0), 0);
+        ::close(fd);
+    }
+    std::lock_guard lock(received.mutex);
+    std::vector<std::pair<int32_t, std::string>> expected{
+        {1, "after the stalled ones"}, {1, "first, in pieces"}, {2, "second, in pieces"}};
+    std::sort(received.requests.begin(), received.requests.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(received.requests, expected);
 }
 
 TEST_F(Port, NameIsTakenWhileRegisteredAndFreeAfterwards) {

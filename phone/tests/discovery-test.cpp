@@ -165,6 +165,41 @@ TEST(Scenes, TheExampleScenesLoadAndShowWhatTheySay) {
         << "a screen without a size has nothing to show";
 }
 
+TEST(Scenes, ErrorsNameTheKeyAndTheKindItTakes) {
+    auto errorOf = [](const char* scene) -> std::string {
+        try {
+            sim::parseScene(JSON::parse(scene));
+        } catch (const sim::SceneError& error) {
+            return error.what();
+        }
+        return "accepted";
+    };
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {R"([])", {"a JSON object"}},
+        {R"("devices")", {"a JSON object"}},
+        {R"({"devices":[{"uniqueId":"P","screen":{"fps":"fast"}}]})", {"\"fps\"", "a number"}},
+        {R"({"devices":[{"uniqueId":5}]})", {"\"uniqueId\"", "text"}},
+        {R"({"devices":[{"name":"no id"}]})", {"\"uniqueId\""}},
+        {R"({"devices":{"uniqueId":"P"}})", {"\"devices\"", "a list"}},
+        {R"({"devices":["P"]})", {"device", "a JSON object"}},
+        {R"({"devices":[{"uniqueId":"P","inUseByAnotherApp":"yes"}]})",
+         {"\"inUseByAnotherApp\"", "true or false"}},
+        {R"({"devices":[{"uniqueId":"P","screen":{"sizes":[{"width":"wide","height":2}]}}]})",
+         {"\"width\"", "a whole number"}},
+        {R"({"devices":[{"uniqueId":"P","runtimeError":{"message":"x"}}]})", {"\"after\""}},
+        {R"({"devices":[{"uniqueId":"P","mediaTypes":[1]}]})", {"\"mediaTypes\"", "texts"}},
+        {R"({"wiredIphones":"S"})", {"\"wiredIphones\"", "texts"}},
+        {R"({"permission":7})", {"\"permission\""}},
+        {R"({"promptFlag":1})", {"\"promptFlag\"", "true or false"}},
+    };
+    for (const auto& [scene, parts] : cases) {
+        const std::string message = errorOf(scene);
+        EXPECT_EQ(message.find("json.exception"), std::string::npos) << scene << ": " << message;
+        for (const std::string& part : parts)
+            EXPECT_NE(message.find(part), std::string::npos) << scene << ": " << message;
+    }
+}
+
 TEST(WiredIphones, AreReadFromTheKernelsUsbDeviceList) {
     pelko::testing::ScopedTempDir root;
     auto device = [&](const std::string& name, const std::string& vendor,

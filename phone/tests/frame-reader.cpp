@@ -41,6 +41,8 @@ std::vector<JSON> FrameReader::errors() const {
 }
 
 void FrameReader::check(const StreamFrame& frame) {
+    // The error frame ends the stream: nothing may follow it.
+    EXPECT_TRUE(errors().empty()) << "a frame of kind " << frame.kind << " after the error frame";
     if (frame.kind == 1) {
         ++pictures_;
         ASSERT_TRUE(announced_) << "a picture came before any \"started\" status";

@@ -19,7 +19,8 @@ struct StreamFrame {
 
 /// Reads frames one at a time and checks, as it goes, that every status is a well-formed
 /// "started" or "error" object, that every picture is a JPEG of exactly the size the latest
-/// "started" announced, and that a "started" comes before the first picture.
+/// "started" announced, that a "started" comes before the first picture, and that nothing
+/// follows an "error".
 class FrameReader {
   public:
     explicit FrameReader(pelko::testing::ChildProcess& child) : child_(child) {}

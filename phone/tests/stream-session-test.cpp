@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <csignal>
 #include <mutex>
@@ -30,6 +32,7 @@ struct ExitRecorder {
             statuses.push_back(status);
             outputs.push_back(this->test.output.readAvailable());
             threads.push_back(std::this_thread::get_id());
+            times.push_back(this->test.clock.elapsed());
             exited.raise();
         };
     }
@@ -41,6 +44,7 @@ struct ExitRecorder {
     std::vector<int> statuses;
     std::vector<std::string> outputs;
     std::vector<std::thread::id> threads;
+    std::vector<Duration> times;  ///< on the platform's clock
     Signal exited;
 };
 
@@ -110,6 +114,70 @@ TEST(StreamSession, StopsFromManyThreadsEndOnceOnTheSessionsOwnThread) {
     } else {
         EXPECT_TRUE(frames.empty());
     }
+}
+
+TEST(StreamSession, TheErrorFrameIsTheLastFrameWhilePicturesAreInFlight) {
+    // Small pictures as fast as they can be made: when the stop comes, one is nearly always
+    // being encoded or waiting for the capture queue.
+    const JSON fastPhone = JSON::parse(R"({"devices": [{"uniqueId": "P",
+        "screen": {"fps": 120, "sizes": [{"width": 64, "height": 64}]}}]})");
+    for (int round = 0; round < 10; ++round) {
+        TestPlatform test(fastPhone);
+        ::fcntl(test.output.writeEnd, F_SETPIPE_SZ, 1 << 20);  // the reader never holds it up
+        ExitRecorder exits(test);
+        {
+            StreamSession session(test.platform);
+            PhoneStreamer& streamer = session.adopt(std::make_unique<PhoneStreamer>(
+                test.capture, "P", session.writer(), StreamOptions{.maxEdge = 64, .fps = 120},
+                test.clock, test.error.writeEnd));
+            streamer.start();
+            for (int i = 0; i < 2000 && streamer.encodeAttempts() < 3; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_GE(streamer.encodeAttempts(), 3u);
+            session.stop(0, StreamFailure{"gone", "The iPhone was disconnected."});
+            ASSERT_TRUE(exits.waitForExit());
+        }
+        auto frames = parseFrames(exits.outputs[0]);
+        ASSERT_GE(frames.size(), 3u);
+        ASSERT_EQ(frames.back().kind, 2) << "round " << round;
+        EXPECT_EQ(JSON::parse(frames.back().payload)["event"], "error") << "round " << round;
+        EXPECT_EQ(std::count_if(frames.begin(), frames.end(),
+                                [](const testing::Frame& frame) {
+                                    return frame.kind == 2 &&
+                                           JSON::parse(frame.payload)["event"] == "error";
+                                }),
+                  1);
+    }
+}
+
+TEST(StreamSession, AStalledReaderHoldsTheEndingTwoSecondsOnTheClockAtMost) {
+    TestPlatform test(phoneScene);
+    ExitRecorder exits(test);
+    // The pipe is full and the reader reads nothing: the next frame's write blocks.
+    const int flags = ::fcntl(test.output.writeEnd, F_GETFL);
+    ::fcntl(test.output.writeEnd, F_SETFL, flags | O_NONBLOCK);
+    const std::string block(4096, 'x');
+    while (::write(test.output.writeEnd, block.data(), block.size()) > 0) {
+    }
+    ::fcntl(test.output.writeEnd, F_SETFL, flags);
+
+    StreamSession session(test.platform);
+    session.writer()->sendStatus({{"event", "started"}});
+    session.stop(0, std::nullopt);
+    // Without the clock moving, the ending keeps waiting for the frame.
+    EXPECT_FALSE(RealClock().wait(exits.exited, seconds(0.2)));
+    // Time passes on the clock a tenth of a second at a time until it gives up.
+    for (int i = 0; i < 400 && !exits.exited.isRaised(); ++i) {
+        test.clock.advance(seconds(0.1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool exited = exits.exited.isRaised();
+    if (!exited) test.output.readAvailable();  // frees the writer, so that the test can end
+    ASSERT_TRUE(exited) << "still waiting after 40 seconds on the clock";
+    std::lock_guard guard(exits.mutex);
+    EXPECT_EQ(exits.statuses, std::vector<int>{0});
+    EXPECT_GE(exits.times[0], seconds(2));
+    // Reading at the exit freed the pipe; the session's end writes the frame that waited.
 }
 
 /// A platform whose standard input is a pipe the test holds, with its exits recorded.

@@ -199,6 +199,40 @@ TEST_F(StreamTest, StopCausesTogetherEndTheStreamOnce) {
     EXPECT_EQ(both->waitExit(), gone ? exited0 : exited1);
 }
 
+TEST_F(StreamTest, TheErrorFrameIsTheLastFrameEvenAtTheHighestRate) {
+    // At 120 full-size pictures a second a picture is nearly always being encoded when the
+    // phone goes or the session fails; it must not be written after the error frame.
+    const JSON fast = {{"fps", 120}, {"sizes", {{{"width", 1170}, {"height", 2532}}}}};
+    for (int round = 0; round < 4; ++round) {
+        for (const JSON& ending :
+             {JSON{{"disconnectAfter", 0.3}}, JSON{{"runtimeError", {{"after", 0.3}}}}}) {
+            JSON device = phoneDevice({{"screen", fast}});
+            device.update(ending);
+            auto phone = start({{"devices", {device}}}, {"--fps", "120"});
+            FrameReader reader(*phone);
+            EXPECT_TRUE(reader.readToEnd());
+            EXPECT_GT(reader.pictures(), 0);
+            ASSERT_EQ(reader.errors().size(), 1u) << ending.dump();
+            EXPECT_EQ(reader.statuses().back(), reader.errors().front());
+            EXPECT_TRUE(phone->waitExit());
+        }
+    }
+}
+
+TEST_F(StreamTest, TheHostsStopIsHonouredWhileTheReaderStalls) {
+    for (const char* way : {"SIGTERM", "end of input"}) {
+        // Full-size pictures fill the pipe at once; the test then reads nothing more.
+        auto phone = start({{"devices", {phoneDevice({{"screen", {{"fps", 30}}}})}}}, {});
+        FrameReader reader(*phone);
+        readPictures(reader, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        if (way == std::string("SIGTERM")) phone->signal(SIGTERM);
+        if (way == std::string("end of input")) phone->closeStdin();
+        // The queued frames get 2 seconds; the guard here is far longer.
+        EXPECT_EQ(phone->waitExit(pelko::testing::Timeout(10000)), exited0) << way;
+    }
+}
+
 TEST_F(StreamTest, AReaderThatStopsReadingAndLeavesEndsTheStreamQuietly) {
     auto phone = start({{"devices", {phoneDevice()}}}, {});
     FrameReader reader(*phone);

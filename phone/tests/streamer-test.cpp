@@ -100,6 +100,28 @@ TEST_F(StreamerTest, PicturesArePacedByNineTenthsOfTheFramePeriod) {
     EXPECT_EQ(parseFrames(output.readAvailable()).size(), 3u);  // started and two pictures
 }
 
+TEST_F(StreamerTest, TheFirstPictureIsSentHoweverLongTheInterval) {
+    // Intervals longer than the clock's time so far (100 s here): 900 s, and one that does
+    // not fit at all.
+    for (double fps : {0.001, 1e-12}) {
+        Pipe pictures;
+        auto slow = std::make_shared<FramedWriter>(pictures.writeEnd);
+        PhoneStreamer streamer(test.capture, "P", slow, {.maxEdge = 64, .fps = fps}, test.clock,
+                               test.error.writeEnd);
+        test.clock.advance(seconds(100));
+        Picture picture(64, 64);
+        streamer.captureOutput(picture.sample);
+        slow->drain();
+        test.clock.advance(seconds(50));
+        streamer.captureOutput(picture.sample);  // well inside the interval: skipped
+        slow->drain();
+        auto frames = parseFrames(pictures.readAvailable());
+        ASSERT_EQ(frames.size(), 2u) << fps << ": the \"started\" status and one picture";
+        EXPECT_EQ(frames[0].kind, 2);
+        EXPECT_EQ(frames[1].kind, 1);
+    }
+}
+
 TEST_F(StreamerTest, ATakenSlotSkipsThePictureBeforeAnyWork) {
     auto streamer = makeStreamer();
     Picture picture(100, 100);
