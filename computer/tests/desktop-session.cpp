@@ -58,7 +58,6 @@ int DesktopSession::run(const std::vector<std::string>& argv, std::string* outpu
     return status && status->exited ? status->code : -1;
 }
 
-
 DesktopComputer::DesktopComputer() {
     child_ = std::make_unique<ChildProcess>(std::vector<std::string>{PELKO_COMPUTER},
                                             DesktopSession::get().options());
