@@ -30,7 +30,7 @@ namespace {
 
 using Kind = LinuxAccessibility::Handle::Kind;
 
-constexpr size_t prefetchLimit = 200;
+constexpr size_t prefetchLimit = 400;
 // Objects with more actions than this show the first ones.
 constexpr int64_t maxActions = 16;
 constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
@@ -336,48 +336,76 @@ ObjectTraits LinuxAccessibility::traitsOf(AppTree& tree, const Node& node) {
     return traits;
 }
 
-void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t extras) {
+std::vector<std::string> LinuxAccessibility::readingOrder(AppTree& tree, const std::string& path) {
+    // The window (or other top object) that holds the object: the order is its pre-order.
+    std::string top = path;
+    for (int depth = 0; depth < 500; ++depth) {
+        const Node* node = tree.find(top);
+        if (!node || node->parent.name != tree.busName || node->parent.path == rootPath) break;
+        if (!tree.find(node->parent.path)) break;
+        top = node->parent.path;
+    }
+    std::vector<std::string> order = {path};
+    bool reached = top == path;
+    std::vector<std::string> stack = {top};
+    std::set<std::string> seen;
+    while (!stack.empty() && order.size() < prefetchLimit) {
+        const std::string at = stack.back();
+        stack.pop_back();
+        if (!seen.insert(at).second) continue;
+        const Node* node = tree.find(at);
+        if (!node || node->gone) continue;
+        if (at == path) {
+            reached = true;
+        } else {
+            if (reached) order.push_back(at);
+            // What is not on screen is looked at (to learn that it is not), but nothing below
+            // it is read.
+            if (isHidden(traitsOf(tree, *node))) continue;
+        }
+        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child) {
+            if (child->name == tree.busName) stack.push_back(child->path);
+        }
+    }
+    return order;
+}
+
+void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t extras, bool text) {
     Node* target = tree.find(path);
     if (!target) return;
-    uint8_t missing = extras & ~target->fetched;
-    if (target->childrenKnown) missing &= ~childrenExtra;
-    if (!missing) return;
 
-    // Which extras an object would be asked for by a reader walking down to it.
-    auto wanted = [&](const std::string& at, const Node& node, bool asked) -> uint8_t {
-        uint8_t want = missing & ~node.fetched;
+    // Which extras an object would be asked for: those its interfaces can answer and its reads
+    // use (its value's text or number, a field's placeholder), and of an object off screen only
+    // where it is, which is all a reader learns of it. `text` asks for the text in any case.
+    auto wanted = [&](const Node& node, bool asked) -> uint8_t {
+        uint8_t want = extras & ~node.fetched;
         const ObjectTraits traits = traitsOf(tree, node);
         const AXRole role = axRoleOf(traits);
+        const ValueSource source = valueSourceOf(traits, role, !node.name.empty());
         if (!(node.interfaces & componentInterface)) want &= ~extentsExtra;
-        if (!(node.interfaces & textInterface) ||
-            (!asked && valueSourceOf(traits, role, !node.name.empty()) != ValueSource::text))
+        if (!(node.interfaces & textInterface) || (source != ValueSource::text && !(asked && text)))
             want &= ~textExtra;
-        if (!(node.interfaces & valueInterface)) want &= ~valueExtra;
+        if (!(node.interfaces & valueInterface) || source != ValueSource::number)
+            want &= ~valueExtra;
         if (!(node.interfaces & actionInterface)) want &= ~actionsExtra;
-        if (!asked && role.role != "AXTextField" && role.role != "AXTextArea" &&
-            role.role != "AXComboBox")
+        if (role.role != "AXTextField" && role.role != "AXTextArea" && role.role != "AXComboBox")
             want &= ~attributesExtra;
         if (node.childrenKnown) want &= ~childrenExtra;
-        (void)at;
+        if (!asked && isHidden(traits)) want &= extentsExtra;
         return want;
     };
+    const uint8_t missing = wanted(*target, true);
+    // What the object cannot answer counts as read, so it is not looked at again.
+    target->fetched |= extras & ~missing;
+    if (!missing) return;
 
-    // The asked object first, then its shown descendants breadth first.
+    // The asked object, then the shown objects that follow it in reading order: the order in
+    // which an outline asks for them.
     std::vector<std::pair<std::string, uint8_t>> batch;
-    std::deque<std::string> queue = {path};
-    std::set<std::string> seen = {path};
-    while (!queue.empty() && batch.size() < prefetchLimit) {
-        const std::string at = queue.front();
-        queue.pop_front();
-        Node* node = tree.find(at);
-        if (!node || node->gone) continue;
-        const bool asked = at == path;
-        if (!asked && isHidden(traitsOf(tree, *node))) continue;
-        if (const uint8_t want = wanted(at, *node, asked)) batch.emplace_back(at, want);
-        for (const auto& child : node->children) {
-            if (child.name == tree.busName && seen.insert(child.path).second)
-                queue.push_back(child.path);
-        }
+    for (const auto& at : readingOrder(tree, path)) {
+        const Node* node = tree.find(at);
+        if (!node) continue;
+        if (const uint8_t want = wanted(*node, at == path) & missing) batch.emplace_back(at, want);
     }
 
     std::vector<AtspiClient::Call> calls;
@@ -884,7 +912,7 @@ AttributeRead LinuxAccessibility::readObject(const Resolved& target, const std::
     }
     if (name == "AXNumberOfCharacters") {
         if (!(node->interfaces & textInterface)) return unsupported();
-        ensure(*tree, target.ref.path, textExtra);
+        ensure(*tree, target.ref.path, textExtra, true);
         node = tree->find(target.ref.path);
         if (!node || !node->text) return fail(axNoValue);
         return ok(utf16Length(*node->text));

@@ -55,7 +55,13 @@ class LinuxAccessibility final : public Accessibility {
     Resolved resolve(const Element& element);
     AppTree* treeOf(const std::string& busName);
     Node* nodeOf(AppTree& tree, const std::string& path, int& error);
-    void ensure(AppTree& tree, const std::string& path, uint8_t extras);
+    /// The object at `path`, then the shown objects that follow it in its window's pre-order,
+    /// up to a batch's worth.
+    std::vector<std::string> readingOrder(AppTree& tree, const std::string& path);
+    /// Fetches the `extras` of the object that it can answer and its reads use (with `text`,
+    /// its text whatever its value is), with the same extras of the objects that follow it in
+    /// reading order, in one batch.
+    void ensure(AppTree& tree, const std::string& path, uint8_t extras, bool text = false);
     void readNodes(AppTree& tree, const std::vector<std::string>& paths);
     void readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts);
     ObjectTraits traitsOf(AppTree& tree, const Node& node);
