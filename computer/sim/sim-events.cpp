@@ -32,6 +32,18 @@ const char* typeName(EventType type) {
     return "unknown";
 }
 
+const char* sourceName(EventSourceState source) {
+    switch (source) {
+        case EventSourceState::hidSystem:
+            return "hidSystem";
+        case EventSourceState::privateState:
+            return "private";
+        case EventSourceState::none:
+            return "none";
+    }
+    return "unknown";
+}
+
 bool isKey(EventType type) {
     return type == EventType::keyDown || type == EventType::keyUp;
 }
@@ -137,12 +149,11 @@ void SimDesktop::post(const InputEvent& event, std::optional<pid_t> target) {
     std::vector<std::function<void()>> after;
     {
         std::lock_guard lock(mutex_);
-        JSON entry = {
-            {"type", typeName(event.type)},
-            {"target", target ? JSON(*target) : JSON("system")},
-            {"source", event.source == EventSourceState::hidSystem ? "hidSystem" : "private"},
-            {"mark", event.sourceUserData},
-            {"flags", event.flags}};
+        JSON entry = {{"type", typeName(event.type)},
+                      {"target", target ? JSON(*target) : JSON("system")},
+                      {"source", sourceName(event.source)},
+                      {"mark", event.sourceUserData},
+                      {"flags", event.flags}};
         if (isKey(event.type)) {
             entry["keyCode"] = event.keyCode;
             entry["text"] = utf8Of(event.unicode);
