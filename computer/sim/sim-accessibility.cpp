@@ -4,6 +4,12 @@
 #include "sim-desktop.h"
 
 namespace pelko::computer::sim {
+namespace {
+
+// Roles whose elements keep a text selection.
+const std::set<std::string> textRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
+
+}  // namespace
 
 // ---- values (mutex held) ----
 
@@ -91,6 +97,9 @@ AttributeRead SimDesktop::read(const Node& node, const std::string& name) {
         return {axSuccess, handle(app->menuBar)};
     }
     const auto found = node.attributes.find(name);
+    if (name == "AXSelectedText" && found == node.attributes.end()) {
+        if (textRoles.count(node.role())) return {axSuccess, selectedText(node)};
+    }
     if (found == node.attributes.end()) return {axAttributeUnsupported, {}};
     Value value = toValue(found->second);
     // A reference to an element that is gone, or that names none, and null read as no value.
@@ -173,10 +182,21 @@ int SimDesktop::setAttribute(const Element& element, const std::string& name, co
         result = axInvalidElement;
     else if (!node->settable.count(name))
         result = axAttributeUnsupported;
+    else if (const auto error = node->setErrors.find(name); error != node->setErrors.end())
+        result = error->second;
     log_.record("setAttribute",
                 {{"element", who}, {"attribute", name}, {"value", written}, {"result", result}});
-    if (result != axSuccess) return result;
+    if (result != axSuccess || node->ignoresSet.count(name)) return result;
+    if (name == "AXSelectedText" && written.is_string()) {
+        replaceSelection(*node, written.get<std::string>());
+        return axSuccess;
+    }
     node->attributes[name] = written;
+    if (name == "AXValue") {
+        node->selection.reset();
+        if (node->role() == "AXScrollBar") scrollBarChanged(*node);
+    }
+    if (name == "AXFocused" && written == true) focus(*node);
     if (App* app = appWithElement(node->id)) {
         if (name == app->revealedBy && written == true && !app->revealedAt)
             app->revealedAt = clock_.now();
@@ -216,6 +236,8 @@ int SimDesktop::performAction(const Element& element, const std::string& action)
             if (effects != node->effects.end()) {
                 const JSON commands = effects->second;  // the effects may change the node
                 for (const auto& command : commands) runCommand(command, after);
+            } else if (action == "AXScrollToVisible") {
+                scrollIntoView(*node);  // what a scroll area does unless the scene says otherwise
             }
         }
     }
