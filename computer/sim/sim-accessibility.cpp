@@ -172,36 +172,49 @@ std::optional<bool> SimDesktop::isSettable(const Element& element, const std::st
 }
 
 int SimDesktop::setAttribute(const Element& element, const std::string& name, const Value& value) {
-    std::lock_guard lock(mutex_);
-    ++traffic_.roundTrips;
-    Node* node = live(element);
-    const JSON written = toJSON(value);
-    const std::string who = logName(node, element);
+    std::vector<std::function<void()>> after;
     int result = axSuccess;
-    if (!node)
-        result = axInvalidElement;
-    else if (!node->settable.count(name))
-        result = axAttributeUnsupported;
-    else if (const auto error = node->setErrors.find(name); error != node->setErrors.end())
-        result = error->second;
-    log_.record("setAttribute",
-                {{"element", who}, {"attribute", name}, {"value", written}, {"result", result}});
-    if (result != axSuccess || node->ignoresSet.count(name)) return result;
+    {
+        std::lock_guard lock(mutex_);
+        ++traffic_.roundTrips;
+        Node* node = live(element);
+        const JSON written = toJSON(value);
+        const std::string who = logName(node, element);
+        if (!node)
+            result = axInvalidElement;
+        else if (!node->settable.count(name))
+            result = axAttributeUnsupported;
+        else if (const auto error = node->setErrors.find(name); error != node->setErrors.end())
+            result = error->second;
+        log_.record(
+            "setAttribute",
+            {{"element", who}, {"attribute", name}, {"value", written}, {"result", result}});
+        if (result != axSuccess || node->ignoresSet.count(name)) return result;
+        applySet(*node, name, written);
+        if (const auto effects = node->setEffects.find(name); effects != node->setEffects.end()) {
+            const JSON commands = effects->second;  // the effects may change the node
+            for (const auto& command : commands) runCommand(command, after);
+        }
+    }
+    for (auto& task : after) task();
+    return result;
+}
+
+void SimDesktop::applySet(Node& node, const std::string& name, const JSON& written) {
     if (name == "AXSelectedText" && written.is_string()) {
-        replaceSelection(*node, written.get<std::string>());
-        return axSuccess;
+        replaceSelection(node, written.get<std::string>());
+        return;
     }
-    node->attributes[name] = written;
+    node.attributes[name] = written;
     if (name == "AXValue") {
-        node->selection.reset();
-        if (node->role() == "AXScrollBar") scrollBarChanged(*node);
+        node.selection.reset();
+        if (node.role() == "AXScrollBar") scrollBarChanged(node);
     }
-    if (name == "AXFocused" && written == true) focus(*node);
-    if (App* app = appWithElement(node->id)) {
+    if (name == "AXFocused" && written == true) focus(node);
+    if (App* app = appWithElement(node.id)) {
         if (name == app->revealedBy && written == true && !app->revealedAt)
             app->revealedAt = clock_.now();
     }
-    return axSuccess;
 }
 
 std::optional<std::vector<std::string>> SimDesktop::actionNames(const Element& element) {

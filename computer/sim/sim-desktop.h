@@ -173,6 +173,8 @@ class SimDesktop final : public Application,
         std::map<std::string, int> setErrors;
         /// Setting one of these answers success and changes nothing.
         std::set<std::string> ignoresSet;
+        /// Per attribute: the commands that run after it was set.
+        std::map<std::string, JSON> setEffects;
         /// A text field's selection: start and length in characters (Unicode scalars); none
         /// means an empty selection at the end of the value.
         std::optional<std::pair<size_t, size_t>> selection;
@@ -240,6 +242,7 @@ class SimDesktop final : public Application,
     Value toValue(const JSON& json) const;
     JSON toJSON(const Value& value) const;
     AttributeRead read(const Node& node, const std::string& name);
+    void applySet(Node& node, const std::string& name, const JSON& written);
     // Commands (sim-control.cpp).
     App* appByReference(const JSON& reference);
     void detach(Id id);

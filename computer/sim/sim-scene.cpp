@@ -156,6 +156,13 @@ SimDesktop::Id SimDesktop::addNode(const JSON& entry, pid_t pid, Id parent) {
         node.effects[action] = commands;
     }
     node.actionErrors = sceneErrorNumbers(entry, "actionErrors");
+    const JSON setEffects = sceneKey(entry, "onSet", JSON::object());
+    for (const auto& [attribute, commands] : setEffects.items()) {
+        if (!commands.is_array())
+            throw SceneError("the effects of setting \"" + attribute +
+                             "\" must be a list of commands");
+        node.setEffects[attribute] = commands;
+    }
     node.setErrors = sceneErrorNumbers(entry, "setErrors");
     for (const auto& name : sceneTexts(entry, "ignoresSet")) node.ignoresSet.insert(name);
     if (const auto selection = entry.find("selection");
