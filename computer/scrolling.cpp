@@ -43,6 +43,11 @@ double area(const Rect& rect) {
     return rect.size.width * rect.size.height;
 }
 
+// The rectangle's extent along the direction of scrolling.
+double length(const Rect& rect, ScrollSense sense) {
+    return sense.vertical ? rect.size.height : rect.size.width;
+}
+
 // One element's role, frame and children, in one round trip.
 struct Examined {
     std::string role;
@@ -99,8 +104,7 @@ std::optional<BehindScroll> stepScrollBar(Accessibility& ax, const Element& scro
         if (frame && (!content || area(*frame) > area(*content))) content = frame;
     }
     if (!content) return std::nullopt;
-    const double range = sense.vertical ? content->size.height - areaFrame.size.height
-                                        : content->size.width - areaFrame.size.width;
+    const double range = length(*content, sense) - length(areaFrame, sense);
     if (!(range > 1) || ax.isSettable(bar, "AXValue") != true) return std::nullopt;
     const auto read = attr(ax, bar, "AXValue");
     std::optional<double> value;
@@ -138,8 +142,10 @@ BehindScroll scrollIntoView(Platform& platform, const Element& scrollArea, const
         Examined found = examine(ax, element);
         queue.insert(queue.end(), found.children.begin(), found.children.end());
         const auto& frame = found.frame;
+        // Parts as long as the area along the scroll direction (the content itself, whole
+        // columns when scrolling down) cannot be brought into view by scrolling that way.
         if (!frame || !(frame->size.width > 0) || !(frame->size.height > 0) ||
-            !(frame->size.height < areaFrame.size.height))
+            !(length(*frame, sense) < length(areaFrame, sense)))
             continue;
         const double past = overshoot(*frame, areaFrame, sense);
         if (!(past > visibleSlack)) continue;

@@ -142,6 +142,19 @@ TEST_F(Scroll, PartsThatDoNotMoveOrAreAllInViewAnswerMovedFalse) {
     EXPECT_EQ(posted(), std::vector<std::string>{});
 }
 
+TEST_F(Scroll, FullHeightColumnsScrollIntoViewSideways) {
+    // Columns as tall as the area, one beyond its right edge: scrolling right brings it in.
+    build(JSON::parse(R"({"apps": [{"name": "Finder", "pid": 70, "windows": [{"role": "AXWindow",
+      "frame": [0, 0, 600, 400], "children": [{"role": "AXScrollArea", "frame": [0, 0, 600, 400], "children": [
+        {"role": "AXGroup", "frame": [0, 0, 900, 400], "children": [
+          {"id": "c1", "role": "AXList", "frame": [0, 0, 300, 400], "actions": ["AXScrollToVisible"]},
+          {"id": "c2", "role": "AXList", "frame": [300, 0, 300, 400], "actions": ["AXScrollToVisible"]},
+          {"id": "c3", "role": "AXList", "frame": [600, 0, 300, 400], "actions": ["AXScrollToVisible"]}]}]}]}]}]})"));
+    EXPECT_EQ(scroll({{"app", "Finder"}, {"direction", "right"}}),
+              JSON::parse(R"({"via": "behind"})"));
+    EXPECT_EQ(desktop->attributeOf("c3", "AXPosition"), JSON::parse(R"({"point": [300, 0]})"));
+}
+
 TEST_F(Scroll, ARefusedScrollOrAnEmptyAreaFallsBackToTheWheel) {
     JSON scene = scrollDesktop();
     auto& parts = scene["apps"][2]["windows"][0]["children"][0]["children"][0]["children"];
