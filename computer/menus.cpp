@@ -24,22 +24,22 @@ void eraseAll(std::string& text, std::string_view part) {
     for (size_t at; (at = text.find(part)) != std::string::npos;) text.erase(at, part.size());
 }
 
-// A menu level: its items and their titles, each read once.
+// A menu level: its items and their titles ("" for none), each read once.
 struct MenuItems {
     std::vector<Element> items;
-    std::vector<std::optional<std::string>> titles;
+    std::vector<std::string> titles;
 };
 
 MenuItems readItems(Accessibility& ax, std::vector<Element> items) {
     MenuItems level{std::move(items), {}};
-    for (const auto& item : level.items) level.titles.push_back(str(ax, item, "AXTitle"));
+    for (const auto& item : level.items) level.titles.push_back(title(ax, item));
     return level;
 }
 
 // The first item whose loose title equals the wanted one, else the first that begins with it.
 Element matchItem(const MenuItems& level, const std::string& want) {
     std::vector<std::string> titles;
-    for (const auto& text : level.titles) titles.push_back(loose(text.value_or("")));
+    for (const auto& text : level.titles) titles.push_back(loose(text));
     for (size_t i = 0; i < titles.size(); ++i) {
         if (titles[i] == want) return level.items[i];
     }
@@ -53,9 +53,9 @@ Element matchItem(const MenuItems& level, const std::string& want) {
 std::string titleList(const MenuItems& level) {
     std::string list;
     for (size_t i = 0; i < level.titles.size() && i < listedMenuTitles; ++i) {
-        if (!level.titles[i]) continue;
+        if (level.titles[i].empty()) continue;
         if (!list.empty()) list += ", ";
-        list += *level.titles[i];
+        list += level.titles[i];
     }
     return list;
 }
