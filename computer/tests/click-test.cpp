@@ -101,6 +101,10 @@ TEST_F(Click, ATextFieldInTheBackgroundIsFocusedButInFrontItIsClicked) {
                                                 "post leftMouseUp(1) system", "warp"}));
     EXPECT_EQ(calls("post")[1]["location"], JSON::parse("[110, 50]"));
     EXPECT_EQ(pausesMs(), (std::vector<long>{50, 60})) << "already in front: no settling";
+    // Only the field of the app in front was outlined (grown by 3, window-system coordinates).
+    const auto outlines = calls("setPanelFrame");
+    ASSERT_EQ(outlines.size(), 1u);
+    EXPECT_EQ(outlines[0]["frame"], JSON::parse("[7, 837, 206, 26]"));
 }
 
 TEST_F(Click, ARefusedPressFallsThroughToAPointerClickThatBringsTheAppForward) {
