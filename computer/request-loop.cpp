@@ -4,10 +4,14 @@
 #include <thread>
 
 #include "apps.h"
+#include "click.h"
 #include "fd.h"
+#include "menus.h"
 #include "method.h"
 #include "overlay.h"
+#include "scrolling.h"
 #include "state-reader.h"
+#include "typing.h"
 #include "utf8.h"
 
 namespace pelko::computer {
@@ -49,9 +53,7 @@ template <const char* Name>
 JSON notYet(Computer&, const JSON&) {
     throw Failure{std::string("The ") + Name + " method is not available yet."};
 }
-constexpr char screenshotName[] = "screenshot", clickName[] = "click", setValueName[] = "setValue",
-               typeTextName[] = "typeText", pressKeyName[] = "pressKey", scrollName[] = "scroll",
-               actionName[] = "action", menuName[] = "menu";
+constexpr char screenshotName[] = "screenshot";
 
 struct MethodEntry {
     std::string_view name;
@@ -67,13 +69,13 @@ const MethodEntry methods[] = {
     {"resolve", resolve},
     {"state", state},
     {"screenshot", notYet<screenshotName>},
-    {"click", notYet<clickName>},
-    {"setValue", notYet<setValueName>},
-    {"typeText", notYet<typeTextName>},
-    {"pressKey", notYet<pressKeyName>},
-    {"scroll", notYet<scrollName>},
-    {"action", notYet<actionName>},
-    {"menu", notYet<menuName>},
+    {"click", click},
+    {"setValue", setValue},
+    {"typeText", typeText},
+    {"pressKey", pressKey},
+    {"scroll", scroll},
+    {"action", action},
+    {"menu", menu},
     {"banner", banner},
     {"ping", ping},
 };

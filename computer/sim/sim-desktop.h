@@ -169,6 +169,23 @@ class SimDesktop final : public Application,
         /// Its children stay hidden until the app's tree is revealed.
         bool lazy = false;
         bool destroyed = false;
+        /// Setting one of these fails with the given error number (even when it is settable).
+        std::map<std::string, int> setErrors;
+        /// Setting one of these answers success and changes nothing.
+        std::set<std::string> ignoresSet;
+        /// Per attribute: the commands that run after it was set.
+        std::map<std::string, JSON> setEffects;
+        /// A text field's selection: start and length in characters (Unicode scalars); none
+        /// means an empty selection at the end of the value.
+        std::optional<std::pair<size_t, size_t>> selection;
+
+        /// Its "AXRole", or "" when it has none that is text.
+        std::string role() const {
+            const auto found = attributes.find("AXRole");
+            return found != attributes.end() && found->second.is_string()
+                       ? found->second.get<std::string>()
+                       : std::string();
+        }
     };
 
     struct App {
@@ -225,6 +242,7 @@ class SimDesktop final : public Application,
     Value toValue(const JSON& json) const;
     JSON toJSON(const Value& value) const;
     AttributeRead read(const Node& node, const std::string& name);
+    void applySet(Node& node, const std::string& name, const JSON& written);
     // Commands (sim-control.cpp).
     App* appByReference(const JSON& reference);
     void detach(Id id);
@@ -235,7 +253,19 @@ class SimDesktop final : public Application,
     void makeFront(pid_t pid);
     void deliverKey(const KeyDown& key, std::vector<std::function<void()>>& after);
     void post(const InputEvent& event, std::optional<pid_t> target);
-    void typeInto(App& app, const InputEvent& event);
+    void typeInto(App& app, const InputEvent& event, std::vector<std::function<void()>>& after);
+    // What standard controls do when acted on (sim-widgets.cpp).
+    void focus(Node& node);
+    std::string selectedText(const Node& node) const;
+    void replaceSelection(Node& node, const std::string& text);
+    std::optional<Rect> frameOfNode(const Node& node) const;
+    void moveSubtree(Id id, double dx, double dy);
+    Id contentOf(const Node& area);
+    void scrollBarChanged(const Node& bar);
+    void syncScrollBars(const Node& area);
+    void scrollIntoView(const Node& node);
+    bool runMenuShortcut(const App& app, const std::string& typed, EventFlags flags,
+                         std::vector<std::function<void()>>& after);
     struct SimPanel;
     std::shared_ptr<SimPanel> simPanel(const Panel& panel);
 
