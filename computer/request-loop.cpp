@@ -7,6 +7,7 @@
 #include "fd.h"
 #include "method.h"
 #include "overlay.h"
+#include "screenshot.h"
 #include "state-reader.h"
 #include "utf8.h"
 
@@ -49,9 +50,9 @@ template <const char* Name>
 JSON notYet(Computer&, const JSON&) {
     throw Failure{std::string("The ") + Name + " method is not available yet."};
 }
-constexpr char screenshotName[] = "screenshot", clickName[] = "click", setValueName[] = "setValue",
-               typeTextName[] = "typeText", pressKeyName[] = "pressKey", scrollName[] = "scroll",
-               actionName[] = "action", menuName[] = "menu";
+constexpr char clickName[] = "click", setValueName[] = "setValue", typeTextName[] = "typeText",
+               pressKeyName[] = "pressKey", scrollName[] = "scroll", actionName[] = "action",
+               menuName[] = "menu";
 
 struct MethodEntry {
     std::string_view name;
@@ -66,7 +67,7 @@ const MethodEntry methods[] = {
     {"find", find},
     {"resolve", resolve},
     {"state", state},
-    {"screenshot", notYet<screenshotName>},
+    {"screenshot", screenshot},
     {"click", notYet<clickName>},
     {"setValue", notYet<setValueName>},
     {"typeText", notYet<typeTextName>},
