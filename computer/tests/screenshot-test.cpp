@@ -70,6 +70,10 @@ ShareableWindow shareable(std::uint32_t id, pid_t pid, Rect frame, int layer = 0
     return {id, pid, layer, frame, std::move(title)};
 }
 
+JSON rectJSONOf(const Rect& r) {
+    return {r.origin.x, r.origin.y, r.size.width, r.size.height};
+}
+
 std::vector<std::uint32_t> ids(const std::vector<ShareableWindow>& windows) {
     std::vector<std::uint32_t> found;
     for (const auto& w : windows) found.push_back(w.windowId);
@@ -392,6 +396,39 @@ TEST_F(Screenshot, AChainJustInsideTheLimitIsAnswered) {
     scene({twoWindows()}, {{"capture", {{"contentSeconds", 4}, {"imageSeconds", 5.9}}}});
     EXPECT_EQ(shoot("Mail")["width"], 700);
     EXPECT_NEAR(inSeconds(clock.elapsed()), 9.9, 1e-9);
+}
+
+// The simulated capture system itself: what it lists, in which order, and when it answers.
+TEST_F(Screenshot, TheSimulatedDesktopListsWindowsFrontAppFirstAsTheCaptureReportsThem) {
+    scene({app("Back", 10,
+               {window("b1", "One", {0, 0, 300, 200}),
+                window("b2", "", {10, 10, 300, 200}, {{"minimized", true}})}),
+           app("Front", 11,
+               {window("f1", "Palette", {5, 5, 100, 300}, {{"layer", 3}}),
+                window("f2", "Main", {50, 60, 700, 500}, {{"captureFrame", {49, 59, 702, 502}}}),
+                window("f3", "Elsewhere", {0, 0, 300, 200}, {{"offScreen", true}})},
+               {{"active", true}})},
+          {{"capture", {{"contentSeconds", 0.5}}}});
+    auto list = [this](bool onScreenOnly) {
+        std::optional<std::vector<ShareableWindow>> listed;
+        Signal done;
+        desktop->shareableContent({true, onScreenOnly}, [&](auto windows, auto) {
+            listed = std::move(windows);
+            done.raise();
+        });
+        EXPECT_FALSE(done.isRaised()) << "the answer comes later";
+        EXPECT_TRUE(clock.wait(done, seconds(1)));
+        JSON seen = JSON::array();
+        for (const auto& w : listed.value()) {
+            seen.push_back(
+                {w.ownerPid.value_or(0), w.layer, w.title.value_or("-"), rectJSONOf(w.frame)});
+        }
+        return seen;
+    };
+    EXPECT_EQ(list(true), JSON::parse(R"([[11, 3, "Palette", [5, 5, 100, 300]],
+        [11, 0, "Main", [49, 59, 702, 502]], [10, 0, "One", [0, 0, 300, 200]]])"));
+    EXPECT_EQ(list(false).size(), 5u) << "off-screen and minimised windows too";
+    EXPECT_DOUBLE_EQ(inSeconds(clock.elapsed()), 1);
 }
 
 }  // namespace
