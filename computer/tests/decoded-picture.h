@@ -9,35 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace pelko::computer::testing {
+#include "base64.h"
 
-/// Standard Base64 (with padding, no line breaks) back to bytes; nothing for anything else.
-inline std::optional<std::vector<std::uint8_t>> decodeBase64(const std::string& text) {
-    auto digit = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    for (size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        const int pads = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
-        unsigned value = 0;
-        for (int k = 0; k < 4; ++k) {
-            const int d = k >= 4 - pads ? 0 : digit(text[i + k]);
-            if (d < 0) return std::nullopt;
-            value = value << 6 | static_cast<unsigned>(d);
-        }
-        bytes.push_back(static_cast<std::uint8_t>(value >> 16));
-        if (pads < 2) bytes.push_back(static_cast<std::uint8_t>(value >> 8));
-        if (pads < 1) bytes.push_back(static_cast<std::uint8_t>(value));
-    }
-    return bytes;
-}
+namespace pelko::computer::testing {
 
 /// A decoded JPEG: its size and its pixels as red, green, blue.
 struct DecodedPicture {
@@ -54,7 +28,7 @@ struct DecodedPicture {
 /// The picture that a result's "data" holds; invalid when it is no Base64 JPEG.
 inline DecodedPicture decodePicture(const std::string& base64) {
     DecodedPicture picture;
-    const auto jpeg = decodeBase64(base64);
+    const auto jpeg = pictures::decodeBase64(base64);
     if (!jpeg || jpeg->size() < 4 || (*jpeg)[0] != 0xFF || (*jpeg)[1] != 0xD8) return picture;
     tjhandle handle = tjInitDecompress();
     int subsampling = 0, colorspace = 0;
