@@ -9,6 +9,7 @@
 #include "menus.h"
 #include "method.h"
 #include "overlay.h"
+#include "screenshot.h"
 #include "scrolling.h"
 #include "state-reader.h"
 #include "typing.h"
@@ -48,13 +49,6 @@ JSON ping(Computer&, const JSON&) {
 
 using Method = JSON (*)(Computer&, const JSON&);
 
-// Methods whose capability has not been built yet answer with a plain failure.
-template <const char* Name>
-JSON notYet(Computer&, const JSON&) {
-    throw Failure{std::string("The ") + Name + " method is not available yet."};
-}
-constexpr char screenshotName[] = "screenshot";
-
 struct MethodEntry {
     std::string_view name;
     Method run;
@@ -68,7 +62,7 @@ const MethodEntry methods[] = {
     {"find", find},
     {"resolve", resolve},
     {"state", state},
-    {"screenshot", notYet<screenshotName>},
+    {"screenshot", screenshot},
     {"click", click},
     {"setValue", setValue},
     {"typeText", typeText},

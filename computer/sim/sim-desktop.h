@@ -23,6 +23,8 @@
 
 namespace pelko::computer::sim {
 
+struct DrawnElement;
+
 /// A scene that cannot be read or does not describe a desktop.
 struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -108,6 +110,9 @@ class SimDesktop final : public Application,
     // ScreenCapture
     bool preflight() override;
     bool request() override;
+    void shareableContent(const ContentFilter& filter, ContentCompletion completion) override;
+    void captureWindow(const ShareableWindow& window, int width, int height,
+                       ImageCompletion completion) override;
     // Workspace
     bool openURL(const std::string& url) override;
     std::vector<RunningApp> runningApplications() override;
@@ -238,6 +243,8 @@ class SimDesktop final : public Application,
     void readEventScene(const JSON& scene);
     void readPanelScene(const JSON& scene);
     void readAppEventKeys(App& app, const JSON& entry);
+    void readCaptureScene(const JSON& scene);
+    void readCaptureKeys(Id id, const JSON& entry);
     // Attribute values (sim-accessibility.cpp).
     Value toValue(const JSON& json) const;
     JSON toJSON(const Value& value) const;
@@ -268,6 +275,9 @@ class SimDesktop final : public Application,
                          std::vector<std::function<void()>>& after);
     struct SimPanel;
     std::shared_ptr<SimPanel> simPanel(const Panel& panel);
+    // Screen capture (sim-screen-capture.cpp).
+    std::vector<ShareableWindow> listWindows(const ContentFilter& filter);
+    DrawnElement drawnTree(Id id);
 
     Clock& clock_;
     CallLog log_;
@@ -298,6 +308,26 @@ class SimDesktop final : public Application,
     std::optional<size_t> mainScreen_;
     Rgba accent_;
     std::vector<std::weak_ptr<SimPanel>> panels_;
+    // Screen capture: how the capture system answers (the scene's "capture" object), and
+    // what it knows of windows beyond accessibility.
+    struct CaptureScript {
+        bool contentFails = false;
+        std::optional<std::string> contentError;
+        Duration contentDelay{};
+        std::string image = "ok";  // "ok", "fails", "empty" or "dropped"
+        std::optional<std::string> imageError;
+        Duration imageDelay{};
+        double pixelsPerPoint = 1;
+    };
+    struct CaptureKeys {
+        int layer = 0;
+        bool offScreen = false;
+        std::optional<Rect> frame;
+    };
+    CaptureScript capture_;
+    std::map<Id, CaptureKeys> captureKeys_;
+    /// Held by delayed capture answers so that one arriving after the desktop ended drops.
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
     AccessibilityTraffic traffic_;
     std::atomic<bool> stopping_{false};
     std::thread controlThread_;

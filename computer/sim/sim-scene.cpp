@@ -119,6 +119,7 @@ SimDesktop::SimDesktop(Clock& clock, const JSON& scene, const std::string& logPa
     }
     readEventScene(scene);
     readPanelScene(scene);
+    readCaptureScene(scene);
     for (const auto& entry : sceneKey(scene, "apps", JSON::array())) addApp(entry);
 }
 
@@ -173,6 +174,7 @@ SimDesktop::Id SimDesktop::addNode(const JSON& entry, pid_t pid, Id parent) {
         node.selection = std::pair{(*selection)[0].get<size_t>(), (*selection)[1].get<size_t>()};
     }
     node.lazy = sceneKey(entry, "lazy", false);
+    readCaptureKeys(node.id, entry);
     const Id id = node.id;
     if (!node.name.empty()) {
         if (names_.count(node.name))
