@@ -94,6 +94,17 @@ void appendUTF8(std::string& text, char32_t scalar) {
     }
 }
 
+void appendUTF16(std::u16string& units, char32_t scalar) {
+    if ((scalar >= 0xD800 && scalar <= 0xDFFF) || scalar > 0x10FFFF) scalar = U'\uFFFD';
+    if (scalar < 0x10000) {
+        units.push_back(static_cast<char16_t>(scalar));
+    } else {
+        scalar -= 0x10000;
+        units.push_back(static_cast<char16_t>(0xD800 + (scalar >> 10)));
+        units.push_back(static_cast<char16_t>(0xDC00 + (scalar & 0x3FF)));
+    }
+}
+
 std::string repairUTF8(std::string_view text) {
     std::string out;
     out.reserve(text.size());

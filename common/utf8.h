@@ -68,4 +68,8 @@ std::optional<char32_t> firstCodePoint(std::string_view text);
 /// Appends the UTF-8 bytes of `scalar` (U+FFFD for a surrogate or a value beyond U+10FFFF).
 void appendUTF8(std::string& text, char32_t scalar);
 
+/// Appends the UTF-16 units of `scalar`: one, or a surrogate pair beyond U+FFFF (U+FFFD for a
+/// surrogate or a value beyond U+10FFFF).
+void appendUTF16(std::u16string& units, char32_t scalar);
+
 }  // namespace pelko

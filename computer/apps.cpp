@@ -205,6 +205,10 @@ RunningApp resolveApp(Platform& platform, const std::string& name, bool launch) 
     return *app;
 }
 
+std::string displayName(const RunningApp& app, const std::string& fallback) {
+    return app.localizedName && !app.localizedName->empty() ? *app.localizedName : fallback;
+}
+
 void requireAccessibility(Accessibility& ax) {
     if (!ax.isTrusted()) {
         throw Failure{

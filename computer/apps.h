@@ -16,6 +16,10 @@ struct Computer;
 /// Where installed apps are searched, in order, before the user's own Applications folder.
 extern const std::vector<std::string> applicationSearchFolders;
 
+/// The app's localized name for a message, or `fallback` ("The app", "the app") when it has
+/// none.
+std::string displayName(const RunningApp& app, const std::string& fallback);
+
 /// Every running regular (Dock) app that is not terminated, in the workspace's order.
 std::vector<RunningApp> runningApps(Workspace& workspace);
 /// The app description: "name", "pid", "active", "hidden", and "bundleId", "path" when known.

@@ -138,6 +138,11 @@ std::vector<std::string> actionsOf(Accessibility& ax, const Element& element) {
     return ax.actionNames(element).value_or(std::vector<std::string>{});
 }
 
+bool offersAction(Accessibility& ax, const Element& element, std::string_view action) {
+    const auto actions = actionsOf(ax, element);
+    return std::find(actions.begin(), actions.end(), action) != actions.end();
+}
+
 std::string actionLabel(std::string_view action) {
     if (action.starts_with("AX")) {
         const std::string_view rest = action.substr(2);
@@ -161,6 +166,10 @@ std::string actionLabel(std::string_view action) {
         return "";
     }
     return std::string(action);
+}
+
+std::string wantedAction(std::string_view name) {
+    return lowerWithoutSpaces(name);
 }
 
 bool matchesAction(std::string_view action, std::string_view wanted) {

@@ -53,11 +53,15 @@ bool isGone(Accessibility& ax, const Element& element);
 
 /// The element's action names in its order; empty on failure.
 std::vector<std::string> actionsOf(Accessibility& ax, const Element& element);
+/// Whether the element's actions include `action`.
+bool offersAction(Accessibility& ax, const Element& element, std::string_view action);
 /// The label the agent sees for a platform action name: "AXShowMenu" → "showMenu", a custom
 /// "Name:Copy link\nTarget:…" → "Copy link", anything else unchanged.
 std::string actionLabel(std::string_view action);
+/// The agent's name for an action prepared for `matchesAction`: lower-cased, spaces removed.
+std::string wantedAction(std::string_view name);
 /// Whether `action` is the one the agent named; `wanted` is already lower-cased with its spaces
-/// removed.
+/// removed (`wantedAction`).
 bool matchesAction(std::string_view action, std::string_view wanted);
 /// The platform's element equality; false when either is absent.
 bool isSame(Accessibility& ax, const Element& a, const Element& b);

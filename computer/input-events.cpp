@@ -76,16 +76,6 @@ std::string utf8Of(char32_t scalar) {
     return text;
 }
 
-void appendUtf16(std::u16string& units, char32_t scalar) {
-    if (scalar < 0x10000) {
-        units.push_back(static_cast<char16_t>(scalar));
-    } else {
-        scalar -= 0x10000;
-        units.push_back(static_cast<char16_t>(0xD800 + (scalar >> 10)));
-        units.push_back(static_cast<char16_t>(0xDC00 + (scalar & 0x3FF)));
-    }
-}
-
 // The pieces of a combination between "+" signs, empty ones dropped.
 std::vector<std::string> comboPieces(std::string_view combo) {
     std::vector<std::string> pieces;
@@ -166,13 +156,17 @@ void postTo(Platform& platform, std::optional<InputEvent> event, pid_t pid) {
     platform.events.postToProcess(*event, pid);
 }
 
-std::optional<Point> windowOrigin(Computer& computer, const RunningApp& app) {
+Element currentWindow(Computer& computer, const RunningApp& app) {
     Accessibility& ax = computer.platform.accessibility;
-    Element window;
-    if (const AppSession* session = computer.sessions.find(app.pid)) window = session->window;
-    if (!window) window = pickWindow(ax, ax.applicationElement(app.pid), std::nullopt);
+    if (const AppSession* session = computer.sessions.find(app.pid); session && session->window)
+        return session->window;
+    return pickWindow(ax, ax.applicationElement(app.pid), std::nullopt);
+}
+
+std::optional<Point> windowOrigin(Computer& computer, const RunningApp& app) {
+    const Element window = currentWindow(computer, app);
     if (!window) return std::nullopt;
-    const auto frame = frameOf(ax, window);
+    const auto frame = frameOf(computer.platform.accessibility, window);
     if (!frame) return std::nullopt;
     return frame->origin;
 }
@@ -245,7 +239,7 @@ void pressKey(Platform& platform, const std::string& combo, std::optional<pid_t>
     std::u16string text;
     if (pid) {
         if (const auto character = keyCharacter(combo, (parsed.flags & eventFlagShift) != 0)) {
-            for (char32_t scalar : scalarsOf(*character)) appendUtf16(text, scalar);
+            for (char32_t scalar : scalarsOf(*character)) appendUTF16(text, scalar);
         }
     }
     for (const bool down : {true, false}) {
@@ -287,7 +281,7 @@ void typeText(Platform& platform, const std::string& text, std::optional<pid_t> 
         } else if (scalar == U'\r' || scalar == U'\n') {
             pressAlone("Return");
         } else {
-            appendUtf16(pending, scalar);
+            appendUTF16(pending, scalar);
             if (pending.size() >= chunkUnits) sendPending();
         }
     }

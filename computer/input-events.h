@@ -61,8 +61,11 @@ void post(Platform& platform, std::optional<InputEvent> event);
 /// Tags `event` with `ownEventMark` and posts it to process `pid` only; nothing for none.
 void postTo(Platform& platform, std::optional<InputEvent> event, pid_t pid);
 
-/// The top-left point of the app's current window: the window of its last whole-window read,
-/// else its focused, main or first window. Nothing when there is no window or no frame.
+/// The app's current window, the one the acting methods aim at: the window of its last
+/// whole-window read, else its focused, main or first window; empty when it has none.
+Element currentWindow(Computer& computer, const RunningApp& app);
+
+/// The top-left point of the app's current window. Nothing when there is no window or no frame.
 std::optional<Point> windowOrigin(Computer& computer, const RunningApp& app);
 
 /// Clicks at `point` with the "left", "right" or "middle" button (anything else is "left"),

@@ -4,10 +4,15 @@
 #include <thread>
 
 #include "apps.h"
+#include "click.h"
 #include "fd.h"
+#include "menus.h"
 #include "method.h"
 #include "overlay.h"
+#include "screenshot.h"
+#include "scrolling.h"
 #include "state-reader.h"
+#include "typing.h"
 #include "utf8.h"
 
 namespace pelko::computer {
@@ -44,15 +49,6 @@ JSON ping(Computer&, const JSON&) {
 
 using Method = JSON (*)(Computer&, const JSON&);
 
-// Methods whose capability has not been built yet answer with a plain failure.
-template <const char* Name>
-JSON notYet(Computer&, const JSON&) {
-    throw Failure{std::string("The ") + Name + " method is not available yet."};
-}
-constexpr char screenshotName[] = "screenshot", clickName[] = "click", setValueName[] = "setValue",
-               typeTextName[] = "typeText", pressKeyName[] = "pressKey", scrollName[] = "scroll",
-               actionName[] = "action", menuName[] = "menu";
-
 struct MethodEntry {
     std::string_view name;
     Method run;
@@ -66,14 +62,14 @@ const MethodEntry methods[] = {
     {"find", find},
     {"resolve", resolve},
     {"state", state},
-    {"screenshot", notYet<screenshotName>},
-    {"click", notYet<clickName>},
-    {"setValue", notYet<setValueName>},
-    {"typeText", notYet<typeTextName>},
-    {"pressKey", notYet<pressKeyName>},
-    {"scroll", notYet<scrollName>},
-    {"action", notYet<actionName>},
-    {"menu", notYet<menuName>},
+    {"screenshot", screenshot},
+    {"click", click},
+    {"setValue", setValue},
+    {"typeText", typeText},
+    {"pressKey", pressKey},
+    {"scroll", scroll},
+    {"action", action},
+    {"menu", menu},
     {"banner", banner},
     {"ping", ping},
 };

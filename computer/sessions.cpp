@@ -5,9 +5,6 @@
 
 namespace pelko::computer {
 
-const std::set<std::string> climbingRoles = {"AXStaticText", "AXImage", "AXCell", "AXGroup",
-                                             "AXUnknown"};
-
 AppSession& Sessions::session(pid_t pid) {
     auto& slot = sessions_[pid];
     if (!slot) slot = std::make_unique<AppSession>(pid);

@@ -6,7 +6,6 @@
 
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -17,8 +16,6 @@ namespace pelko::computer {
 constexpr int64_t lastIndex = 90000;
 /// After a region read a session keeps at most this many elements, the highest indexes.
 constexpr size_t maxKeptElements = 5000;
-/// Roles from which a press may climb to an ancestor that can be pressed.
-extern const std::set<std::string> climbingRoles;
 
 /// One app process's numbered elements and the marks the state reader keeps for it.
 class AppSession {

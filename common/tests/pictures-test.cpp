@@ -284,5 +284,18 @@ TEST(Base64, EncodesTheStandardAlphabetWithPaddingAndNoLineBreaks) {
     EXPECT_EQ(text.find_first_not_of("paWl"), std::string::npos);
 }
 
+TEST(Base64, DecodesWhatItEncodesAndRefusesAnythingElse) {
+    std::vector<std::uint8_t> bytes;
+    for (int length = 0; length < 12; ++length) {
+        EXPECT_EQ(decodeBase64(base64(bytes)), bytes) << length << " bytes";
+        bytes.push_back(static_cast<std::uint8_t>(length * 97 + 200));
+    }
+    EXPECT_EQ(decodeBase64("+/+/AP8="), (std::vector<std::uint8_t>{0xFB, 0xFF, 0xBF, 0x00, 0xFF}));
+    for (const char* bad :
+         {"Zg=", "Zm9", "Zg==Zg==", "Z===", "====", "Zm9v!A==", "Zm 9v", "Zm9v\n", "Zm9-"}) {
+        EXPECT_FALSE(decodeBase64(bad)) << bad;
+    }
+}
+
 }  // namespace
 }  // namespace pelko::pictures

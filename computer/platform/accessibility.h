@@ -51,6 +51,11 @@ struct Rect {
     double minY() const { return origin.y; }
     double maxX() const { return origin.x + size.width; }
     double maxY() const { return origin.y + size.height; }
+    /// Whether `point` lies inside: the left and top edges belong to the rectangle, the right
+    /// and bottom edges do not.
+    bool contains(Point point) const {
+        return point.x >= minX() && point.x < maxX() && point.y >= minY() && point.y < maxY();
+    }
     /// Whether the two rectangles share some area.
     bool intersects(const Rect& other) const {
         return minX() < other.maxX() && other.minX() < maxX() && minY() < other.maxY() &&

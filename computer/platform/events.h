@@ -14,8 +14,10 @@
 namespace pelko::computer {
 
 /// Which event source an event is created from: the combined hardware state (events look as
-/// if the user made them) or a private state of its own (events to one process).
-enum class EventSourceState { hidSystem, privateState };
+/// if the user made them), a private state of its own (events to one process), or no source at
+/// all (the event takes the platform's defaults; on macOS a null event source, elsewhere the
+/// same as the hardware state).
+enum class EventSourceState { hidSystem, privateState, none };
 
 enum class EventType {
     mouseMoved,

@@ -6,6 +6,7 @@
 #include "cairo-shapes.h"
 #include "pango-cairo.h"
 #include "text-measure.h"
+#include "window-picture.h"
 
 namespace pelko::computer::sim {
 namespace {
@@ -14,33 +15,12 @@ void setColor(cairo_t* cairo, const Rgba& color) {
     cairo_set_source_rgba(cairo, color.red, color.green, color.blue, color.alpha);
 }
 
-// One line of text whose top-left is at (x, y) in the current user space (points).
-GObjectPtr<PangoLayout> textLayout(cairo_t* cairo, const std::string& text, const Font& font) {
-    GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cairo));
-    pango_layout_set_font_description(
-        layout.get(), describeFont(interfaceFontFamily, font.size, font.weight).get());
-    pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-    pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
-    return layout;
-}
-
 void drawWindow(cairo_t* cairo, const PictureWindow& window) {
     const Rect& f = window.frame;
+    drawWindowBody(cairo, f);
     cairo_save(cairo);
     roundedRect(cairo, f.minX(), f.minY(), f.size.width, f.size.height, 10);
     cairo_clip(cairo);
-    cairo_set_source_rgb(cairo, 1, 1, 1);
-    cairo_paint(cairo);
-    cairo_set_source_rgb(cairo, 0.93, 0.93, 0.93);  // the title bar
-    cairo_rectangle(cairo, f.minX(), f.minY(), f.size.width, 28);
-    cairo_fill(cairo);
-    const Font titleFont{13, 600};
-    auto title = textLayout(cairo, window.title, titleFont);
-    const double titleWidth =
-        measureTextLine(window.title, interfaceFontFamily, titleFont.size, titleFont.weight).width;
-    cairo_set_source_rgb(cairo, 0.25, 0.25, 0.25);
-    cairo_move_to(cairo, f.minX() + (f.size.width - titleWidth) / 2, f.minY() + 6);
-    pango_cairo_show_layout(cairo, title.get());
     cairo_set_source_rgb(cairo, 0.1, 0.1, 0.1);
     for (const auto& line : window.texts) {
         auto layout = textLayout(cairo, line.text, {13, fontWeightRegular});
@@ -48,10 +28,7 @@ void drawWindow(cairo_t* cairo, const PictureWindow& window) {
         pango_cairo_show_layout(cairo, layout.get());
     }
     cairo_restore(cairo);
-    cairo_set_source_rgba(cairo, 0, 0, 0, 0.25);
-    cairo_set_line_width(cairo, 1);
-    roundedRect(cairo, f.minX() + 0.5, f.minY() + 0.5, f.size.width - 1, f.size.height - 1, 10);
-    cairo_stroke(cairo);
+    drawWindowTitle(cairo, f, window.title);
 }
 
 // A panel in the user space of accessibility coordinates (y downward from the top of the

@@ -4,6 +4,12 @@
 #include "sim-desktop.h"
 
 namespace pelko::computer::sim {
+namespace {
+
+// Roles whose elements keep a text selection.
+const std::set<std::string> textRoles = {"AXTextField", "AXTextArea", "AXComboBox"};
+
+}  // namespace
 
 // ---- values (mutex held) ----
 
@@ -91,6 +97,9 @@ AttributeRead SimDesktop::read(const Node& node, const std::string& name) {
         return {axSuccess, handle(app->menuBar)};
     }
     const auto found = node.attributes.find(name);
+    if (name == "AXSelectedText" && found == node.attributes.end()) {
+        if (textRoles.count(node.role())) return {axSuccess, selectedText(node)};
+    }
     if (found == node.attributes.end()) return {axAttributeUnsupported, {}};
     Value value = toValue(found->second);
     // A reference to an element that is gone, or that names none, and null read as no value.
@@ -163,25 +172,49 @@ std::optional<bool> SimDesktop::isSettable(const Element& element, const std::st
 }
 
 int SimDesktop::setAttribute(const Element& element, const std::string& name, const Value& value) {
-    std::lock_guard lock(mutex_);
-    ++traffic_.roundTrips;
-    Node* node = live(element);
-    const JSON written = toJSON(value);
-    const std::string who = logName(node, element);
+    std::vector<std::function<void()>> after;
     int result = axSuccess;
-    if (!node)
-        result = axInvalidElement;
-    else if (!node->settable.count(name))
-        result = axAttributeUnsupported;
-    log_.record("setAttribute",
-                {{"element", who}, {"attribute", name}, {"value", written}, {"result", result}});
-    if (result != axSuccess) return result;
-    node->attributes[name] = written;
-    if (App* app = appWithElement(node->id)) {
+    {
+        std::lock_guard lock(mutex_);
+        ++traffic_.roundTrips;
+        Node* node = live(element);
+        const JSON written = toJSON(value);
+        const std::string who = logName(node, element);
+        if (!node)
+            result = axInvalidElement;
+        else if (!node->settable.count(name))
+            result = axAttributeUnsupported;
+        else if (const auto error = node->setErrors.find(name); error != node->setErrors.end())
+            result = error->second;
+        log_.record(
+            "setAttribute",
+            {{"element", who}, {"attribute", name}, {"value", written}, {"result", result}});
+        if (result != axSuccess || node->ignoresSet.count(name)) return result;
+        applySet(*node, name, written);
+        if (const auto effects = node->setEffects.find(name); effects != node->setEffects.end()) {
+            const JSON commands = effects->second;  // the effects may change the node
+            for (const auto& command : commands) runCommand(command, after);
+        }
+    }
+    for (auto& task : after) task();
+    return result;
+}
+
+void SimDesktop::applySet(Node& node, const std::string& name, const JSON& written) {
+    if (name == "AXSelectedText" && written.is_string()) {
+        replaceSelection(node, written.get<std::string>());
+        return;
+    }
+    node.attributes[name] = written;
+    if (name == "AXValue") {
+        node.selection.reset();
+        if (node.role() == "AXScrollBar") scrollBarChanged(node);
+    }
+    if (name == "AXFocused" && written == true) focus(node);
+    if (App* app = appWithElement(node.id)) {
         if (name == app->revealedBy && written == true && !app->revealedAt)
             app->revealedAt = clock_.now();
     }
-    return axSuccess;
 }
 
 std::optional<std::vector<std::string>> SimDesktop::actionNames(const Element& element) {
@@ -216,6 +249,8 @@ int SimDesktop::performAction(const Element& element, const std::string& action)
             if (effects != node->effects.end()) {
                 const JSON commands = effects->second;  // the effects may change the node
                 for (const auto& command : commands) runCommand(command, after);
+            } else if (action == "AXScrollToVisible") {
+                scrollIntoView(*node);  // what a scroll area does unless the scene says otherwise
             }
         }
     }

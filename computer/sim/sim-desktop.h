@@ -23,6 +23,8 @@
 
 namespace pelko::computer::sim {
 
+struct DrawnElement;
+
 /// A scene that cannot be read or does not describe a desktop.
 struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -108,6 +110,9 @@ class SimDesktop final : public Application,
     // ScreenCapture
     bool preflight() override;
     bool request() override;
+    void shareableContent(const ContentFilter& filter, ContentCompletion completion) override;
+    void captureWindow(const ShareableWindow& window, int width, int height,
+                       ImageCompletion completion) override;
     // Workspace
     bool openURL(const std::string& url) override;
     std::vector<RunningApp> runningApplications() override;
@@ -171,6 +176,23 @@ class SimDesktop final : public Application,
         /// Its children stay hidden until the app's tree is revealed.
         bool lazy = false;
         bool destroyed = false;
+        /// Setting one of these fails with the given error number (even when it is settable).
+        std::map<std::string, int> setErrors;
+        /// Setting one of these answers success and changes nothing.
+        std::set<std::string> ignoresSet;
+        /// Per attribute: the commands that run after it was set.
+        std::map<std::string, JSON> setEffects;
+        /// A text field's selection: start and length in characters (Unicode scalars); none
+        /// means an empty selection at the end of the value.
+        std::optional<std::pair<size_t, size_t>> selection;
+
+        /// Its "AXRole", or "" when it has none that is text.
+        std::string role() const {
+            const auto found = attributes.find("AXRole");
+            return found != attributes.end() && found->second.is_string()
+                       ? found->second.get<std::string>()
+                       : std::string();
+        }
     };
 
     struct App {
@@ -223,10 +245,13 @@ class SimDesktop final : public Application,
     void readEventScene(const JSON& scene);
     void readPanelScene(const JSON& scene);
     void readAppEventKeys(App& app, const JSON& entry);
+    void readCaptureScene(const JSON& scene);
+    void readCaptureKeys(Id id, const JSON& entry);
     // Attribute values (sim-accessibility.cpp).
     Value toValue(const JSON& json) const;
     JSON toJSON(const Value& value) const;
     AttributeRead read(const Node& node, const std::string& name);
+    void applySet(Node& node, const std::string& name, const JSON& written);
     // Commands (sim-control.cpp).
     App* appByReference(const JSON& reference);
     void detach(Id id);
@@ -237,9 +262,24 @@ class SimDesktop final : public Application,
     void makeFront(pid_t pid);
     void deliverKey(const KeyDown& key, std::vector<std::function<void()>>& after);
     void post(const InputEvent& event, std::optional<pid_t> target);
-    void typeInto(App& app, const InputEvent& event);
+    void typeInto(App& app, const InputEvent& event, std::vector<std::function<void()>>& after);
+    // What standard controls do when acted on (sim-widgets.cpp).
+    void focus(Node& node);
+    std::string selectedText(const Node& node) const;
+    void replaceSelection(Node& node, const std::string& text);
+    std::optional<Rect> frameOfNode(const Node& node) const;
+    void moveSubtree(Id id, double dx, double dy);
+    Id contentOf(const Node& area);
+    void scrollBarChanged(const Node& bar);
+    void syncScrollBars(const Node& area);
+    void scrollIntoView(const Node& node);
+    bool runMenuShortcut(const App& app, const std::string& typed, EventFlags flags,
+                         std::vector<std::function<void()>>& after);
     struct SimPanel;
     std::shared_ptr<SimPanel> simPanel(const Panel& panel);
+    // Screen capture (sim-screen-capture.cpp).
+    std::vector<ShareableWindow> listWindows(const ContentFilter& filter);
+    DrawnElement drawnTree(Id id);
 
     Clock& clock_;
     CallLog log_;
@@ -270,6 +310,26 @@ class SimDesktop final : public Application,
     std::optional<size_t> mainScreen_;
     Rgba accent_;
     std::vector<std::weak_ptr<SimPanel>> panels_;
+    // Screen capture: how the capture system answers (the scene's "capture" object), and
+    // what it knows of windows beyond accessibility.
+    struct CaptureScript {
+        bool contentFails = false;
+        std::optional<std::string> contentError;
+        Duration contentDelay{};
+        std::string image = "ok";  // "ok", "fails", "empty" or "dropped"
+        std::optional<std::string> imageError;
+        Duration imageDelay{};
+        double pixelsPerPoint = 1;
+    };
+    struct CaptureKeys {
+        int layer = 0;
+        bool offScreen = false;
+        std::optional<Rect> frame;
+    };
+    CaptureScript capture_;
+    std::map<Id, CaptureKeys> captureKeys_;
+    /// Held by delayed capture answers so that one arriving after the desktop ended drops.
+    std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);
     AccessibilityTraffic traffic_;
     std::atomic<bool> stopping_{false};
     std::thread controlThread_;

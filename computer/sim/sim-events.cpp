@@ -32,6 +32,18 @@ const char* typeName(EventType type) {
     return "unknown";
 }
 
+const char* sourceName(EventSourceState source) {
+    switch (source) {
+        case EventSourceState::hidSystem:
+            return "hidSystem";
+        case EventSourceState::privateState:
+            return "private";
+        case EventSourceState::none:
+            return "none";
+    }
+    return "unknown";
+}
+
 bool isKey(EventType type) {
     return type == EventType::keyDown || type == EventType::keyUp;
 }
@@ -137,12 +149,11 @@ void SimDesktop::post(const InputEvent& event, std::optional<pid_t> target) {
     std::vector<std::function<void()>> after;
     {
         std::lock_guard lock(mutex_);
-        JSON entry = {
-            {"type", typeName(event.type)},
-            {"target", target ? JSON(*target) : JSON("system")},
-            {"source", event.source == EventSourceState::hidSystem ? "hidSystem" : "private"},
-            {"mark", event.sourceUserData},
-            {"flags", event.flags}};
+        JSON entry = {{"type", typeName(event.type)},
+                      {"target", target ? JSON(*target) : JSON("system")},
+                      {"source", sourceName(event.source)},
+                      {"mark", event.sourceUserData},
+                      {"flags", event.flags}};
         if (isKey(event.type)) {
             entry["keyCode"] = event.keyCode;
             entry["text"] = utf8Of(event.unicode);
@@ -175,21 +186,23 @@ void SimDesktop::post(const InputEvent& event, std::optional<pid_t> target) {
                 else
                     log_.record("keyIgnored", {{"pid", *target}, {"keyCode", event.keyCode}});
             }
-            if (receiver) typeInto(*receiver, event);
+            if (receiver) typeInto(*receiver, event, after);
         }
     }
     for (auto& task : after) task();
 }
 
-void SimDesktop::typeInto(App& app, const InputEvent& event) {
+void SimDesktop::typeInto(App& app, const InputEvent& event,
+                          std::vector<std::function<void()>>& after) {
     const std::string appName = app.info.localizedName.value_or("");
+    std::string text = utf8Of(event.unicode);
+    if (text.empty()) text = layoutText(event.keyCode, event.flags & eventFlagShift);
     if (event.flags & (eventFlagCommand | eventFlagControl)) {
         log_.record("keyShortcut",
                     {{"app", appName}, {"keyCode", event.keyCode}, {"flags", event.flags}});
+        runMenuShortcut(app, text, event.flags, after);
         return;
     }
-    std::string text = utf8Of(event.unicode);
-    if (text.empty()) text = layoutText(event.keyCode, event.flags & eventFlagShift);
     const auto focused = nodes_[app.element].attributes.find("AXFocusedUIElement");
     Node* field = nullptr;
     if (focused != nodes_[app.element].attributes.end()) {
@@ -214,6 +227,7 @@ void SimDesktop::typeInto(App& app, const InputEvent& event) {
         current += text;
     }
     value = current;
+    field->selection.reset();  // the caret follows the typing, at the end
     log_.record("keyTyped",
                 {{"app", appName},
                  {"element", field->name.empty() ? "#" + std::to_string(field->id) : field->name},

@@ -119,6 +119,7 @@ SimDesktop::SimDesktop(Clock& clock, const JSON& scene, const std::string& logPa
     }
     readEventScene(scene);
     readPanelScene(scene);
+    readCaptureScene(scene);
     for (const auto& entry : sceneKey(scene, "apps", JSON::array())) addApp(entry);
 }
 
@@ -156,7 +157,24 @@ SimDesktop::Id SimDesktop::addNode(const JSON& entry, pid_t pid, Id parent) {
         node.effects[action] = commands;
     }
     node.actionErrors = sceneErrorNumbers(entry, "actionErrors");
+    const JSON setEffects = sceneKey(entry, "onSet", JSON::object());
+    for (const auto& [attribute, commands] : setEffects.items()) {
+        if (!commands.is_array())
+            throw SceneError("the effects of setting \"" + attribute +
+                             "\" must be a list of commands");
+        node.setEffects[attribute] = commands;
+    }
+    node.setErrors = sceneErrorNumbers(entry, "setErrors");
+    for (const auto& name : sceneTexts(entry, "ignoresSet")) node.ignoresSet.insert(name);
+    if (const auto selection = entry.find("selection");
+        selection != entry.end() && !selection->is_null()) {
+        if (!selection->is_array() || selection->size() != 2 ||
+            !(*selection)[0].is_number_unsigned() || !(*selection)[1].is_number_unsigned())
+            throw SceneError("\"selection\" must be [start, length]");
+        node.selection = std::pair{(*selection)[0].get<size_t>(), (*selection)[1].get<size_t>()};
+    }
     node.lazy = sceneKey(entry, "lazy", false);
+    readCaptureKeys(node.id, entry);
     const Id id = node.id;
     if (!node.name.empty()) {
         if (names_.count(node.name))

@@ -18,7 +18,9 @@ namespace pelko::computer::testing {
 
 class SimFixture : public ::testing::Test {
   protected:
+    /// Builds (or builds anew) the desktop; a `Computer` made on an earlier one goes with it.
     void build(const JSON& scene) {
+        computer_.reset();
         std::filesystem::remove(dir / "calls.log");
         desktop = std::make_unique<sim::SimDesktop>(clock, scene, (dir / "calls.log").string());
         platform = std::make_unique<Platform>(
