@@ -4,6 +4,13 @@
 
 namespace pelko::computer::linux_desktop {
 
+std::string trimmedName(std::string_view name) {
+    const size_t begin = name.find_first_not_of(" \t\n\r");
+    if (begin == std::string_view::npos) return "";
+    const size_t end = name.find_last_not_of(" \t\n\r");
+    return std::string(name.substr(begin, end - begin + 1));
+}
+
 Node* AppTree::find(const std::string& path) {
     const auto found = nodes.find(path);
     return found == nodes.end() ? nullptr : &found->second;
@@ -22,7 +29,7 @@ AppTree treeFromCache(const std::string& busName, std::vector<CacheItem> items) 
         node.indexInParent = item.indexInParent;
         node.childCount = item.childCount;
         node.interfaces = item.interfaces;
-        node.name = std::move(item.name);
+        node.name = trimmedName(item.name);
         node.role = item.role;
         node.description = std::move(item.description);
         node.states = item.states;

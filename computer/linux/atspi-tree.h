@@ -68,6 +68,10 @@ struct AppTree {
     Node* find(const std::string& path);
 };
 
+/// An accessible name without the blanks some toolkits pad it with (menu items leave room for
+/// their shortcut that way).
+std::string trimmedName(std::string_view name);
+
 /// The tree from the bulk read's items: each object under its parent, children ordered by
 /// their index in the parent. A node whose children cannot all be placed that way (an index
 /// missing or repeated, or fewer than it has) keeps `childrenKnown` false, so its children are

@@ -35,6 +35,10 @@ constexpr size_t prefetchLimit = 400;
 constexpr int64_t maxActions = 16;
 constexpr const char* propertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr Duration trustLifetime = std::chrono::seconds(1);
+// How long a window presented by a focus change may take to become active, and how often that
+// is looked at.
+constexpr Duration focusSettling = std::chrono::milliseconds(300);
+constexpr Duration focusPoll = std::chrono::milliseconds(20);
 
 const std::string rootPath = ATSPI_DBUS_PATH_ROOT;
 
@@ -290,7 +294,7 @@ void LinuxAccessibility::readNodes(AppTree& tree, const std::vector<std::string>
                 dbus_message_iter_next(&entry);
                 DBusMessageIter value = unwrapVariant(entry);
                 if (key == "Name")
-                    node.name = readString(value).value_or("");
+                    node.name = trimmedName(readString(value).value_or(""));
                 else if (key == "Description")
                     node.description = readString(value).value_or("");
                 else if (key == "Parent")
@@ -789,6 +793,45 @@ AttributeRead LinuxAccessibility::readObject(const Resolved& target, const std::
         return ok("");
     }
     if (name == "AXDescription") return ok(node->description);
+    if (name == "AXValue" && role.role == "AXScrollBar") {
+        if (!(node->interfaces & valueInterface)) return unsupported();
+        int failure = axSuccess;
+        const auto range = valueRange(target.ref, failure);
+        if (!range) return fail(failure);
+        const double span = range->maximum - range->minimum;
+        return ok(span > 0 ? std::clamp((range->current - range->minimum) / span, 0.0, 1.0) : 0.0);
+    }
+    if (name == "AXSelectedText") {
+        if (!(node->interfaces & textInterface)) return unsupported();
+        const auto range = selection(target.ref);
+        if (!range) return fail(axNoValue);
+        if (range->second <= range->first) return ok("");
+        auto message = call(target.ref, ATSPI_DBUS_INTERFACE_TEXT, "GetText");
+        if (message) {
+            appendInt(message.get(), range->first);
+            appendInt(message.get(), range->second);
+        }
+        std::vector<AtspiClient::Call> calls;
+        calls.push_back({target.ref.name, std::move(message)});
+        const auto answers = client_.callAll(std::move(calls));
+        DBusMessageIter iter;
+        if (!firstArgument(answers[0], iter)) return fail(errorOf(answers[0]));
+        return ok(readString(iter).value_or(""));
+    }
+    if (name == "AXVerticalScrollBar" || name == "AXHorizontalScrollBar") {
+        if (role.role != "AXScrollArea") return unsupported();
+        ensure(*tree, target.ref.path, childrenExtra);
+        node = tree->find(target.ref.path);
+        if (!node) return fail(axInvalidElement);
+        const int wanted =
+            name == "AXVerticalScrollBar" ? ATSPI_STATE_VERTICAL : ATSPI_STATE_HORIZONTAL;
+        for (const auto& child : node->children) {
+            const Node* bar = tree->find(child.path);
+            if (bar && bar->role == ATSPI_ROLE_SCROLL_BAR && hasState(bar->states, wanted))
+                return ok(elementFor(child, target.pid));
+        }
+        return fail(axNoValue);
+    }
     if (name == "AXValue") {
         switch (valueSourceOf(traits, role, !node->name.empty())) {
             case ValueSource::checkState:
@@ -941,6 +984,9 @@ std::optional<bool> LinuxAccessibility::isSettable(const Element& element,
                !hasState(node->states, ATSPI_STATE_READ_ONLY) &&
                role.role != "AXProgressIndicator" && role.role != "AXLevelIndicator";
     }
+    if (name == "AXSelectedText")
+        return (node->interfaces & editableTextInterface) && (node->interfaces & textInterface) &&
+               hasState(node->states, ATSPI_STATE_EDITABLE);
     if (name == "AXFocused") return window || hasState(node->states, ATSPI_STATE_FOCUSABLE);
     if (name == "AXSelected") {
         const Node* parent = tree->find(node->parent.path);
@@ -984,7 +1030,8 @@ int LinuxAccessibility::setNumber(const ObjectRef& ref, double value) {
     return errorOf(answers[0]);
 }
 
-int LinuxAccessibility::stepValue(const ObjectRef& ref, double direction) {
+std::optional<LinuxAccessibility::ValueRange> LinuxAccessibility::valueRange(const ObjectRef& ref,
+                                                                             int& error) {
     std::vector<AtspiClient::Call> calls;
     for (const char* property :
          {"CurrentValue", "MinimumValue", "MaximumValue", "MinimumIncrement"})
@@ -994,17 +1041,85 @@ int LinuxAccessibility::stepValue(const ObjectRef& ref, double direction) {
     for (int i = 0; i < 4; ++i) {
         DBusMessageIter iter;
         if (!firstArgument(answers[i], iter)) {
-            if (i == 0) return errorOf(answers[0]);
+            if (i == 0) {
+                error = errorOf(answers[0]);
+                return std::nullopt;
+            }
             continue;
         }
         DBusMessageIter value = unwrapVariant(iter);
         numbers[i] = readDouble(value).value_or(0);
     }
-    const auto [current, minimum, maximum, increment] = numbers;
+    return ValueRange{numbers[0], numbers[1], numbers[2], numbers[3]};
+}
+
+int LinuxAccessibility::stepValue(const ObjectRef& ref, double direction) {
+    int error = axSuccess;
+    const auto range = valueRange(ref, error);
+    if (!range) return error;
     // A control without a step moves by a tenth of its range, as a key press on it would.
-    const double step = increment > 0 ? increment : (maximum - minimum) / 10;
+    const double step =
+        range->increment > 0 ? range->increment : (range->maximum - range->minimum) / 10;
     if (!(step > 0)) return axCannotComplete;
-    return setNumber(ref, std::clamp(current + direction * step, minimum, maximum));
+    return setNumber(ref,
+                     std::clamp(range->current + direction * step, range->minimum, range->maximum));
+}
+
+std::optional<std::pair<int32_t, int32_t>> LinuxAccessibility::selection(const ObjectRef& ref) {
+    // The first selected range, or the caret as an empty one.
+    std::vector<AtspiClient::Call> calls;
+    auto range = call(ref, ATSPI_DBUS_INTERFACE_TEXT, "GetSelection");
+    if (range) appendInt(range.get(), 0);
+    calls.push_back({ref.name, call(ref, ATSPI_DBUS_INTERFACE_TEXT, "GetNSelections")});
+    calls.push_back({ref.name, std::move(range)});
+    calls.push_back({ref.name, propertyGet(ref, ATSPI_DBUS_INTERFACE_TEXT, "CaretOffset")});
+    const auto answers = client_.callAll(std::move(calls));
+    DBusMessageIter iter;
+    if (firstArgument(answers[0], iter) && readInteger(iter).value_or(0) > 0 &&
+        firstArgument(answers[1], iter)) {
+        const auto start = readInteger(iter);
+        dbus_message_iter_next(&iter);
+        const auto end = readInteger(iter);
+        if (start && end && *start >= 0 && *end >= *start)
+            return std::pair{static_cast<int32_t>(*start), static_cast<int32_t>(*end)};
+    }
+    if (!firstArgument(answers[2], iter)) return std::nullopt;
+    DBusMessageIter value = unwrapVariant(iter);
+    const auto caret = readInteger(value);
+    if (!caret || *caret < 0) return std::nullopt;
+    return std::pair{static_cast<int32_t>(*caret), static_cast<int32_t>(*caret)};
+}
+
+int LinuxAccessibility::replaceSelection(const ObjectRef& ref, const std::string& text) {
+    const auto range = selection(ref);
+    if (!range) return axCannotComplete;
+    const auto [start, end] = *range;
+    if (end > start) {
+        auto erase = call(ref, ATSPI_DBUS_INTERFACE_EDITABLE_TEXT, "DeleteText");
+        if (erase) {
+            appendInt(erase.get(), start);
+            appendInt(erase.get(), end);
+        }
+        std::vector<AtspiClient::Call> calls;
+        calls.push_back({ref.name, std::move(erase)});
+        const auto answers = client_.callAll(std::move(calls));
+        if (!answers[0].ok()) return errorOf(answers[0]);
+    }
+    // The position counts characters; the length counts the text's bytes (UTF-8), as the
+    // toolkits take it.
+    auto insert = call(ref, ATSPI_DBUS_INTERFACE_EDITABLE_TEXT, "InsertText");
+    if (insert) {
+        appendInt(insert.get(), start);
+        appendString(insert.get(), text.c_str());
+        appendInt(insert.get(), static_cast<int32_t>(text.size()));
+    }
+    std::vector<AtspiClient::Call> calls;
+    calls.push_back({ref.name, std::move(insert)});
+    const auto answers = client_.callAll(std::move(calls));
+    changes_.bump();
+    DBusMessageIter iter;
+    if (!firstArgument(answers[0], iter)) return errorOf(answers[0]);
+    return readBoolean(iter).value_or(true) ? axSuccess : axCannotComplete;
 }
 
 int LinuxAccessibility::setAttribute(const Element& element, const std::string& name,
@@ -1019,6 +1134,25 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
     if (!node) return error;
     const ObjectTraits traits = traitsOf(*tree, *node);
     const bool window = axRoleOf(traits).role == "AXWindow";
+    if (name == "AXSelectedText") {
+        const auto* text = value.as<std::string>();
+        if (!text || !(node->interfaces & editableTextInterface) ||
+            !(node->interfaces & textInterface))
+            return axAttributeUnsupported;
+        return replaceSelection(target.ref, *text);
+    }
+    if (name == "AXValue" && axRoleOf(traits).role == "AXScrollBar") {
+        // A scroll bar's value is the fraction scrolled, from 0 to 1.
+        std::optional<double> fraction;
+        if (const auto* number = value.as<double>()) fraction = *number;
+        if (const auto* number = value.as<int64_t>()) fraction = static_cast<double>(*number);
+        if (!fraction) return axIllegalArgument;
+        int failure = axSuccess;
+        const auto range = valueRange(target.ref, failure);
+        if (!range) return failure;
+        return setNumber(target.ref, range->minimum + std::clamp(*fraction, 0.0, 1.0) *
+                                                          (range->maximum - range->minimum));
+    }
     if (name == "AXValue") {
         const auto* text = value.as<std::string>();
         if (text && (node->interfaces & editableTextInterface))
@@ -1057,7 +1191,22 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
     }
     if (name == "AXFocused") {
         if (!(node->interfaces & componentInterface)) return axAttributeUnsupported;
-        return callBoolean(target.ref, ATSPI_DBUS_INTERFACE_COMPONENT, "GrabFocus");
+        // Toolkits present the window of an element that takes the focus (GTK does); focusing
+        // an element must not bring its app forward, so the window that was active gets the
+        // focus back.
+        const uint64_t before = windows_.activeWindow();
+        const bool wasActive = windows_.activePid() == target.pid;
+        const int result = callBoolean(target.ref, ATSPI_DBUS_INTERFACE_COMPONENT, "GrabFocus");
+        if (result == axSuccess && before && !wasActive) {
+            for (Duration waited{}; waited < focusSettling; waited += focusPoll) {
+                clock_.sleepFor(focusPoll);
+                if (windows_.activePid() == target.pid) {
+                    windows_.activate(before);
+                    break;
+                }
+            }
+        }
+        return result;
     }
     if (name == "AXSelected") {
         const bool* select = value.as<bool>();

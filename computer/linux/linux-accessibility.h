@@ -80,6 +80,15 @@ class LinuxAccessibility final : public Accessibility {
                     std::optional<int32_t> argument = std::nullopt,
                     const std::string* text = nullptr);
     int setNumber(const ObjectRef& ref, double value);
+    struct ValueRange {
+        double current = 0, minimum = 0, maximum = 0, increment = 0;
+    };
+    /// The value interface's numbers, read together; nothing (and `error`) on failure.
+    std::optional<ValueRange> valueRange(const ObjectRef& ref, int& error);
+    /// The first selected range of a text, or the caret as an empty range.
+    std::optional<std::pair<int32_t, int32_t>> selection(const ObjectRef& ref);
+    /// Replaces the selection (or inserts at the caret); returns an error number.
+    int replaceSelection(const ObjectRef& ref, const std::string& text);
     int stepValue(const ObjectRef& ref, double direction);
 
     std::recursive_mutex mutex_;

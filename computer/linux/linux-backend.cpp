@@ -4,7 +4,7 @@ namespace pelko::computer::linux_desktop {
 
 LinuxBackend::LinuxBackend(Clock& clock, MainLoop& mainLoop, std::unique_ptr<AtspiClient> atspi,
                            DisplayPtr desktopDisplay, DisplayPtr eventsDisplay,
-                           DisplayPtr panelsDisplay)
+                           DisplayPtr panelsDisplay, DisplayPtr captureDisplay)
     : client(std::move(atspi)),
       x11(std::move(desktopDisplay)),
       posted(clock),
@@ -12,7 +12,7 @@ LinuxBackend::LinuxBackend(Clock& clock, MainLoop& mainLoop, std::unique_ptr<Ats
       workspace(*client, x11, clock),
       events(std::move(eventsDisplay), x11, posted, changes),
       panels(std::move(panelsDisplay), x11),
-      screenCapture(x11),
+      screenCapture(std::move(captureDisplay), x11, clock),
       application(mainLoop, posted),
       platform{clock,         mainLoop,  application, accessibility,
                screenCapture, workspace, events,      panels} {}
@@ -24,13 +24,14 @@ std::unique_ptr<LinuxBackend> makeLinuxDesktop(Clock& clock, MainLoop& mainLoop)
     if (!desktop) throw DesktopUnavailable(error);
     DisplayPtr events = openDisplay(error);
     DisplayPtr panels = events ? openDisplay(error) : nullptr;
-    if (!panels) throw DesktopUnavailable(error);
+    DisplayPtr capture = panels ? openDisplay(error) : nullptr;
+    if (!capture) throw DesktopUnavailable(error);
     auto client = AtspiClient::connect(error);
     if (!client) throw DesktopUnavailable("no accessibility bus: " + error);
     if (!client->answers())
         throw DesktopUnavailable("the accessibility bus has no registry (at-spi2-registryd)");
     return std::make_unique<LinuxBackend>(clock, mainLoop, std::move(client), std::move(desktop),
-                                          std::move(events), std::move(panels));
+                                          std::move(events), std::move(panels), std::move(capture));
 }
 
 }  // namespace pelko::computer::linux_desktop

@@ -13,6 +13,7 @@
 #include "linux-application.h"
 #include "linux-events.h"
 #include "linux-panels.h"
+#include "linux-screen-capture.h"
 #include "linux-workspace.h"
 #include "main-loop.h"
 #include "platform/platform.h"
@@ -25,23 +26,12 @@ struct DesktopUnavailable : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-/// Screen capture is allowed when the X display's pixels can be read.
-class LinuxScreenCapture final : public ScreenCapture {
-  public:
-    explicit LinuxScreenCapture(X11Desktop& x11) : x11_(x11) {}
-    bool preflight() override { return x11_.canReadScreen(); }
-    /// Nothing to ask: X lets every client read the screen, or none.
-    bool request() override { return x11_.canReadScreen(); }
-
-  private:
-    X11Desktop& x11_;
-};
-
 /// Every part of the Linux desktop and the seam bundle that refers to them. Neither copied nor
 /// moved, so that the bundle's references stay good.
 struct LinuxBackend {
     LinuxBackend(Clock& clock, MainLoop& mainLoop, std::unique_ptr<AtspiClient> client,
-                 DisplayPtr desktopDisplay, DisplayPtr eventsDisplay, DisplayPtr panelsDisplay);
+                 DisplayPtr desktopDisplay, DisplayPtr eventsDisplay, DisplayPtr panelsDisplay,
+                 DisplayPtr captureDisplay);
     LinuxBackend(const LinuxBackend&) = delete;
     LinuxBackend& operator=(const LinuxBackend&) = delete;
 

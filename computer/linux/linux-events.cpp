@@ -260,7 +260,9 @@ void LinuxEvents::sendKey(uint64_t window, unsigned keycode, unsigned state, boo
     key.same_screen = True;
     key.keycode = keycode;
     key.state = state;
-    XSendEvent(dpy, window, True, down ? KeyPressMask : KeyReleaseMask, &event);
+    // No event mask: the event goes to the client that made the window, whatever it selected
+    // (toolkits that read the keyboard through XInput2 select no core key events).
+    XSendEvent(dpy, window, False, NoEventMask, &event);
 }
 
 void LinuxEvents::postToProcess(const InputEvent& event, pid_t pid) {

@@ -27,6 +27,10 @@ struct WindowInfo {
     bool hidden = false;  ///< minimized (iconic)
     /// A normal application window (not a dock, a menu or a window that skips the taskbar).
     bool normal = true;
+    /// The desktop's own window (the wallpaper and the icons on it).
+    bool desktop = false;
+    /// On the virtual desktop shown now (or on all of them).
+    bool onCurrentDesktop = true;
 };
 
 class WindowSystem {
@@ -39,6 +43,8 @@ class WindowSystem {
     virtual std::vector<WindowInfo> windows() = 0;
     /// The process of the active window; nothing when no window is active.
     virtual std::optional<pid_t> activePid() = 0;
+    /// The active window; 0 when none is.
+    virtual uint64_t activeWindow() = 0;
     /// Asks the window manager to activate the window (raising and unminimizing it).
     virtual bool activate(uint64_t window) = 0;
     /// Asks the window manager to minimize the window.

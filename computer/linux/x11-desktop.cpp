@@ -241,9 +241,15 @@ std::optional<WindowInfo> X11Desktop::describe(Window window) {
     }
     const auto wmState = longs(display, window, atom("WM_STATE"), atom("WM_STATE"));
     if (!wmState.empty() && wmState.front() == IconicState) info.hidden = true;
+    const auto desktops = longs(display, window, atom("_NET_WM_DESKTOP"), XA_CARDINAL);
+    const auto current =
+        longs(display, DefaultRootWindow(display), atom("_NET_CURRENT_DESKTOP"), XA_CARDINAL);
+    if (!desktops.empty() && !current.empty() && desktops.front() != 0xFFFFFFFFul)
+        info.onCurrentDesktop = desktops.front() == current.front();
     const auto types = longs(display, window, atom("_NET_WM_WINDOW_TYPE"), XA_ATOM);
     if (!types.empty()) {
         const Atom type = types.front();
+        info.desktop = type == atom("_NET_WM_WINDOW_TYPE_DESKTOP");
         info.normal = info.normal && (type == atom("_NET_WM_WINDOW_TYPE_NORMAL") ||
                                       type == atom("_NET_WM_WINDOW_TYPE_DIALOG") ||
                                       type == atom("_NET_WM_WINDOW_TYPE_UTILITY"));

@@ -56,8 +56,7 @@ class X11Desktop final : public WindowSystem {
     bool hasWindowManager();
     /// Whether the screen's pixels can be read.
     bool canReadScreen();
-    /// The X window that holds the active window (0 when none).
-    uint64_t activeWindow();
+    uint64_t activeWindow() override;
 
   private:
     Atom atom(const char* name);

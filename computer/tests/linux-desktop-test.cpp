@@ -4,6 +4,7 @@
 // GoogleTest comes before the X headers, whose macros (None, Bool) clash with its names.
 #include <gtest/gtest.h>
 // clang-format off
+#include <atspi/atspi.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
@@ -13,6 +14,7 @@
 #include <regex>
 #include <thread>
 
+#include "decoded-picture.h"
 #include "desktop-session.h"
 #include "linux/key-mapping.h"
 #include "linux/linux-application.h"
@@ -247,6 +249,12 @@ TEST(LinuxDesktop, EscapeFromAnotherClientStopsOnlyWhileTheBannerShows) {
     ASSERT_EQ(session.run({"xdotool", "key", "Escape"}), 0);
     EXPECT_TRUE(computer.nextEvent(Timeout{700}).is_null()) << "the banner is not shown";
     computer.result("banner", {{"show", true}});
+    // The program's own Escape, pressed on the app in front, is told from the user's.
+    EXPECT_EQ(computer.result("pressKey", {{"app", "Widget Factory"}, {"key", "Escape"}}),
+              JSON({{"via", "front"}, {"front", false}}));
+    JSON own = computer.nextEvent(Timeout{700});
+    if (own.value("event", "") == "front") own = computer.nextEvent(Timeout{700});
+    EXPECT_TRUE(own.is_null()) << own;
     ASSERT_EQ(session.run({"xdotool", "key", "Escape"}), 0);
     EXPECT_EQ(computer.nextEvent(Timeout{5000}), JSON({{"event", "stop"}}));
     ASSERT_EQ(session.run({"xdotool", "key", "F12"}), 0);
@@ -336,6 +344,234 @@ TEST(LinuxDesktop, RequestAccessSwitchesToolkitAccessibilityOn) {
             << computer.child().stderrText();
     }
     setEnabled(true);
+}
+
+// The first line of the widget factory's outline matching `pattern`: its index and its text.
+struct Found {
+    int64_t index = 0;
+    std::string line;
+};
+Found findLine(DesktopComputer& computer, const std::string& app, const std::string& pattern) {
+    const JSON state = computer.result("state", {{"app", app}});
+    const std::regex wanted(pattern), index(R"(\[(\d+)\])");
+    for (const auto& line : linesOf(state.value("tree", ""))) {
+        std::smatch number;
+        if (std::regex_search(line, wanted) && std::regex_search(line, number, index))
+            return {std::stoll(number[1]), line};
+    }
+    return {};
+}
+
+TEST(LinuxDesktop, ClickingACheckButtonByIndexTogglesIt) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    const std::string enabled = R"(^  \[\d+\] checkbox "checkbutton" \((on|off)\)$)";
+    const Found before = findLine(computer, "Widget Factory", enabled);
+    ASSERT_GT(before.index, 0);
+    EXPECT_EQ(computer.result("click", {{"app", "Widget Factory"}, {"index", before.index}}),
+              JSON({{"via", "press"}}));
+    const Found after = findLine(computer, "Widget Factory", enabled);
+    ASSERT_GT(after.index, 0);
+    EXPECT_NE(after.line.ends_with("(on)"), before.line.ends_with("(on)"))
+        << before.line << " → " << after.line;
+    computer.result("click", {{"app", "Widget Factory"}, {"index", after.index}});
+    EXPECT_EQ(findLine(computer, "Widget Factory", enabled).line.ends_with("(on)"),
+              before.line.ends_with("(on)"));
+}
+
+TEST(LinuxDesktop, SetValueAndTypeTextReachAnEntry) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    const Found entry = findLine(computer, "Widget Factory", R"(^  \[\d+\] field value="entry"$)");
+    ASSERT_GT(entry.index, 0);
+    EXPECT_EQ(computer.result(
+                  "setValue",
+                  {{"app", "Widget Factory"}, {"index", entry.index}, {"value", "set by pelko"}}),
+              JSON({{"ok", true}}));
+    const Found set = findLine(computer, "Widget Factory",
+                               R"(^  \[\d+\] field value="set by pelko"( \(focused\))?$)");
+    ASSERT_GT(set.index, 0);
+    EXPECT_EQ(computer.result("typeText",
+                              {{"app", "Widget Factory"}, {"index", set.index}, {"text", "é€ ok"}}),
+              JSON({{"via", "insert"}}));
+    const Found typed = findLine(computer, "Widget Factory", R"(^  \[\d+\] field value=".*é€ ok")");
+    EXPECT_GT(typed.index, 0) << "the typed text, characters beyond ASCII included, reads back";
+    computer.result("setValue",
+                    {{"app", "Widget Factory"}, {"index", typed.index}, {"value", "entry"}});
+}
+
+TEST(LinuxDesktop, ActionsByNameMoveASlider) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    const std::string slider =
+        R"re(^  \[\d+\] slider value="(\d+)" actions: increment, decrement$)re";
+    const Found before = findLine(computer, "Widget Factory", slider);
+    ASSERT_GT(before.index, 0);
+    const int value =
+        std::stoi(std::regex_replace(before.line, std::regex(".*value=\"(\\d+)\".*"), "$1"));
+    EXPECT_EQ(computer.result(
+                  "action",
+                  {{"app", "Widget Factory"}, {"index", before.index}, {"action", "increment"}}),
+              JSON({{"ok", true}}));
+    const Found after = findLine(computer, "Widget Factory", slider);
+    EXPECT_TRUE(hasLine(after.line, "value=\"" + std::to_string(value + 1) + "\"")) << after.line;
+    computer.result("action",
+                    {{"app", "Widget Factory"}, {"index", after.index}, {"action", "decrement"}});
+    const JSON unknown = computer.request(
+        "action", {{"app", "Widget Factory"}, {"index", after.index + 1000}, {"action", "press"}});
+    EXPECT_EQ(unknown["code"], "stale");
+}
+
+// The vertical scroll bars of an app that can scroll, read through libatspi: current values.
+std::vector<double> scrollPositions(const std::string& appName) {
+    std::vector<double> positions;
+    if (atspi_init() < 0) return positions;
+    std::function<void(AtspiAccessible*, int)> walk = [&](AtspiAccessible* object, int depth) {
+        GError* error = nullptr;
+        if (atspi_accessible_get_role(object, &error) == ATSPI_ROLE_SCROLL_BAR) {
+            AtspiStateSet* states = atspi_accessible_get_state_set(object);
+            AtspiValue* value = atspi_accessible_get_value_iface(object);
+            if (value && atspi_state_set_contains(states, ATSPI_STATE_VERTICAL) &&
+                atspi_value_get_maximum_value(value, &error) > 0)
+                positions.push_back(atspi_value_get_current_value(value, &error));
+            if (value) g_object_unref(value);
+            g_object_unref(states);
+        }
+        g_clear_error(&error);
+        const int count = atspi_accessible_get_child_count(object, &error);
+        g_clear_error(&error);
+        for (int i = 0; i < count && depth < 30; ++i) {
+            AtspiAccessible* child = atspi_accessible_get_child_at_index(object, i, &error);
+            g_clear_error(&error);
+            if (child) {
+                walk(child, depth + 1);
+                g_object_unref(child);
+            }
+        }
+    };
+    AtspiAccessible* desktop = atspi_get_desktop(0);
+    GError* error = nullptr;
+    for (int i = 0; i < atspi_accessible_get_child_count(desktop, &error); ++i) {
+        AtspiAccessible* app = atspi_accessible_get_child_at_index(desktop, i, &error);
+        if (!app) continue;
+        gchar* name = atspi_accessible_get_name(app, &error);
+        if (name && appName == name) walk(app, 0);
+        g_free(name);
+        g_object_unref(app);
+    }
+    g_clear_error(&error);
+    g_object_unref(desktop);
+    return positions;
+}
+
+TEST(LinuxDesktop, ScrollingTheTextViewMovesItsScrollBar) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    ASSERT_EQ(scrollPositions("gtk3-widget-factory"), std::vector<double>{0})
+        << "one text view that can scroll, at its top";
+    const Found text = findLine(computer, "Widget Factory", R"(\] textarea value="Lorem ipsum)");
+    ASSERT_GT(text.index, 0);
+    const JSON down = computer.result(
+        "scroll",
+        {{"app", "Widget Factory"}, {"index", text.index}, {"direction", "down"}, {"amount", 3}});
+    EXPECT_TRUE(down.contains("via")) << down;
+    std::vector<double> moved;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        moved = scrollPositions("gtk3-widget-factory");
+        if (!moved.empty() && moved[0] > 0) break;
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_GT(moved[0], 0) << "scrolled down";
+    computer.result(
+        "scroll",
+        {{"app", "Widget Factory"},
+         {"index", findLine(computer, "Widget Factory", R"(\] textarea value="Lorem ipsum)").index},
+         {"direction", "up"},
+         {"amount", 30}});
+    for (int attempt = 0;
+         attempt < 20 && scrollPositions("gtk3-widget-factory") != std::vector<double>{0};
+         ++attempt)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(scrollPositions("gtk3-widget-factory"), std::vector<double>{0}) << "and back";
+}
+
+TEST(LinuxDesktop, AScreenshotOfTheWindowDecodesAtTheSizeItReports) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    const JSON state = computer.result("state", {{"app", "Widget Factory"}});
+    const JSON picture =
+        computer.result("screenshot", {{"app", "Widget Factory"}, {"maxWidth", 683}});
+    EXPECT_EQ(picture["mimeType"], "image/jpeg");
+    const double width = state["window"]["width"].get<double>();
+    const double height = state["window"]["height"].get<double>();
+    EXPECT_EQ(picture["window"], JSON({{"x", state["window"]["x"]},
+                                       {"y", state["window"]["y"]},
+                                       {"width", width},
+                                       {"height", height}}))
+        << "the window the state read";
+    EXPECT_DOUBLE_EQ(picture["scale"].get<double>(), 683 / width);
+    EXPECT_EQ(picture["width"], 683);
+    EXPECT_EQ(picture["height"], static_cast<int>(683 / width * height));
+    const DecodedPicture decoded = decodePicture(picture.value("data", ""));
+    ASSERT_TRUE(decoded.valid());
+    EXPECT_EQ(decoded.width, picture["width"].get<int>());
+    EXPECT_EQ(decoded.height, picture["height"].get<int>());
+    // A window's picture, not a blank: light background and dark text both.
+    int light = 0, dark = 0;
+    for (int y = 0; y < decoded.height; y += 4) {
+        for (int x = 0; x < decoded.width; x += 4) {
+            const auto [red, green, blue] = decoded.at(x, y);
+            if (red + green + blue > 600) ++light;
+            if (red + green + blue < 384) ++dark;
+        }
+    }
+    EXPECT_GT(light, 1000);
+    EXPECT_GT(dark, 20);
+}
+
+TEST(LinuxDesktop, TheTextEditorTakesKeysBehindAndMenusByPath) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    const JSON editor = computer.result("resolve", {{"app", "Mousepad"}, {"launch", true}});
+    ASSERT_TRUE(editor.contains("pid")) << editor;
+    const pid_t pid = editor["pid"].get<pid_t>();
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        if (appNamed(computer.result("listApps"), "Widget Factory").value("active", false)) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    const Found text = findLine(computer, "Mousepad", R"(\] textarea)");
+    ASSERT_GT(text.index, 0);
+    EXPECT_EQ(computer.result(
+                  "typeText",
+                  {{"app", "Mousepad"}, {"index", text.index}, {"text", "first line\nsecond"}}),
+              JSON({{"via", "keysBehind"}}))
+        << "keys sent to the editor's window, which stays behind";
+    EXPECT_TRUE(hasLine(findLine(computer, "Mousepad", R"(\] textarea)").line,
+                        R"(textarea value="first line ⏎ second")"));
+    EXPECT_EQ(appNamed(computer.result("listApps"), "Mousepad")["active"], false);
+
+    EXPECT_EQ(
+        computer.result("pressKey", {{"app", "Mousepad"}, {"key", "ctrl+a"}, {"front", true}}),
+        JSON({{"via", "front"}, {"front", true}}));
+    EXPECT_EQ(computer.result("pressKey", {{"app", "Mousepad"}, {"key", "backspace"}}),
+              JSON({{"via", "front"}, {"front", false}}));
+    EXPECT_TRUE(
+        hasLine(findLine(computer, "Mousepad", R"(\] textarea)").line, R"(textarea( \(|$))"))
+        << "select all and delete emptied it";
+
+    EXPECT_EQ(computer.result("menu", {{"app", "Mousepad"}, {"path", {"File", "New"}}}),
+              JSON({{"ok", true}, {"via", "press"}}));
+    const JSON state = computer.result("state", {{"app", "Mousepad"}});
+    EXPECT_EQ(std::regex_search(state.value("tree", ""), std::regex(R"(\] tab "Untitled 2)")), true)
+        << state.value("tree", "");
+    const JSON missing =
+        computer.request("menu", {{"app", "Mousepad"}, {"path", {"File", "Teleport"}}});
+    EXPECT_EQ(missing["code"], "not-found");
+    EXPECT_TRUE(hasLine(missing.value("error", ""),
+                        R"(^No menu item "Teleport" there\. The items are: New, .*Quit\.$)"))
+        << missing;
+    kill(pid, SIGTERM);
 }
 
 TEST(LinuxBackendChoice, WithoutASceneOrADesktopTheProgramExitsWithOneLine) {
