@@ -362,10 +362,9 @@ std::vector<std::string> LinuxAccessibility::readingOrder(AppTree& tree, const s
         if (at == path) {
             reached = true;
         } else {
-            if (reached) order.push_back(at);
-            // What is not on screen is looked at (to learn that it is not), but nothing below
-            // it is read.
+            // What is not on screen is not read ahead, and neither is anything below it.
             if (isHidden(traitsOf(tree, *node))) continue;
+            if (reached) order.push_back(at);
         }
         for (auto child = node->children.rbegin(); child != node->children.rend(); ++child) {
             if (child->name == tree.busName) stack.push_back(child->path);
@@ -395,7 +394,9 @@ void LinuxAccessibility::ensure(AppTree& tree, const std::string& path, uint8_t 
         if (role.role != "AXTextField" && role.role != "AXTextArea" && role.role != "AXComboBox")
             want &= ~attributesExtra;
         if (node.childrenKnown) want &= ~childrenExtra;
-        if (!asked && isHidden(traits)) want &= extentsExtra;
+        // Of an object off screen nothing but its children is read ahead of time, and no
+        // extents at all: it has no place on screen.
+        if (isHidden(traits)) want &= asked ? static_cast<uint8_t>(~extentsExtra) : 0;
         return want;
     };
     const uint8_t missing = wanted(*target, true);
@@ -880,6 +881,8 @@ AttributeRead LinuxAccessibility::readObject(const Resolved& target, const std::
     }
     if (name == "AXPosition" || name == "AXSize" || name == "AXFrame") {
         if (!(node->interfaces & componentInterface)) return unsupported();
+        // What is not on screen has no place there (toolkits report stale or empty extents).
+        if (isHidden(traits)) return fail(axNoValue);
         ensure(*tree, target.ref.path, extentsExtra);
         node = tree->find(target.ref.path);
         if (!node || node->gone) return fail(axInvalidElement);
