@@ -19,32 +19,38 @@ struct XFreeDeleter {
 template <typename T>
 using XPtr = std::unique_ptr<T, XFreeDeleter>;
 
-// A window property as a list of 32-bit items (Xlib hands them over as longs).
-std::vector<unsigned long> longs(Display* display, Window window, Atom property, Atom type) {
+// A window property of `type` and item size `format` (8 or 32 bits), with its item count;
+// nothing when the window has no such property.
+struct Property {
+    XPtr<unsigned char> data;
+    unsigned long count = 0;
+};
+std::optional<Property> property(Display* display, Window window, Atom name, Atom type,
+                                 int format) {
     Atom actualType = None;
-    int format = 0;
+    int actualFormat = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 1 << 16, False, type, &actualType, &format,
-                           &count, &after, &data) != Success)
-        return {};
-    XPtr<unsigned char> owned(data);
-    if (!data || format != 32 || actualType != type) return {};
-    const auto* items = reinterpret_cast<const unsigned long*>(data);
-    return std::vector<unsigned long>(items, items + count);
-}
-
-std::optional<std::string> textProperty(Display* display, Window window, Atom property, Atom type) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, property, 0, 1 << 16, False, type, &actualType, &format,
-                           &count, &after, &data) != Success)
+    if (XGetWindowProperty(display, window, name, 0, 1 << 16, False, type, &actualType,
+                           &actualFormat, &count, &after, &data) != Success)
         return std::nullopt;
     XPtr<unsigned char> owned(data);
-    if (!data || format != 8 || actualType != type) return std::nullopt;
-    return std::string(reinterpret_cast<const char*>(data), count);
+    if (!data || actualFormat != format || actualType != type) return std::nullopt;
+    return Property{std::move(owned), count};
+}
+
+// A property as a list of 32-bit items (Xlib hands them over as longs).
+std::vector<unsigned long> longs(Display* display, Window window, Atom name, Atom type) {
+    const auto found = property(display, window, name, type, 32);
+    if (!found) return {};
+    const auto* items = reinterpret_cast<const unsigned long*>(found->data.get());
+    return std::vector<unsigned long>(items, items + found->count);
+}
+
+std::optional<std::string> textProperty(Display* display, Window window, Atom name, Atom type) {
+    const auto found = property(display, window, name, type, 8);
+    if (!found) return std::nullopt;
+    return std::string(reinterpret_cast<const char*>(found->data.get()), found->count);
 }
 
 // Errors of requests on windows that went away in the meantime are expected; they must not end
