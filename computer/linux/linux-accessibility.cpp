@@ -308,6 +308,10 @@ void LinuxAccessibility::readNodes(AppTree& tree, const std::vector<std::string>
             node.childrenKnown = true;
             node.fetched |= childrenExtra;
         }
+        // An object the bulk read left out that hangs below nothing has been taken out of its
+        // window (the toolkit frees it later): it is gone.
+        if (tree.bulk && node.role != ATSPI_ROLE_APPLICATION && node.parent.isNull())
+            node.gone = true;
         tree.nodes[paths[i]] = std::move(node);
     }
 }

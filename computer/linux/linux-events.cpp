@@ -90,7 +90,15 @@ LinuxEvents::LinuxEvents(DisplayPtr display, X11Desktop& x11, PostedKeys& posted
     }
 }
 
-LinuxEvents::~LinuxEvents() = default;
+LinuxEvents::~LinuxEvents() {
+    // The lent key codes go back to having no keysym.
+    Display* dpy = display_.get();
+    for (const auto& lent : lent_) {
+        KeySym none[2] = {NoSymbol, NoSymbol};
+        XChangeKeyboardMapping(dpy, static_cast<int>(lent.keycode), 2, none, 1);
+    }
+    XSync(dpy, False);
+}
 
 Point LinuxEvents::toRoot(Point global) {
     const Point origin = x11_.primaryOrigin();
@@ -126,35 +134,39 @@ std::optional<InputEvent> LinuxEvents::createScrollWheelEvent(EventSourceState s
     return event;
 }
 
-LinuxEvents::Key LinuxEvents::keyFor(KeySym keysym, std::vector<unsigned>& borrowed) {
+LinuxEvents::Key LinuxEvents::keyFor(KeySym keysym) {
     Display* dpy = display_.get();
+    ++uses_;
+    for (auto& lent : lent_) {
+        if (lent.keysym == keysym) {
+            lent.lastUse = uses_;
+            return {lent.keycode, false};
+        }
+    }
     const KeyCode code = XKeysymToKeycode(dpy, keysym);
     if (code) {
         if (XkbKeycodeToKeysym(dpy, code, 0, 0) == keysym) return {code, false};
         if (XkbKeycodeToKeysym(dpy, code, 0, 1) == keysym) return {code, true};
     }
-    // No key makes it on its first two levels: lend it a spare key code for a moment.
-    for (const unsigned spare : spareKeycodes_) {
-        if (std::find(borrowed.begin(), borrowed.end(), spare) != borrowed.end()) continue;
-        KeySym syms[2] = {keysym, keysym};
-        XChangeKeyboardMapping(dpy, static_cast<int>(spare), 2, syms, 1);
-        XSync(dpy, False);
-        borrowed.push_back(spare);
-        return {spare, false};
+    // No key makes it on its first two levels: a spare key code is lent to it. Clients read
+    // the new mapping only when they handle the mapping's change, so a lent code keeps its
+    // character as long as it can: the one used longest ago is lent anew.
+    if (spareKeycodes_.empty()) return {};
+    Lent* chosen = nullptr;
+    if (lent_.size() < spareKeycodes_.size()) {
+        lent_.push_back({spareKeycodes_[lent_.size()], NoSymbol, 0});
+        chosen = &lent_.back();
+    } else {
+        chosen = &*std::min_element(lent_.begin(), lent_.end(), [](const Lent& a, const Lent& b) {
+            return a.lastUse < b.lastUse;
+        });
     }
-    return {};
-}
-
-void LinuxEvents::restoreBorrowed(std::vector<unsigned>& borrowed) {
-    Display* dpy = display_.get();
-    // The keys typed went out before the mapping changes back, so clients read them with the
-    // lent mapping.
-    for (const unsigned spare : borrowed) {
-        KeySym none[2] = {NoSymbol, NoSymbol};
-        XChangeKeyboardMapping(dpy, static_cast<int>(spare), 2, none, 1);
-    }
-    if (!borrowed.empty()) XSync(dpy, False);
-    borrowed.clear();
+    KeySym syms[2] = {keysym, keysym};
+    XChangeKeyboardMapping(dpy, static_cast<int>(chosen->keycode), 2, syms, 1);
+    XSync(dpy, False);
+    chosen->keysym = keysym;
+    chosen->lastUse = uses_;
+    return {chosen->keycode, false};
 }
 
 void LinuxEvents::fakeKey(unsigned keycode, bool down, int64_t mark) {
@@ -166,14 +178,8 @@ void LinuxEvents::fakeKey(unsigned keycode, bool down, int64_t mark) {
 void LinuxEvents::typeSystem(const std::u16string& text, int64_t mark) {
     Display* dpy = display_.get();
     const unsigned shift = XKeysymToKeycode(dpy, XK_Shift_L);
-    std::vector<unsigned> borrowed;
     for (const char32_t scalar : scalarsOf(text)) {
-        // A full set of lent codes is given back before more are lent.
-        if (borrowed.size() == spareKeycodes_.size() && !borrowed.empty()) {
-            XSync(dpy, False);
-            restoreBorrowed(borrowed);
-        }
-        const Key key = keyFor(keysymOfScalar(scalar), borrowed);
+        const Key key = keyFor(keysymOfScalar(scalar));
         if (!key.keycode) continue;
         if (key.shift) fakeKey(shift, true, mark);
         fakeKey(key.keycode, true, mark);
@@ -181,15 +187,13 @@ void LinuxEvents::typeSystem(const std::u16string& text, int64_t mark) {
         if (key.shift) fakeKey(shift, false, mark);
     }
     XSync(dpy, False);
-    restoreBorrowed(borrowed);
 }
 
 void LinuxEvents::keySystem(const InputEvent& event, bool down) {
     Display* dpy = display_.get();
-    std::vector<unsigned> borrowed;
     const auto keysym = keysymOfKeyCode(event.keyCode);
     if (!keysym) return;
-    const Key key = keyFor(*keysym, borrowed);
+    const Key key = keyFor(*keysym);
     std::vector<unsigned> modifiers;
     for (const KeySym modifier : modifierKeysyms(event.flags)) {
         if (const KeyCode code = XKeysymToKeycode(dpy, modifier)) modifiers.push_back(code);
@@ -203,7 +207,6 @@ void LinuxEvents::keySystem(const InputEvent& event, bool down) {
             fakeKey(*it, false, event.sourceUserData);
     }
     XSync(dpy, False);
-    restoreBorrowed(borrowed);
 }
 
 void LinuxEvents::postSystem(const InputEvent& event) {
@@ -274,20 +277,19 @@ void LinuxEvents::postToProcess(const InputEvent& event, pid_t pid) {
     if (!target) return;
     Display* dpy = display_.get();
     changes_.bump();
-    std::vector<unsigned> borrowed;
     if (event.type == EventType::keyDown || event.type == EventType::keyUp) {
         const bool down = event.type == EventType::keyDown;
         if (isTypedText(event)) {
             if (!down) return;
             for (const char32_t scalar : scalarsOf(event.unicode)) {
-                const Key key = keyFor(keysymOfScalar(scalar), borrowed);
+                const Key key = keyFor(keysymOfScalar(scalar));
                 if (!key.keycode) continue;
                 const unsigned state = key.shift ? ShiftMask : 0;
                 sendKey(target->id, key.keycode, state, true);
                 sendKey(target->id, key.keycode, state, false);
             }
         } else if (const auto keysym = keysymOfKeyCode(event.keyCode)) {
-            const Key key = keyFor(*keysym, borrowed);
+            const Key key = keyFor(*keysym);
             unsigned state = key.shift ? ShiftMask : 0;
             if (event.flags & (eventFlagCommand | eventFlagControl)) state |= ControlMask;
             if (event.flags & eventFlagAlternate) state |= Mod1Mask;
@@ -325,7 +327,6 @@ void LinuxEvents::postToProcess(const InputEvent& event, pid_t pid) {
         }
     }
     XSync(dpy, False);
-    restoreBorrowed(borrowed);
 }
 
 std::optional<Point> LinuxEvents::pointerLocation() {

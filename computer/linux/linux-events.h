@@ -6,7 +6,7 @@
 //
 // Text arrives as key events carrying a string: each character is typed with the key that
 // makes it, with Shift where it needs it; a character no key makes is put on a spare key code
-// for the moment it is typed.
+// (one with no keysym, which no keyboard sends), where it stays while other spares are free.
 #pragma once
 
 #include <sys/types.h>
@@ -47,8 +47,8 @@ class LinuxEvents final : public Events {
         unsigned keycode = 0;
         bool shift = false;
     };
-    Key keyFor(KeySym keysym, std::vector<unsigned>& borrowed);
-    void restoreBorrowed(std::vector<unsigned>& borrowed);
+    /// The key that types `keysym`, lending it a spare key code when no key does.
+    Key keyFor(KeySym keysym);
     void fakeKey(unsigned keycode, bool down, int64_t mark);
     void typeSystem(const std::u16string& text, int64_t mark);
     void keySystem(const InputEvent& event, bool down);
@@ -63,6 +63,14 @@ class LinuxEvents final : public Events {
     bool hasXTest_ = false;
     /// Key codes with no keysym at all, lent to characters no key makes.
     std::vector<unsigned> spareKeycodes_;
+    /// The spare key codes lent so far, with the character each has now and its last use.
+    struct Lent {
+        unsigned keycode = 0;
+        KeySym keysym = 0;
+        uint64_t lastUse = 0;
+    };
+    std::vector<Lent> lent_;
+    uint64_t uses_ = 0;
 };
 
 }  // namespace pelko::computer::linux_desktop

@@ -96,6 +96,20 @@ Window overlayWindow(Display* display) {
     return found;
 }
 
+// Ends an app this test opened and waits until the program no longer lists it, so that the
+// next test opens a copy of its own.
+void endApp(DesktopComputer& computer, pid_t pid) {
+    kill(pid, SIGTERM);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        bool listed = false;
+        for (const auto& app : computer.result("listApps").value("apps", JSON::array()))
+            listed = listed || app.value("pid", 0) == pid;
+        if (!listed) return;
+        std::this_thread::sleep_for(50ms);
+    }
+    ADD_FAILURE() << "process " << pid << " is still listed 5 s after SIGTERM";
+}
+
 TEST(LinuxDesktop, ListAppsShowsTheWidgetFactoryWithItsWindow) {
     SKIP_WITHOUT_DESKTOP();
     DesktopComputer computer;
@@ -159,7 +173,7 @@ TEST(LinuxDesktop, FindAndResolveOpenTheTextEditorFromItsDesktopFileInTheBackgro
     DesktopComputer computer;
     // A copy left by an earlier run would make the editor count as running.
     if (const JSON left = appNamed(computer.result("listApps"), "Mousepad"); !left.is_null())
-        kill(left["pid"].get<pid_t>(), SIGTERM);
+        endApp(computer, left["pid"].get<pid_t>());
 
     const JSON found = computer.result("find", {{"app", "mousepad"}});
     EXPECT_EQ(found, JSON({{"name", "Mousepad"},
@@ -198,7 +212,7 @@ TEST(LinuxDesktop, FindAndResolveOpenTheTextEditorFromItsDesktopFileInTheBackgro
         << "the menu bar of the window";
     EXPECT_TRUE(hasLine(state.value("tree", ""), R"(\] menubaritem "File")"));
     EXPECT_TRUE(hasLine(state.value("tree", ""), R"(\] textarea)"));
-    kill(pid, SIGTERM);
+    endApp(computer, pid);
 }
 
 TEST(LinuxDesktop, TheBannerShowsOnTheScreenTakesNoClicksAndHides) {
@@ -571,7 +585,112 @@ TEST(LinuxDesktop, TheTextEditorTakesKeysBehindAndMenusByPath) {
     EXPECT_TRUE(hasLine(missing.value("error", ""),
                         R"(^No menu item "Teleport" there\. The items are: New, .*Quit\.$)"))
         << missing;
-    kill(pid, SIGTERM);
+    endApp(computer, pid);
+}
+
+TEST(LinuxDesktop, KeysTypedInFrontReachTheEditorWhateverTheCharacters) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    const JSON editor = computer.result("resolve", {{"app", "Mousepad"}, {"launch", true}});
+    ASSERT_TRUE(editor.contains("pid")) << editor;
+    const Found text = findLine(computer, "Mousepad", R"(\] textarea)");
+    ASSERT_GT(text.index, 0);
+    // A line break makes it keys; characters that no key of the layout makes are typed on a
+    // key code lent to them for the moment.
+    EXPECT_EQ(computer.result("typeText", {{"app", "Mousepad"},
+                                           {"index", text.index},
+                                           {"text", "Grüße, 5 €\n😀 done"},
+                                           {"front", true}}),
+              JSON({{"via", "keys"}, {"front", true}}));
+    EXPECT_TRUE(hasLine(findLine(computer, "Mousepad", R"(\] textarea)").line,
+                        R"(textarea value="Grüße, 5 € ⏎ 😀 done")"))
+        << findLine(computer, "Mousepad", R"(\] textarea)").line;
+    endApp(computer, editor["pid"].get<pid_t>());
+}
+
+TEST(LinuxDesktop, AnElementItsAppDestroyedIsGone) {
+    SKIP_WITHOUT_DESKTOP();
+    DesktopComputer computer;
+    const JSON editor = computer.result("resolve", {{"app", "Mousepad"}, {"launch", true}});
+    ASSERT_TRUE(editor.contains("pid")) << editor;
+    computer.result("menu", {{"app", "Mousepad"}, {"path", {"File", "New"}}});
+    const JSON state = computer.result("state", {{"app", "Mousepad"}});
+    const std::string tree = state.value("tree", "");
+    // The text view of the new tab, the last one.
+    const std::regex textArea(R"(\[(\d+)\] textarea)");
+    int64_t index = 0;
+    for (auto it = std::sregex_iterator(tree.begin(), tree.end(), textArea);
+         it != std::sregex_iterator(); ++it)
+        index = std::stoll((*it)[1]);
+    ASSERT_GT(index, 0) << tree;
+    EXPECT_TRUE(hasLine(tree, R"(\] tab "Untitled 2" \(selected\))")) << tree;
+    // Closing the new tab destroys its text view.
+    computer.result("menu", {{"app", "Mousepad"}, {"path", {"File", "Close Tab"}}});
+    // The tab goes when the app gets to it; reading the tabs on their own (a region) keeps the
+    // window's indexes.
+    const int64_t tabs = indexOf(tree, R"(\] tabs$)");
+    ASSERT_GT(tabs, 0) << tree;
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const JSON part = computer.result("state", {{"app", "Mousepad"}, {"region", tabs}});
+        if (!hasLine(part.value("tree", ""), R"(tab "Untitled 2")")) break;
+        std::this_thread::sleep_for(50ms);
+    }
+    const JSON gone = computer.request("click", {{"app", "Mousepad"}, {"index", index}});
+    EXPECT_EQ(gone, JSON({{"id", gone["id"]},
+                          {"error", "Element [" + std::to_string(index) +
+                                        "] is gone (the app redrew its window). Read the app's "
+                                        "state again."},
+                          {"code", "stale"}}));
+    endApp(computer, editor["pid"].get<pid_t>());
+}
+
+TEST(LinuxDesktop, APictureOfACoveredWindowShowsTheWindowItself) {
+    SKIP_WITHOUT_DESKTOP();
+    const DisplayPtr display = openSessionDisplay();
+    ASSERT_TRUE(display);
+    DesktopComputer computer;
+    const JSON before = computer.result("screenshot", {{"app", "Widget Factory"}});
+    const DecodedPicture alone = decodePicture(before.value("data", ""));
+    ASSERT_TRUE(alone.valid());
+    // Mousepad in front, moved over the middle of the widget factory.
+    const JSON editor = computer.result("resolve", {{"app", "Mousepad"}, {"launch", true}});
+    ASSERT_TRUE(editor.contains("pid"));
+    const auto& window = before["window"];
+    const int coverX = static_cast<int>(window["x"].get<double>()) + 300;
+    const int coverY = static_cast<int>(window["y"].get<double>()) + 200;
+    std::string found;
+    DesktopSession::get().run({"xdotool", "search", "--pid",
+                               std::to_string(editor["pid"].get<int>()), "--name", "Mousepad"},
+                              &found);
+    const std::string editorWindow = linesOf(found).empty() ? "" : linesOf(found).back();
+    ASSERT_FALSE(editorWindow.empty());
+    ASSERT_EQ(DesktopSession::get().run({"xdotool", "windowmove", editorWindow,
+                                         std::to_string(coverX), std::to_string(coverY)}),
+              0);
+    ASSERT_EQ(DesktopSession::get().run({"xdotool", "windowactivate", "--sync", editorWindow}), 0);
+    std::this_thread::sleep_for(300ms);
+    const JSON after = computer.result("screenshot", {{"app", "Widget Factory"}});
+    const DecodedPicture covered = decodePicture(after.value("data", ""));
+    ASSERT_TRUE(covered.valid());
+    ASSERT_EQ(covered.width, alone.width);
+    // A patch in the middle of the covered part: as it was in the picture, not as on screen.
+    const int x = 400, y = 300, side = 60;
+    const auto screen = screenPixels(display.get(), coverX + 100, coverY + 100, side, side);
+    double againstPicture = 0, againstScreen = 0;
+    for (int dy = 0; dy < side; ++dy) {
+        for (int dx = 0; dx < side; ++dx) {
+            const auto a = alone.at(x + dx, y + dy), b = covered.at(x + dx, y + dy);
+            const uint32_t s = screen[dy * side + dx];
+            const int sRGB[3] = {int(s >> 16), int((s >> 8) & 0xFF), int(s & 0xFF)};
+            for (int c = 0; c < 3; ++c) {
+                againstPicture += std::abs(a[c] - b[c]);
+                againstScreen += std::abs(a[c] - sRGB[c]);
+            }
+        }
+    }
+    EXPECT_LT(againstPicture, againstScreen / 4)
+        << "the covered part shows the widget factory, not the editor in front of it";
+    endApp(computer, editor["pid"].get<pid_t>());
 }
 
 TEST(LinuxBackendChoice, WithoutASceneOrADesktopTheProgramExitsWithOneLine) {

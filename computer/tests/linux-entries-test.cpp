@@ -11,6 +11,7 @@
 #include "child-process.h"
 #include "linux/desktop-entries.h"
 #include "linux/key-mapping.h"
+#include "linux/window-system.h"
 
 namespace pelko::computer::linux_desktop {
 namespace {
@@ -175,6 +176,41 @@ TEST(LinuxKeys, PostedPressesAreClaimedOnceInOrderAndForgottenAfterASecond) {
     EXPECT_EQ(posted.claim(9), std::nullopt)
         << "a press the server never reported must not swallow a later one of the user";
     EXPECT_EQ(posted.claim(38), std::nullopt);
+}
+
+TEST(LinuxEntries, LanguageTagsComeFromTheLocaleMostSpecificFirst) {
+    const char* saved[3] = {std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG")};
+    const std::string kept[3] = {saved[0] ? saved[0] : "", saved[1] ? saved[1] : "",
+                                 saved[2] ? saved[2] : ""};
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    setenv("LANG", "de_AT.UTF-8@euro", 1);
+    EXPECT_EQ(localeTags(), (std::vector<std::string>{"de_AT", "de"}));
+    setenv("LC_MESSAGES", "fr.UTF-8", 1);
+    EXPECT_EQ(localeTags(), (std::vector<std::string>{"fr"}));
+    setenv("LC_ALL", "C.UTF-8", 1);
+    EXPECT_EQ(localeTags(), std::vector<std::string>{}) << "the C locale has no names of its own";
+    const char* names[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    for (int i = 0; i < 3; ++i) {
+        if (saved[i])
+            setenv(names[i], kept[i].c_str(), 1);
+        else
+            unsetenv(names[i]);
+    }
+}
+
+TEST(LinuxWindows, TheWindowOfAnObjectIsItsProcesssNearestTheFrameTopmostAmongEquals) {
+    const std::vector<WindowInfo> windows = {
+        {1, 10, "Editor", "Editor", {{0, 0}, {800, 600}}},
+        {2, 20, "Other", "Other", {{100, 100}, {800, 600}}},
+        {3, 10, "Find", "Editor", {{100, 100}, {300, 200}}},
+        {4, 10, "Copy", "Editor", {{0, 0}, {800, 600}}},
+    };
+    EXPECT_EQ(windowOf(windows, 10, Rect{{98, 103}, {300, 200}})->id, 3u);
+    EXPECT_EQ(windowOf(windows, 10, Rect{{0, 0}, {800, 600}})->id, 4u)
+        << "of two alike, the one higher in the stacking order";
+    EXPECT_EQ(windowOf(windows, 10, std::nullopt)->id, 4u) << "without a frame, the topmost";
+    EXPECT_EQ(windowOf(windows, 30, std::nullopt), std::nullopt);
 }
 
 }  // namespace
