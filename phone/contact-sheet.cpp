@@ -21,11 +21,14 @@ constexpr double textInsetY = 2;
 
 std::vector<double> samplingInstants(double duration, std::optional<double> start,
                                      std::optional<double> end, std::int64_t count) {
-    // Written so that a not-a-number duration gives 0.
+    // Written so that a not-a-number duration gives 0 and a not-a-number end the end limit.
     double endLimit = duration - endMargin;
     if (!(endLimit >= 0)) endLimit = 0;
-    const double lo = std::min(start.value_or(0), endLimit);
-    const double hi = std::max(std::min(end.value_or(duration), endLimit), lo);
+    double lo = start.value_or(0);
+    if (!(lo <= endLimit)) lo = endLimit;
+    double hi = end.value_or(duration);
+    if (!(hi <= endLimit)) hi = endLimit;
+    if (hi < lo) hi = lo;
     std::vector<double> instants;
     instants.reserve(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
     for (std::int64_t i = 0; i < count; ++i) {
