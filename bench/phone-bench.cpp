@@ -21,11 +21,12 @@
 #include "clock.h"
 #include "fd.h"
 #include "framed-writer.h"
+#include "jpeg-encoder.h"
 #include "phone-streamer.h"
-#include "picture-encoder.h"
 #include "sim/phone-scene.h"
 #include "sim/sim-capture.h"
 #include "sim/test-pattern.h"
+#include "swscale-encoder.h"
 
 using namespace pelko;
 using namespace pelko::phone;
@@ -53,25 +54,40 @@ cpu_set_t pinToOneCore() {
     return former;
 }
 
-void benchEncoder(const std::vector<std::vector<std::uint8_t>>& pictures) {
-    PictureEncoder encoder;
+/// Pictures per second of one way to scale and encode, `encode(picture)` giving the JPEG.
+template <typename Encode>
+void benchEncoder(const char* name, const std::vector<std::vector<std::uint8_t>>& pictures,
+                  Encode encode) {
     std::size_t bytes = 0;
     const auto begin = std::chrono::steady_clock::now();
     for (const auto& picture : pictures) {
-        auto jpeg = encoder.encode({sourceWidth, sourceHeight, sourceWidth * 4, picture.data()},
-                                   width, height, quality);
+        auto jpeg = encode(picture);
         if (!jpeg) {
-            std::printf("encoding failed\n");
+            std::printf("%s: encoding failed\n", name);
             return;
         }
         bytes += jpeg->size();
     }
     const double elapsed = Seconds(std::chrono::steady_clock::now() - begin).count();
-    std::printf(
-        "pelko-phone (libswscale bilinear + TurboJPEG q70, 4:2:0): %.1f pictures/s, "
-        "%.2f ms each, %.0f bytes per JPEG\n",
-        pictures.size() / elapsed, 1000 * elapsed / pictures.size(),
-        double(bytes) / pictures.size());
+    std::printf("%s: %.1f pictures/s, %.2f ms each, %.0f bytes per JPEG\n", name,
+                pictures.size() / elapsed, 1000 * elapsed / pictures.size(),
+                double(bytes) / pictures.size());
+}
+
+void benchEncoders(const std::vector<std::vector<std::uint8_t>>& pictures) {
+    pictures::JPEGEncoder encoder;
+    benchEncoder("pelko-phone (libyuv bilinear + TurboJPEG q70 from planes, 4:2:0)", pictures,
+                 [&](const std::vector<std::uint8_t>& picture) {
+                     return encoder.encode({sourceWidth, sourceHeight, sourceWidth * 4,
+                                            pictures::PixelOrder::bgra, picture.data()},
+                                           width, height, quality);
+                 });
+    bench::SwscaleEncoder baseline;
+    benchEncoder("baseline (libswscale bilinear + TurboJPEG q70 from planes, 4:2:0)", pictures,
+                 [&](const std::vector<std::uint8_t>& picture) {
+                     return baseline.encode(picture.data(), sourceWidth, sourceHeight,
+                                            sourceWidth * 4, width, height, quality);
+                 });
 }
 
 void benchFfmpeg(const std::vector<std::vector<std::uint8_t>>& pictures) {
@@ -192,7 +208,7 @@ int main(int argc, char** argv) {
     // The throughput figures are for one core; ffmpeg inherits the pinning. The latency run
     // gets every core back, as the program's capture, writer and reader threads would have.
     const cpu_set_t allCores = pinToOneCore();
-    benchEncoder(pictures);
+    benchEncoders(pictures);
     benchFfmpeg(pictures);
     sched_setaffinity(0, sizeof allCores, &allCores);
     benchLatency(pictures);

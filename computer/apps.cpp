@@ -6,7 +6,8 @@
 #include <mutex>
 
 #include "ax-readers.h"
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "text.h"
 
 namespace pelko::computer {
@@ -35,13 +36,8 @@ std::vector<std::string> searchFolders(Workspace& workspace) {
 // The titles of the app's windows that are non-empty strings, in window order.
 std::vector<std::string> windowTitles(Accessibility& ax, const Element& appElement) {
     std::vector<std::string> titles;
-    const auto windows = attr(ax, appElement, "AXWindows");
-    const auto* list = windows ? windows->as<Value::List>() : nullptr;
-    if (!list) return titles;
-    for (const auto& item : *list) {
-        const auto* window = item.as<Element>();
-        if (!window) continue;
-        if (auto title = str(ax, *window, "AXTitle")) titles.push_back(*title);
+    for (const auto& window : elementList(ax, appElement, "AXWindows")) {
+        if (auto title = str(ax, window, "AXTitle")) titles.push_back(*title);
     }
     return titles;
 }

@@ -25,24 +25,37 @@ size_t firstCharacterLength(std::string_view text) {
     return std::min(length, text.size());
 }
 
+// One attribute of one element; an empty handle is not asked about.
+AttributeRead readOne(Accessibility& ax, const Element& element, const std::string& name) {
+    if (!element) return {axIllegalArgument, {}};
+    return ax.copyAttribute(element, name);
+}
+
 }  // namespace
 
+const Value* valueOf(const AttributeRead& read) {
+    return read.error == axSuccess ? &read.value : nullptr;
+}
+
 std::optional<Value> attr(Accessibility& ax, const Element& element, const std::string& name) {
-    if (!element) return std::nullopt;
-    AttributeRead read = ax.copyAttribute(element, name);
+    AttributeRead read = readOne(ax, element, name);
     if (read.error != axSuccess) return std::nullopt;
     return std::move(read.value);
 }
 
-std::optional<std::string> str(Accessibility& ax, const Element& element, const std::string& name) {
-    const auto value = attr(ax, element, name);
+std::optional<std::string> str(const AttributeRead& read) {
+    const Value* value = valueOf(read);
     const auto* text = value ? value->as<std::string>() : nullptr;
     if (!text || text->empty()) return std::nullopt;
     return *text;
 }
 
-std::optional<bool> boolAttr(Accessibility& ax, const Element& element, const std::string& name) {
-    const auto value = attr(ax, element, name);
+std::optional<std::string> str(Accessibility& ax, const Element& element, const std::string& name) {
+    return str(readOne(ax, element, name));
+}
+
+std::optional<bool> boolAttr(const AttributeRead& read) {
+    const Value* value = valueOf(read);
     if (!value) return std::nullopt;
     if (const auto* flag = value->as<bool>()) return *flag;
     if (const auto* number = value->as<int64_t>()) {
@@ -54,27 +67,70 @@ std::optional<bool> boolAttr(Accessibility& ax, const Element& element, const st
     return std::nullopt;
 }
 
-std::vector<Element> children(Accessibility& ax, const Element& element) {
-    const auto value = attr(ax, element, "AXChildren");
+std::optional<bool> boolAttr(Accessibility& ax, const Element& element, const std::string& name) {
+    return boolAttr(readOne(ax, element, name));
+}
+
+Element elementAttr(const AttributeRead& read) {
+    const Value* value = valueOf(read);
+    const auto* one = value ? value->as<Element>() : nullptr;
+    return one ? *one : Element();
+}
+
+Element elementAttr(Accessibility& ax, const Element& element, const std::string& name) {
+    return elementAttr(readOne(ax, element, name));
+}
+
+std::vector<Element> elementsOf(const AttributeRead& read) {
+    const Value* value = valueOf(read);
     const auto* list = value ? value->as<Value::List>() : nullptr;
     if (!list) return {};
     std::vector<Element> elements;
+    elements.reserve(list->size());
     for (const auto& item : *list) {
-        const auto* child = item.as<Element>();
-        if (!child) return {};  // not a list of elements
-        elements.push_back(*child);
+        const auto* element = item.as<Element>();
+        if (!element) return {};  // not a list of elements
+        elements.push_back(*element);
     }
     return elements;
 }
 
+std::vector<Element> children(Accessibility& ax, const Element& element) {
+    return elementsOf(readOne(ax, element, "AXChildren"));
+}
+
+std::vector<Element> elementList(Accessibility& ax, const Element& element,
+                                 const std::string& name) {
+    const AttributeRead read = readOne(ax, element, name);
+    const Value* value = valueOf(read);
+    const auto* list = value ? value->as<Value::List>() : nullptr;
+    if (!list) return {};
+    std::vector<Element> elements;
+    for (const auto& item : *list) {
+        if (const auto* one = item.as<Element>()) elements.push_back(*one);
+    }
+    return elements;
+}
+
+std::optional<Rect> frameOf(const AttributeRead& position, const AttributeRead& size) {
+    const Value* origin = valueOf(position);
+    const Value* extent = valueOf(size);
+    const auto* point = origin ? origin->as<Point>() : nullptr;
+    const auto* dimensions = extent ? extent->as<Size>() : nullptr;
+    if (!point || !dimensions) return std::nullopt;
+    return Rect{*point, *dimensions};
+}
+
 std::optional<Rect> frameOf(Accessibility& ax, const Element& element) {
-    const auto position = attr(ax, element, "AXPosition");
-    const auto* origin = position ? position->as<Point>() : nullptr;
-    if (!origin) return std::nullopt;
-    const auto size = attr(ax, element, "AXSize");
-    const auto* extent = size ? size->as<Size>() : nullptr;
-    if (!extent) return std::nullopt;
-    return Rect{*origin, *extent};
+    // The size is asked for only when the position is there.
+    const AttributeRead position = readOne(ax, element, "AXPosition");
+    const Value* origin = valueOf(position);
+    if (!origin || !origin->as<Point>()) return std::nullopt;
+    return frameOf(position, readOne(ax, element, "AXSize"));
+}
+
+bool isGone(Accessibility& ax, const Element& element) {
+    return !element || ax.copyAttribute(element, "AXRole").error == axInvalidElement;
 }
 
 std::vector<std::string> actionsOf(Accessibility& ax, const Element& element) {

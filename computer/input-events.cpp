@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "ax-readers.h"
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "state-reader.h"
 #include "text.h"
 #include "utf8.h"
@@ -114,9 +115,8 @@ EventSourceState sourceFor(std::optional<pid_t> pid) {
 
 std::optional<pid_t> frontPid(Platform& platform) {
     Accessibility& ax = platform.accessibility;
-    const auto focused = attr(ax, ax.systemWideElement(), "AXFocusedApplication");
-    if (const auto* app = focused ? focused->as<Element>() : nullptr; app && *app) {
-        if (const auto pid = ax.processId(*app)) return pid;
+    if (const Element app = elementAttr(ax, ax.systemWideElement(), "AXFocusedApplication")) {
+        if (const auto pid = ax.processId(app)) return pid;
     }
     if (const auto front = platform.workspace.frontmostApplication()) return front->pid;
     return std::nullopt;

@@ -23,6 +23,10 @@ namespace pelko::computer {
 
 struct Computer;
 
+/// Marks every synthetic input event this process posts ("PELK"), so that its own key presses
+/// can be told from the user's.
+constexpr int64_t ownEventMark = 0x50454C4B;
+
 /// Key names (lower case) to virtual key codes of the standard ANSI layout; several names
 /// share a code. Built once, never changed.
 extern const std::map<std::string, uint16_t> keyCodes;

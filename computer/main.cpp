@@ -1,13 +1,14 @@
 // pelko-computer on the simulated desktop: the scene comes from PELKO_SCENE, or the bundled
-// sample scene; PELKO_SIM_LOG names the call log.
+// sample scene; PELKO_SIM_LOG names the call log and PELKO_SIM_CONTROL the control FIFO.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
 #include "request-loop.h"
-#include "sim/sim-desktop.h"
+#include "sim/sim-backend.h"
 
 namespace {
 
@@ -36,17 +37,18 @@ int main() {
     using namespace pelko;
     std::string scenePath = environment("PELKO_SCENE");
     if (scenePath.empty()) scenePath = sampleScenePath();
-    static RealClock clock;
-    static MainLoop mainLoop(clock);
+    // Every output line is flushed as it is written; the buffer only gathers one line.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    RealClock clock;
+    MainLoop mainLoop(clock);
     try {
-        static computer::sim::SimDesktop desktop(
-            clock, computer::sim::SimDesktop::loadScene(scenePath), environment("PELKO_SIM_LOG"));
-        if (const std::string control = environment("PELKO_SIM_CONTROL"); !control.empty())
-            desktop.listenForControl(control);
-        desktop.deliverKeyMonitorsOn(mainLoop);
-        static computer::Platform platform{clock,   mainLoop, desktop, desktop,
-                                           desktop, desktop,  desktop, desktop};
-        computer::runComputer(platform, STDIN_FILENO);
+        const auto backend = computer::sim::makeSimDesktop(
+            clock, mainLoop,
+            {scenePath, environment("PELKO_SIM_LOG"), environment("PELKO_SIM_CONTROL")});
+        // The process-wide values; the process ends inside `runComputer`, so they outlive
+        // every thread that uses them.
+        computer::Computer computer(backend->platform, stdout);
+        computer::runComputer(computer, STDIN_FILENO);
     } catch (const computer::sim::SceneError& error) {
         std::cerr << "pelko-computer: " << error.what() << "\n";
         return 1;

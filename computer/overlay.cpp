@@ -3,8 +3,9 @@
 #include <algorithm>
 
 #include "ax-readers.h"
+#include "computer.h"
 #include "input-events.h"
-#include "request-loop.h"
+#include "method.h"
 
 namespace pelko::computer {
 namespace {
@@ -30,13 +31,13 @@ constexpr Duration highlightShown = std::chrono::milliseconds(600);
 // Both panels: never take focus or the mouse, float above normal windows (the status-window
 // level) on every Space and beside full-screen apps, and stay when the app deactivates.
 constexpr PanelStyle overlayPanel{.nonActivating = true,
-                                   .opaque = false,
-                                   .clearBackground = true,
-                                   .hasShadow = false,
-                                   .level = 25,
-                                   .ignoresMouseEvents = true,
-                                   .collectionBehavior = 0x151,
-                                   .hidesOnDeactivate = false};
+                                  .opaque = false,
+                                  .clearBackground = true,
+                                  .hasShadow = false,
+                                  .level = 25,
+                                  .ignoresMouseEvents = true,
+                                  .collectionBehavior = 0x151,
+                                  .hidesOnDeactivate = false};
 
 PanelLabel bannerLabel(const std::string& text, double width) {
     return {text, bannerFont, bannerTextColor, {{12, 7}, {width - 24, 18}}};
@@ -53,9 +54,8 @@ void Overlay::show(const std::string& text) {
     const double width =
         std::min(panels.measureText(text, bannerFont).width + bannerTextMargin, bannerMaxWidth);
     const double midX = screen->frame.minX() + screen->frame.size.width / 2;
-    const Rect frame{
-        {midX - width / 2, screen->visibleFrame.maxY() - bannerHeight - bannerTopGap},
-        {width, bannerHeight}};
+    const Rect frame{{midX - width / 2, screen->visibleFrame.maxY() - bannerHeight - bannerTopGap},
+                     {width, bannerHeight}};
     if (!banner_) {
         banner_ = panels.createPanel(frame, overlayPanel);
         if (!banner_) return;

@@ -1,14 +1,13 @@
 #include "request-loop.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <thread>
 
 #include "apps.h"
+#include "fd.h"
+#include "method.h"
+#include "overlay.h"
+#include "state-reader.h"
 #include "utf8.h"
 
 namespace pelko::computer {
@@ -50,9 +49,9 @@ template <const char* Name>
 JSON notYet(Computer&, const JSON&) {
     throw Failure{std::string("The ") + Name + " method is not available yet."};
 }
-constexpr char screenshotName[] = "screenshot", clickName[] = "click",
-               setValueName[] = "setValue", typeTextName[] = "typeText", pressKeyName[] = "pressKey",
-               scrollName[] = "scroll", actionName[] = "action", menuName[] = "menu";
+constexpr char screenshotName[] = "screenshot", clickName[] = "click", setValueName[] = "setValue",
+               typeTextName[] = "typeText", pressKeyName[] = "pressKey", scrollName[] = "scroll",
+               actionName[] = "action", menuName[] = "menu";
 
 struct MethodEntry {
     std::string_view name;
@@ -96,10 +95,10 @@ void readRequests(Computer& computer, int inputFd) {
     std::string pending;
     char chunk[65536];
     for (;;) {
-        const ssize_t n = read(inputFd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        pending.append(chunk, static_cast<size_t>(n));
+        // A failed read ends the input as its end does.
+        const auto got = readSome(inputFd, chunk, sizeof chunk);
+        if (!got || got.value() == 0) break;
+        pending.append(chunk, got.value());
         size_t start = 0;
         for (size_t newline; (newline = pending.find('\n', start)) != std::string::npos;
              start = newline + 1) {
@@ -113,74 +112,6 @@ void readRequests(Computer& computer, int inputFd) {
 }
 
 }  // namespace
-
-void LineOutput::emit(const JSON& object) {
-    const auto text = compactJSON(object);
-    if (!text) return;
-    std::lock_guard lock(writeLock_);
-    // The stream's own lock too: the end of input flushes and exits while holding it, so a
-    // line is written whole or not at all.
-    flockfile(stream_);
-    std::fputs(text->c_str(), stream_);
-    std::fputc('\n', stream_);
-    std::fflush(stream_);
-    funlockfile(stream_);
-}
-
-Computer::Computer(Platform& platform, std::FILE* output) : platform(platform), output(output) {}
-
-template <>
-std::optional<std::string> param(const JSON& params, std::string_view key) {
-    const auto found = params.find(key);
-    if (found == params.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
-}
-
-template <>
-std::optional<bool> param(const JSON& params, std::string_view key) {
-    const auto found = params.find(key);
-    if (found == params.end() || !found->is_boolean()) return std::nullopt;
-    return found->get<bool>();
-}
-
-template <>
-std::optional<std::vector<std::string>> param(const JSON& params, std::string_view key) {
-    const auto found = params.find(key);
-    if (found == params.end() || !found->is_array()) return std::nullopt;
-    std::vector<std::string> texts;
-    for (const auto& item : *found) {
-        if (!item.is_string()) return std::nullopt;
-        texts.push_back(item.get<std::string>());
-    }
-    return texts;
-}
-
-std::optional<int64_t> intParam(const JSON& params, std::string_view key) {
-    const auto found = params.find(key);
-    if (found == params.end()) return std::nullopt;
-    const JSON& value = *found;
-    if (value.is_boolean()) return value.get<bool>() ? 1 : 0;
-    if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<int64_t>();
-    if (value.is_number_unsigned()) {
-        const uint64_t big = value.get<uint64_t>();
-        constexpr auto most = std::numeric_limits<int64_t>::max();
-        return big > static_cast<uint64_t>(most) ? most : static_cast<int64_t>(big);
-    }
-    if (value.is_number_float()) {
-        // Converting a double outside the integer range is undefined; hold it at the ends.
-        const double truncated = std::trunc(value.get<double>());
-        if (truncated >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
-        if (truncated <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-        return static_cast<int64_t>(truncated);
-    }
-    return std::nullopt;
-}
-
-std::optional<double> doubleParam(const JSON& params, std::string_view key) {
-    const auto found = params.find(key);
-    if (found == params.end() || !found->is_number()) return std::nullopt;
-    return found->get<double>();
-}
 
 JSON handle(Computer& computer, const std::string& method, const JSON& params) {
     for (const auto& entry : methods) {
@@ -207,22 +138,18 @@ void serve(Computer& computer, const std::string& line) {
         });
 }
 
-void runComputer(Platform& platform, int inputFd) {
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    // The process-wide values: the write lock, the overlay and the two queues.
-    static Computer computer(platform, stdout);
+void runComputer(Computer& computer, int inputFd) {
+    Platform& platform = computer.platform;
     platform.application.becomeAccessory();
     installEscapeMonitor(computer);
     // Panels belong to this thread from now on: a banner request read before the loop runs
     // waits for it rather than drawing on its queue.
     platform.mainLoop.claimCurrentThread();
-    std::thread([inputFd] {
+    std::thread([&computer, inputFd] {
         readRequests(computer, inputFd);
         // Requests still queued or running are abandoned: the process ends at once.
-        computer.platform.mainLoop.post([] {
-            // Holding the stream for good lets no line be cut in half by the end.
-            flockfile(stdout);
-            std::fflush(stdout);
+        computer.platform.mainLoop.post([&computer] {
+            computer.output.holdForExit();
             std::_Exit(0);
         });
     }).detach();

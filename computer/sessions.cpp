@@ -1,6 +1,7 @@
 #include "sessions.h"
 
-#include "request-loop.h"
+#include "ax-readers.h"
+#include "method.h"
 
 namespace pelko::computer {
 
@@ -30,7 +31,7 @@ Element element(Accessibility& ax, Sessions& sessions, const RunningApp& app, in
                       "stale"};
     }
     // Probe the element once: an invalid element means the app has redrawn its window.
-    if (ax.copyAttribute(found->second, "AXRole").error == axInvalidElement) {
+    if (isGone(ax, found->second)) {
         throw Failure{"Element [" + std::to_string(index) +
                           "] is gone (the app redrew its window). Read the app's state again.",
                       "stale"};

@@ -36,6 +36,17 @@ class AppSession {
     Element denseWindow;
     /// The part last read on its own inside the dense window.
     Element region;
+
+    // The state reader's one-time steps already taken for this app process; once set, a mark
+    // stays set while the program runs.
+    /// The manual accessibility switch was tried.
+    bool askedTree = false;
+    /// That switch was accepted.
+    bool tookManualSwitch = false;
+    /// Its first window read has been tested for an empty web page.
+    bool waitedForPage = false;
+    /// The enhanced user interface switch was considered.
+    bool askedEnhanced = false;
 };
 
 /// Sessions by process identifier; entries are created on demand and never removed. Used only

@@ -5,31 +5,13 @@
 
 #include "apps.h"
 #include "ax-readers.h"
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "text.h"
 #include "tree-writer.h"
 
 namespace pelko::computer {
 namespace {
-
-// The elements of a list attribute; non-elements are passed over.
-std::vector<Element> elementList(Accessibility& ax, const Element& element,
-                                 const std::string& name) {
-    std::vector<Element> elements;
-    const auto value = attr(ax, element, name);
-    const auto* list = value ? value->as<Value::List>() : nullptr;
-    if (!list) return elements;
-    for (const auto& item : *list) {
-        if (const auto* one = item.as<Element>()) elements.push_back(*one);
-    }
-    return elements;
-}
-
-Element elementAttribute(Accessibility& ax, const Element& element, const std::string& name) {
-    const auto value = attr(ax, element, name);
-    const auto* one = value ? value->as<Element>() : nullptr;
-    return one ? *one : Element();
-}
 
 JSON titlesOf(Accessibility& ax, const std::vector<Element>& elements) {
     JSON titles = JSON::array();
@@ -58,7 +40,7 @@ Element pickWindow(Accessibility& ax, const Element& appElement,
         }
     }
     for (const char* name : {"AXFocusedWindow", "AXMainWindow"}) {
-        if (Element window = elementAttribute(ax, appElement, name)) return window;
+        if (Element window = elementAttr(ax, appElement, name)) return window;
     }
     return windows.empty() ? Element() : windows.front();
 }
@@ -110,27 +92,26 @@ JSON readState(Computer& computer, const std::string& name,
                std::optional<int64_t> region, bool again) {
     Platform& platform = computer.platform;
     Accessibility& ax = platform.accessibility;
-    StateMarks& marks = computer.marks;
     requireAccessibility(ax);
     const RunningApp app = resolveApp(platform, name, launch);
     const pid_t pid = app.pid;
     const Element appElement = ax.applicationElement(pid);
     ax.setMessagingTimeout(appElement, stateMessagingTimeoutSeconds);
+    AppSession& s = computer.sessions.session(pid);
 
     // Web-based and cross-platform apps build their tree only when asked to.
     bool tookSwitchNow = false;
-    if (!marks.askedTree.count(pid)) {
+    if (!s.askedTree) {
         if (ax.setAttribute(appElement, "AXManualAccessibility", true) == axSuccess) {
-            marks.tookManualSwitch.insert(pid);
+            s.tookManualSwitch = true;
             tookSwitchNow = true;
         }
-        marks.askedTree.insert(pid);
+        s.askedTree = true;
     }
 
-    AppSession& s = computer.sessions.session(pid);
     JSON result = {{"app", appInfo(app)}};
     result["windows"] = titlesOf(ax, elementList(ax, appElement, "AXWindows"));
-    const Element menuBar = elementAttribute(ax, appElement, "AXMenuBar");
+    const Element menuBar = elementAttr(ax, appElement, "AXMenuBar");
     result["menus"] = titlesOf(ax, menuBar ? children(ax, menuBar) : std::vector<Element>{});
 
     if (region) return readRegion(computer, app, *region, maxChars, std::move(result));
@@ -148,8 +129,7 @@ JSON readState(Computer& computer, const std::string& name,
     // After the agent opened a part of a dense window, "again" shows it next to the overview.
     const bool dense = isSame(ax, s.denseWindow, win);
     Element focus;
-    if (again && dense && s.region && isSame(ax, s.window, win) &&
-        ax.copyAttribute(s.region, "AXRole").error != axInvalidElement)
+    if (again && dense && s.region && isSame(ax, s.window, win) && !isGone(ax, s.region))
         focus = s.region;
 
     const int64_t firstIndex = s.next > lastIndex ? 1 : s.next;
@@ -158,13 +138,12 @@ JSON readState(Computer& computer, const std::string& name,
         readTree(ax, platform.clock, win, bounds, budget, firstIndex, /*overviewOnly=*/dense);
 
     // An outline that looks empty may only mean the app has not built its tree yet.
-    const bool emptyWeb = !marks.waitedForPage.count(pid) && hasEmptyWebArea(ax, win);
-    marks.waitedForPage.insert(pid);
+    const bool emptyWeb = !s.waitedForPage && hasEmptyWebArea(ax, win);
+    s.waitedForPage = true;
     bool turnedEnhancedOn = false, enhancedSetWorked = false;
     std::optional<bool> enhancedBefore;
-    if (!marks.tookManualSwitch.count(pid) && w.elements.size() < smallOutlineElements &&
-        !marks.askedEnhanced.count(pid)) {
-        marks.askedEnhanced.insert(pid);
+    if (!s.tookManualSwitch && w.elements.size() < smallOutlineElements && !s.askedEnhanced) {
+        s.askedEnhanced = true;
         enhancedBefore = boolAttr(ax, appElement, "AXEnhancedUserInterface");
         if (enhancedBefore != true) {
             turnedEnhancedOn = true;

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "json-line.h"
@@ -18,18 +17,6 @@
 namespace pelko::computer {
 
 struct Computer;
-
-/// One-time steps already taken, per app process. Sets only grow while the program runs.
-struct StateMarks {
-    /// The manual accessibility switch was tried for it.
-    std::set<pid_t> askedTree;
-    /// That switch was accepted.
-    std::set<pid_t> tookManualSwitch;
-    /// Its first window read has been tested for an empty web page.
-    std::set<pid_t> waitedForPage;
-    /// The enhanced user interface switch was considered for it.
-    std::set<pid_t> askedEnhanced;
-};
 
 /// The application element's messaging time-out while its state is read.
 constexpr double stateMessagingTimeoutSeconds = 2.0;

@@ -105,38 +105,6 @@ constexpr size_t valueLimit = 160;
 constexpr size_t placeholderLimit = 80;
 constexpr size_t peekWordLimit = 40;
 
-// The reading rules of the attribute readers, applied to values that came in a batch.
-std::optional<std::string> textOf(const AttributeRead& read) {
-    const auto* text = read.error == axSuccess ? read.value.as<std::string>() : nullptr;
-    if (!text || text->empty()) return std::nullopt;
-    return *text;
-}
-
-std::optional<bool> flagOf(const AttributeRead& read) {
-    if (read.error != axSuccess) return std::nullopt;
-    if (const auto* flag = read.value.as<bool>()) return *flag;
-    if (const auto* number = read.value.as<int64_t>()) {
-        if (*number == 0 || *number == 1) return *number == 1;
-    }
-    if (const auto* number = read.value.as<double>()) {
-        if (*number == 0 || *number == 1) return *number == 1;
-    }
-    return std::nullopt;
-}
-
-std::vector<Element> elementsOf(const AttributeRead& read) {
-    const auto* list = read.error == axSuccess ? read.value.as<Value::List>() : nullptr;
-    if (!list) return {};
-    std::vector<Element> elements;
-    elements.reserve(list->size());
-    for (const auto& item : *list) {
-        const auto* element = item.as<Element>();
-        if (!element) return {};  // not a list of elements
-        elements.push_back(*element);
-    }
-    return elements;
-}
-
 // A number's text as the platform writes it: integers as plain digits, fractions in their
 // shortest exact form. Booleans are numbers on the platform.
 std::optional<std::string> numberText(const Value& value) {
@@ -259,17 +227,15 @@ std::optional<TreeWriter::Facts> TreeWriter::shownFacts(const Element& element) 
     const auto first = ax_->copyAttributes(element, names);
     if (first.size() != names.size()) return std::nullopt;
     if (bounds) {
-        const auto* origin = first[3].error == axSuccess ? first[3].value.as<Point>() : nullptr;
-        const auto* size = first[4].error == axSuccess ? first[4].value.as<Size>() : nullptr;
-        if (origin && size && size->width > 0 && size->height > 0 &&
-            !Rect{*origin, *size}.intersects(*bounds))
+        const auto frame = frameOf(first[3], first[4]);
+        if (frame && frame->size.width > 0 && frame->size.height > 0 && !frame->intersects(*bounds))
             return std::nullopt;
     }
-    if (flagOf(first[0]) == true) return std::nullopt;
+    if (boolAttr(first[0]) == true) return std::nullopt;
     Facts facts;
-    facts.role = textOf(first[1]).value_or("");
+    facts.role = str(first[1]).value_or("");
     if (skippedRoles.count(facts.role)) return std::nullopt;
-    facts.subrole = textOf(first[2]);
+    facts.subrole = str(first[2]);
     facts.secure = facts.subrole == "AXSecureTextField";
     return facts;
 }
@@ -289,19 +255,18 @@ TreeWriter::Visit TreeWriter::visit(const Element& element, int depth, int level
     const auto reads = ax_->copyAttributes(element, names);
     if (reads.size() != names.size()) return {};
     facts.kids = elementsOf(reads[0]);
-    facts.title = textOf(reads[1]);
-    facts.description = textOf(reads[2]);
-    facts.placeholder = textOf(reads[3]);
+    facts.title = str(reads[1]);
+    facts.description = str(reads[2]);
+    facts.placeholder = str(reads[3]);
     // Help speaks only for an element that has neither title nor description.
-    if (!facts.title && !facts.description) facts.help = textOf(reads[4]);
-    if (!facts.secure && reads[5].error == axSuccess) {
-        const Value& raw = reads[5].value;
-        if (const auto* text = raw.as<std::string>()) {
+    if (!facts.title && !facts.description) facts.help = str(reads[4]);
+    if (const Value* raw = facts.secure ? nullptr : valueOf(reads[5])) {
+        if (const auto* text = raw->as<std::string>()) {
             if (!isInvisibleOnly(*text)) facts.value = *text;
         } else if (facts.role == "AXCheckBox" || facts.role == "AXRadioButton") {
-            facts.check = numberIsOn(raw);
+            facts.check = numberIsOn(*raw);
         } else if (facts.role != "AXStaticText") {
-            facts.value = numberText(raw);
+            facts.value = numberText(*raw);
         }
     }
 
@@ -379,7 +344,7 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
     if (expands) names.push_back("AXExpanded");
     const auto reads = ax_->copyAttributes(element, names);
     auto flag = [&](size_t at) {
-        return at < reads.size() ? flagOf(reads[at]) : std::optional<bool>();
+        return at < reads.size() ? boolAttr(reads[at]) : std::optional<bool>();
     };
     std::vector<std::string> states;
     if (flag(0) == true) states.push_back("focused");
@@ -397,7 +362,7 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
 
     const bool menuRole = menuRoles.count(facts.role) > 0;
     std::vector<std::string> labels;
-    for (const auto& action : ax_->actionNames(element).value_or(std::vector<std::string>{})) {
+    for (const auto& action : actionsOf(*ax_, element)) {
         if (quietActions.count(action) || (!menuRole && action == "AXShowMenu")) continue;
         labels.push_back(actionLabel(action));
         if (labels.size() == maxActionLabels) break;
@@ -445,9 +410,9 @@ TreeWriter::Peek TreeWriter::peekBelow(const std::vector<Element>& kids) {
         const auto reads = ax_->copyAttributes(element, names);
         if (reads.size() != names.size()) continue;
         if (wantWord) {
-            auto text = textOf(reads[1]);
-            if (!text) text = textOf(reads[2]);
-            if (!text && reads.size() > 3) text = textOf(reads[3]);
+            auto text = str(reads[1]);
+            if (!text) text = str(reads[2]);
+            if (!text && reads.size() > 3) text = str(reads[3]);
             if (text && !isInvisibleOnly(*text) &&
                 std::find(found.words.begin(), found.words.end(), *text) == found.words.end())
                 found.words.push_back(*text);

@@ -18,9 +18,20 @@ namespace {
 using namespace pelko;
 using namespace pelko::notifier;
 
-/// The resident. Its port and the apps' icons are Linux's; until a real window backend exists
-/// the cards live on the simulated desktop. PELKO_NOTIFIER_LOG names a file that receives its
-/// log, so a person or a test can follow what the cards do.
+/// Runs the resident on `windowing` until it exits; returns the exit status.
+template <typename Windowing>
+int serveOn(Windowing& windowing, LinuxBackend& linuxBackend) {
+    auto resident =
+        std::make_shared<Resident>(Platform{windowing, linuxBackend.ports, linuxBackend.appIcons});
+    resident->applicationDidFinishLaunching();
+    if (resident->hasPort()) windowing.record("resident " + std::to_string(::getpid()));
+    return windowing.run();
+}
+
+/// The resident. Its port and the apps' icons are Linux's; its cards are X11 windows when a
+/// display answers, else they live on the simulated desktop. PELKO_NOTIFIER_LOG names a file
+/// that receives its log, so a person or a test can follow what the cards do; its first line
+/// names the windowing chosen.
 int serve() {
     // Leave the client's process group and terminal, so the client's end never ends us.
     ::setsid();
@@ -28,14 +39,15 @@ int serve() {
     std::optional<std::ofstream> log;
     if (const char* path = std::getenv("PELKO_NOTIFIER_LOG"); path && *path)
         log.emplace(path, std::ios::app);
-    auto linuxBackend = makeLinuxBackend();
-    auto simBackend = makeSimBackend(clock, log ? &*log : nullptr);
-    SimWindowing& windowing = simBackend->windowing;
-    auto resident = std::make_shared<Resident>(
-        Platform{windowing, linuxBackend->ports, linuxBackend->appIcons});
-    resident->applicationDidFinishLaunching();
-    if (resident->hasPort()) windowing.record("resident " + std::to_string(::getpid()));
-    return windowing.run();
+    std::ostream* logStream = log ? &*log : nullptr;
+    auto linuxBackend = makeLinuxBackend(&clock, logStream);
+    if (X11Windowing* windowing = linuxBackend->windowing.get()) {
+        windowing->record("windowing x11 " + windowing->displayName());
+        return serveOn(*windowing, *linuxBackend);
+    }
+    auto simBackend = makeSimBackend(clock, logStream);
+    simBackend->windowing.record("windowing simulated: no X display answered");
+    return serveOn(simBackend->windowing, *linuxBackend);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "frames-command.h"
 
 #include <fcntl.h>
-#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 
 #include "contact-sheet.h"
 #include "fd.h"
+#include "jpeg-encoder.h"
 #include "json-line.h"
 #include "option-values.h"
 
@@ -17,21 +17,15 @@ namespace pelko::phone {
 
 namespace {
 
-// Stopgap until the shared picture pipeline lands: the sheet's BGRX pixels as a JPEG.
-std::optional<std::string> encodeSheetJPEG(ContactSheet& sheet, double quality) {
-    std::unique_ptr<void, void (*)(void*)> compressor(tjInitCompress(),
-                                                      [](void* handle) { tjDestroy(handle); });
-    if (!compressor) return {};
+/// The finished sheet as a JPEG at `quality`, at its own size.
+std::optional<std::vector<std::uint8_t>> encodeSheet(ContactSheet& sheet, double quality) {
     const SheetGeometry& geometry = sheet.geometry();
-    unsigned char* jpeg = nullptr;
-    unsigned long jpegSize = 0;
-    const int failed =
-        tjCompress2(compressor.get(), sheet.pixels(), static_cast<int>(geometry.width),
-                    sheet.bytesPerRow(), static_cast<int>(geometry.height), TJPF_BGRX, &jpeg,
-                    &jpegSize, TJSAMP_420, static_cast<int>(std::lround(quality * 100)), 0);
-    std::unique_ptr<unsigned char, void (*)(unsigned char*)> owned(jpeg, tjFree);
-    if (failed || !jpeg) return {};
-    return std::string(reinterpret_cast<const char*>(jpeg), jpegSize);
+    // Cairo's RGB24 pixels lie in memory as B, G, R and an unused byte.
+    const pictures::Pixels pixels{static_cast<int>(geometry.width),
+                                  static_cast<int>(geometry.height), sheet.bytesPerRow(),
+                                  pictures::PixelOrder::bgra, sheet.pixels()};
+    pictures::JPEGEncoder encoder;
+    return encoder.encode(pixels, pixels.width, pixels.height, quality);
 }
 
 bool writeWholeFile(const std::string& path, std::string_view bytes) {
@@ -121,8 +115,12 @@ FramesResult makeContactSheet(VideoFiles& video, const std::string& videoPath,
     }
     if (drawn == 0) fail(framesMessages::noFrame);
 
-    const std::optional<std::string> jpeg = encodeSheetJPEG(*sheet, sheetQuality);
-    if (!jpeg || !writeWholeFile(outputPath, *jpeg)) fail(framesMessages::notWritten);
+    const std::optional<std::vector<std::uint8_t>> jpeg = encodeSheet(*sheet, sheetQuality);
+    if (!jpeg || !writeWholeFile(
+                     outputPath,
+                     std::string_view(reinterpret_cast<const char*>(jpeg->data()), jpeg->size()))) {
+        fail(framesMessages::notWritten);
+    }
     return result;
 }
 

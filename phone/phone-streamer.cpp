@@ -142,8 +142,10 @@ void PhoneStreamer::captureOutput(const SampleBuffer& sample) {
     const PictureSize size = outputSize(picture.width, picture.height, options_.maxEdge);
 
     ++encodeAttempts_;
-    auto jpeg = encoder_.encode(picture, static_cast<int>(size.width),
-                                static_cast<int>(size.height), quality_);
+    auto jpeg =
+        encoder_.encode({picture.width, picture.height, picture.bytesPerRow,
+                         pictures::PixelOrder::bgra, picture.bgra},
+                        static_cast<int>(size.width), static_cast<int>(size.height), quality_);
     if (!jpeg) {
         log(errorFd_, "a frame could not be encoded");
         writer_->releaseFrameSlot();

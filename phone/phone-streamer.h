@@ -11,7 +11,7 @@
 #include <string>
 
 #include "clock.h"
-#include "picture-encoder.h"
+#include "jpeg-encoder.h"
 #include "platform/capture.h"
 #include "serial-queue.h"
 
@@ -80,7 +80,7 @@ class PhoneStreamer final : public SampleBufferDelegate {
     double quality_;
     Clock& clock_;
     int errorFd_;
-    PictureEncoder encoder_;
+    pictures::JPEGEncoder encoder_;
     // Touched only on the capture queue.
     std::uint64_t lastSent_ = 0;
     PictureSize lastSize_;

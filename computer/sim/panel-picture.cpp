@@ -1,45 +1,24 @@
 #include "panel-picture.h"
 
-#include <pango/pangocairo.h>
-
 #include <algorithm>
 #include <memory>
 
 #include "cairo-shapes.h"
-#include "linux/pango-text.h"
+#include "pango-cairo.h"
+#include "text-measure.h"
 
 namespace pelko::computer::sim {
 namespace {
-
-struct SurfaceDestroy {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-struct ContextDestroy {
-    void operator()(cairo_t* cairo) const { cairo_destroy(cairo); }
-};
-struct LayoutUnref {
-    void operator()(PangoLayout* layout) const { g_object_unref(layout); }
-};
-struct FontDescriptionFree {
-    void operator()(PangoFontDescription* description) const {
-        pango_font_description_free(description);
-    }
-};
 
 void setColor(cairo_t* cairo, const Rgba& color) {
     cairo_set_source_rgba(cairo, color.red, color.green, color.blue, color.alpha);
 }
 
 // One line of text whose top-left is at (x, y) in the current user space (points).
-std::unique_ptr<PangoLayout, LayoutUnref> textLayout(cairo_t* cairo, const std::string& text,
-                                                     const Font& font) {
-    std::unique_ptr<PangoLayout, LayoutUnref> layout(pango_cairo_create_layout(cairo));
-    std::unique_ptr<PangoFontDescription, FontDescriptionFree> description(
-        pango_font_description_new());
-    pango_font_description_set_family(description.get(), interfaceFontFamily);
-    pango_font_description_set_weight(description.get(), static_cast<PangoWeight>(font.weight));
-    pango_font_description_set_absolute_size(description.get(), font.size * PANGO_SCALE);
-    pango_layout_set_font_description(layout.get(), description.get());
+GObjectPtr<PangoLayout> textLayout(cairo_t* cairo, const std::string& text, const Font& font) {
+    GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cairo));
+    pango_layout_set_font_description(
+        layout.get(), describeFont(interfaceFontFamily, font.size, font.weight).get());
     pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
     pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
     return layout;
@@ -57,7 +36,8 @@ void drawWindow(cairo_t* cairo, const PictureWindow& window) {
     cairo_fill(cairo);
     const Font titleFont{13, 600};
     auto title = textLayout(cairo, window.title, titleFont);
-    const double titleWidth = measureTextWithPango(window.title, titleFont).width;
+    const double titleWidth =
+        measureTextLine(window.title, interfaceFontFamily, titleFont.size, titleFont.weight).width;
     cairo_set_source_rgb(cairo, 0.25, 0.25, 0.25);
     cairo_move_to(cairo, f.minX() + (f.size.width - titleWidth) / 2, f.minY() + 6);
     pango_cairo_show_layout(cairo, title.get());
@@ -103,7 +83,8 @@ void drawPanel(cairo_t* cairo, const SimDesktop::PanelState& panel, const Rect& 
         cairo_save(cairo);
         cairo_rectangle(cairo, frame.minX(), top, frame.size.width, frame.size.height);
         cairo_clip(cairo);
-        const Size text = measureTextWithPango(label->text, label->font);
+        const TextExtent text =
+            measureTextLine(label->text, interfaceFontFamily, label->font.size, label->font.weight);
         auto layout = textLayout(cairo, label->text, label->font);
         const double x = frame.minX() + std::max(0.0, (frame.size.width - text.width) / 2);
         setColor(cairo, label->color);
@@ -123,20 +104,19 @@ bool writeDesktopPicture(const std::string& path, const Rect& area, double scale
                          const std::vector<SimDesktop::PanelState>& panels) {
     const int pixelsWide = static_cast<int>(std::lround(area.size.width * scale));
     const int pixelsHigh = static_cast<int>(std::lround(area.size.height * scale));
-    std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface(
-        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelsWide, pixelsHigh));
-    std::unique_ptr<cairo_t, ContextDestroy> owned(cairo_create(surface.get()));
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelsWide, pixelsHigh));
+    CairoPtr owned(cairo_create(surface.get()));
     cairo_t* cairo = owned.get();
     // User space: accessibility coordinates of the desktop, scaled.
     cairo_scale(cairo, scale, scale);
     cairo_translate(cairo, -area.minX(), -(primary.maxY() - area.maxY()));
     // A plain desktop backdrop: a blue-grey gradient from top to bottom of the primary display.
-    cairo_pattern_t* backdrop = cairo_pattern_create_linear(0, primary.minY(), 0, primary.maxY());
-    cairo_pattern_add_color_stop_rgb(backdrop, 0, 0.36, 0.45, 0.58);
-    cairo_pattern_add_color_stop_rgb(backdrop, 1, 0.20, 0.25, 0.36);
-    cairo_set_source(cairo, backdrop);
+    const std::unique_ptr<cairo_pattern_t, decltype(&cairo_pattern_destroy)> backdrop(
+        cairo_pattern_create_linear(0, primary.minY(), 0, primary.maxY()), &cairo_pattern_destroy);
+    cairo_pattern_add_color_stop_rgb(backdrop.get(), 0, 0.36, 0.45, 0.58);
+    cairo_pattern_add_color_stop_rgb(backdrop.get(), 1, 0.20, 0.25, 0.36);
+    cairo_set_source(cairo, backdrop.get());
     cairo_paint(cairo);
-    cairo_pattern_destroy(backdrop);
     for (const auto& window : windows) drawWindow(cairo, window);
     for (const auto& panel : panels) drawPanel(cairo, panel, primary);
     cairo_surface_flush(surface.get());

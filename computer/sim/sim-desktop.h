@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "call-log.h"
+#include "fd.h"
 #include "platform/platform.h"
 
 namespace pelko::computer::sim {
@@ -26,6 +27,12 @@ namespace pelko::computer::sim {
 struct SceneError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+/// The font family that stands in for the platform's interface font when the simulated desktop
+/// measures and draws text: Inter, an open font drawn for screen interfaces whose shapes and
+/// widths come closest to it among Debian's fonts (package fonts-inter). When Inter is missing,
+/// fontconfig's fallback is used, so measuring never fails.
+inline constexpr const char* interfaceFontFamily = "Inter";
 
 /// Counts of the accessibility traffic, for benchmarks: every attribute copied, and every
 /// call that would be one round trip to another process.
@@ -194,7 +201,11 @@ class SimDesktop final : public Application,
         Id id;
     };
 
-    // All private members are called with `mutex_` held.
+    // All private members are called with `mutex_` held. The model is kept in one file per
+    // seam (sim-accessibility, sim-application, sim-workspace, sim-events, sim-panels,
+    // sim-screen-capture), the scene's loading in sim-scene and the commands in sim-control.
+
+    // Lookups (sim-desktop.cpp).
     Element handle(Id id) const { return std::make_shared<Handle>(id); }
     static Id idOf(const Element& element);
     /// How the call log names an element: its scene id, or "#<number>".
@@ -202,27 +213,31 @@ class SimDesktop final : public Application,
     Node* live(const Element& element);
     App* appOf(pid_t pid);
     App* appWithElement(Id id);
-    Id addNode(const JSON& entry, pid_t pid, Id parent);
-    void addApp(const JSON& entry, std::optional<pid_t> pid = std::nullopt);
     Id resolveName(const JSON& reference) const;
     bool revealed(const App& app) const;
-    Value toValue(const JSON& json) const;
-    JSON toJSON(const Value& value) const;
-    AttributeRead read(const Node& node, const std::string& name);
-    void detach(Id id);
-    void destroy(Id id);
-    void runCommand(const JSON& command, std::vector<std::function<void()>>& after);
-    void makeFront(pid_t pid);
-    // Input events and panels (sim-events.cpp, sim-panels.cpp).
+    // Loading (sim-scene.cpp).
+    Id addNode(const JSON& entry, pid_t pid, Id parent);
+    void addApp(const JSON& entry, std::optional<pid_t> pid = std::nullopt);
     void readEventScene(const JSON& scene);
     void readPanelScene(const JSON& scene);
     void readAppEventKeys(App& app, const JSON& entry);
+    // Attribute values (sim-accessibility.cpp).
+    Value toValue(const JSON& json) const;
+    JSON toJSON(const Value& value) const;
+    AttributeRead read(const Node& node, const std::string& name);
+    // Commands (sim-control.cpp).
+    App* appByReference(const JSON& reference);
+    void detach(Id id);
+    void destroy(Id id);
+    void runCommand(const JSON& command, std::vector<std::function<void()>>& after);
+    // Activation (sim-workspace.cpp), keys and events (sim-application.cpp, sim-events.cpp),
+    // panels (sim-panels.cpp).
+    void makeFront(pid_t pid);
     void deliverKey(const KeyDown& key, std::vector<std::function<void()>>& after);
     void post(const InputEvent& event, std::optional<pid_t> target);
     void typeInto(App& app, const InputEvent& event);
     struct SimPanel;
     std::shared_ptr<SimPanel> simPanel(const Panel& panel);
-    App* appByReference(const JSON& reference);
 
     Clock& clock_;
     CallLog log_;
@@ -256,7 +271,8 @@ class SimDesktop final : public Application,
     AccessibilityTraffic traffic_;
     std::atomic<bool> stopping_{false};
     std::thread controlThread_;
-    int controlWakeFd_ = -1;
+    /// Written once when the desktop ends, so that the control thread stops waiting.
+    FileDescriptor controlWake_;
 };
 
 }  // namespace pelko::computer::sim

@@ -1,6 +1,5 @@
-// The simulated desktop's input events: creating and posting them, the pointer, handing key
-// presses to the apps and to the global key monitors, and activating and unhiding apps.
-#include "scene-keys.h"
+// The simulated desktop's input events: creating and posting them, the pointer, and handing key
+// presses to the apps (typing into their focused fields) and to the global key monitors.
 #include "sim-desktop.h"
 #include "utf8.h"
 
@@ -84,55 +83,6 @@ void dropLastScalar(std::string& text) {
 }
 
 }  // namespace
-
-void SimDesktop::readEventScene(const JSON& scene) {
-    const JSON pointer = sceneKey(scene, "pointer", JSON::array({720, 450}));
-    if (!pointer.is_array() || pointer.size() != 2 || !pointer[0].is_number() ||
-        !pointer[1].is_number())
-        throw SceneError("scene key \"pointer\" must be [x, y]");
-    pointer_ = {pointer[0].get<double>(), pointer[1].get<double>()};
-    pointerReadable_ = sceneKey(scene, "pointerReadable", true);
-    for (const auto& type : sceneKey(scene, "uncreatableEvents", JSON::array())) {
-        if (!type.is_string())
-            throw SceneError("scene key \"uncreatableEvents\" must list event type names");
-        uncreatableEvents_.insert(type.get<std::string>());
-    }
-}
-
-void SimDesktop::readAppEventKeys(App& app, const JSON& entry) {
-    app.activates = sceneKey(entry, "activates", true);
-    app.activationDelay = seconds(sceneKey(entry, "activationDelaySeconds", 0.0));
-}
-
-void SimDesktop::deliverKeyMonitorsOn(MainLoop& loop) {
-    std::lock_guard lock(mutex_);
-    monitorLoop_ = &loop;
-}
-
-void SimDesktop::deliverKey(const KeyDown& key, std::vector<std::function<void()>>& after) {
-    for (const auto& monitor : keyMonitors_) {
-        if (monitorLoop_)
-            after.push_back([loop = monitorLoop_, monitor, key] {
-                loop->post([monitor, key] { monitor(key); });
-            });
-        else
-            after.push_back([monitor, key] { monitor(key); });
-    }
-}
-
-Point SimDesktop::pointer() {
-    std::lock_guard lock(mutex_);
-    return pointer_;
-}
-
-JSON SimDesktop::attributeOf(const std::string& elementName, const std::string& attribute) {
-    std::lock_guard lock(mutex_);
-    const auto named = names_.find(elementName);
-    if (named == names_.end()) return nullptr;
-    const Node& node = nodes_[named->second];
-    const auto found = node.attributes.find(attribute);
-    return found == node.attributes.end() ? JSON(nullptr) : found->second;
-}
 
 // ---- creating events ----
 
@@ -280,37 +230,6 @@ void SimDesktop::warpPointer(Point location) {
     std::lock_guard lock(mutex_);
     log_.record("warpPointer", {{"location", {location.x, location.y}}});
     pointer_ = location;
-}
-
-// ---- activation ----
-
-bool SimDesktop::activate(pid_t pid) {
-    std::lock_guard lock(mutex_);
-    App* app = appOf(pid);
-    log_.record("activate", {{"pid", pid}});
-    if (!app || app->info.terminated) return false;
-    if (!app->activates) return true;  // asked, and it will never come
-    if (app->activationDelay <= Duration::zero()) {
-        makeFront(pid);
-        return true;
-    }
-    clock_.schedule(app->activationDelay, [this, pid] {
-        std::lock_guard lock(mutex_);
-        App* late = appOf(pid);
-        if (!late || late->info.terminated) return;
-        makeFront(pid);
-        log_.record("cameToFront", {{"pid", pid}});
-    });
-    return true;
-}
-
-bool SimDesktop::unhide(pid_t pid) {
-    std::lock_guard lock(mutex_);
-    App* app = appOf(pid);
-    log_.record("unhide", {{"pid", pid}});
-    if (!app || app->info.terminated) return false;
-    app->info.hidden = false;
-    return true;
 }
 
 }  // namespace pelko::computer::sim

@@ -1,8 +1,9 @@
 // The simulated desktop's screens and panels: what the window server would hold and show,
-// every change written to the call log. Text is measured with Pango in a real font.
-#include "linux/pango-text.h"
-#include "scene-keys.h"
+// every change written to the call log. Text is measured with Pango in a real font, so that
+// sizes are the sizes a person would see.
 #include "sim-desktop.h"
+#include "sim-scene.h"
+#include "text-measure.h"
 
 namespace pelko::computer::sim {
 namespace {
@@ -32,33 +33,6 @@ JSON contentJSON(const PanelContent& content) {
 struct SimDesktop::SimPanel final : PanelHandle {
     PanelState state;
 };
-
-void SimDesktop::readPanelScene(const JSON& scene) {
-    const JSON fallback =
-        JSON::parse(R"([{"frame": [0, 0, 1440, 900], "visibleFrame": [0, 0, 1440, 875]}])");
-    for (const auto& screen : sceneKey(scene, "screens", fallback)) {
-        if (!screen.is_object() || !screen.contains("frame"))
-            throw SceneError("a screen needs a \"frame\"");
-        const Rect frame = sceneRect(screen["frame"], "frame");
-        const Rect visible = screen.contains("visibleFrame")
-                                 ? sceneRect(screen["visibleFrame"], "visibleFrame")
-                                 : frame;
-        screens_.push_back({frame, visible});
-    }
-    // The main screen is the first unless the scene says which, or (null) that there is none.
-    const auto main = scene.find("mainScreen");
-    if (main != scene.end() && main->is_null()) {
-        mainScreen_.reset();
-    } else {
-        const size_t index = sceneKey<size_t>(scene, "mainScreen", 0);
-        if (index < screens_.size()) mainScreen_ = index;
-    }
-    const JSON accent = sceneKey(scene, "accentColor", JSON::array({0.0, 0.478, 1.0}));
-    if (!accent.is_array() || accent.size() != 3 || !accent[0].is_number() ||
-        !accent[1].is_number() || !accent[2].is_number())
-        throw SceneError("scene key \"accentColor\" must be [red, green, blue]");
-    accent_ = {accent[0].get<double>(), accent[1].get<double>(), accent[2].get<double>(), 1.0};
-}
 
 std::shared_ptr<SimDesktop::SimPanel> SimDesktop::simPanel(const Panel& panel) {
     return std::dynamic_pointer_cast<SimPanel>(panel);
@@ -90,7 +64,8 @@ Rgba SimDesktop::accentColor() {
 }
 
 Size SimDesktop::measureText(const std::string& text, const Font& font) {
-    return measureTextWithPango(text, font);
+    const TextExtent extent = measureTextLine(text, interfaceFontFamily, font.size, font.weight);
+    return {extent.width, extent.height};
 }
 
 Panel SimDesktop::createPanel(const Rect& frame, const PanelStyle& style) {

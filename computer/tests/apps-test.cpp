@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "sim/sim-desktop.h"
 
 namespace pelko::computer {
@@ -13,7 +14,9 @@ class Apps : public ::testing::Test {
   protected:
     void build(const JSON& scene) { desktop = std::make_unique<sim::SimDesktop>(clock, scene); }
     Workspace& workspace() { return *desktop; }
-    Platform platform() { return {clock, mainLoop, *desktop, *desktop, *desktop, *desktop, *desktop, *desktop}; }
+    Platform platform() {
+        return {clock, mainLoop, *desktop, *desktop, *desktop, *desktop, *desktop, *desktop};
+    }
     std::string found(const std::string& name) {
         auto app = findRunning(workspace(), name);
         return app ? app->localizedName.value_or("(unnamed)") : "nothing";

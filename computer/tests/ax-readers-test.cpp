@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "request-loop.h"
+#include "method.h"
 #include "sessions.h"
 #include "sim/sim-desktop.h"
 
@@ -60,6 +60,41 @@ TEST_F(Readers, ChildrenFramesAndActions) {
     desktop.control({{"do", "destroy"}, {"element", "b"}});
     EXPECT_TRUE(actionsOf(desktop, kids[0]).empty());
     EXPECT_EQ(children(desktop, named("w")).size(), 1u);
+}
+
+TEST_F(Readers, BatchedReadsFollowTheSameRules) {
+    const std::vector<std::string> names = {
+        "AXTitle",    "AXNumberTitle", "AXDescription", "AXOne",  "AXTwo",
+        "AXChildren", "AXMixed",       "AXPosition",    "AXSize", "AXOddPosition"};
+    const auto reads = desktop.copyAttributes(named("w"), names);
+    ASSERT_EQ(reads.size(), names.size());
+    EXPECT_EQ(str(reads[0]), std::nullopt) << "an empty title is no title";
+    EXPECT_EQ(str(reads[1]), std::nullopt);
+    EXPECT_EQ(str(reads[2]), std::nullopt) << "a failing read";
+    EXPECT_EQ(valueOf(reads[2]), nullptr);
+    EXPECT_EQ(boolAttr(reads[3]), true);
+    EXPECT_EQ(boolAttr(reads[4]), std::nullopt);
+    EXPECT_EQ(elementsOf(reads[5]).size(), 2u);
+    EXPECT_TRUE(elementsOf(reads[6]).empty()) << "a list holding text is no list of elements";
+    EXPECT_EQ(elementList(desktop, named("w"), "AXMixed").size(), 1u)
+        << "the lenient reader passes the text over";
+    EXPECT_EQ(frameOf(reads[7], reads[8]), (Rect{{10, 20}, {300, 200}}));
+    EXPECT_EQ(frameOf(reads[9], reads[8]), std::nullopt) << "a size where a point belongs";
+    EXPECT_TRUE(
+        isSame(desktop, elementAttr(desktop.copyAttribute(named("b"), "AXParent")), named("w")));
+    EXPECT_EQ(elementAttr(reads[0]), nullptr);
+    const auto button = desktop.copyAttributes(named("b"), {"AXTitle", "AXEnabled"});
+    EXPECT_EQ(str(button[0]), "OK");
+    EXPECT_EQ(boolAttr(button[1]), false);
+}
+
+TEST_F(Readers, GoneMeansTheElementNoLongerExists) {
+    EXPECT_FALSE(isGone(desktop, named("gone")));
+    EXPECT_TRUE(isGone(desktop, Element()));
+    const Element text = named("gone");
+    desktop.control({{"do", "destroy"}, {"element", "gone"}});
+    EXPECT_TRUE(isGone(desktop, text));
+    EXPECT_FALSE(isGone(desktop, named("w"))) << "failing reads of other attributes are not gone";
 }
 
 TEST(ActionLabels, ShortenPlatformAndCustomNames) {

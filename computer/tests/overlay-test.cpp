@@ -3,7 +3,7 @@
 #include "overlay.h"
 
 #include "input-events.h"
-#include "linux/pango-text.h"
+#include "request-loop.h"
 #include "sim-fixture.h"
 
 namespace pelko::computer {
@@ -31,8 +31,8 @@ class Overlays : public SimFixture {
   protected:
     void SetUp() override { build(sampleDesktop); }
     Overlay& overlay() { return computer().overlay; }
-    static double textWidth(const std::string& text) {
-        return measureTextWithPango(text, bannerFont).width;
+    double textWidth(const std::string& text) {
+        return desktop->measureText(text, bannerFont).width;
     }
     // Frames logged for a call, as [x, y, width, height].
     std::vector<JSON> frames(const std::string& call) const {
@@ -48,7 +48,7 @@ TEST_F(Overlays, TextIsMeasuredInARealFont) {
     EXPECT_LT(width, 330);
     EXPECT_EQ(textWidth(""), 0);
     EXPECT_GT(textWidth("WWWW"), 3 * textWidth("iiii")) << "proportional glyphs";
-    EXPECT_GT(measureTextWithPango("Esc", {26, fontWeightMedium}).width, 1.9 * textWidth("Esc"));
+    EXPECT_GT(desktop->measureText("Esc", {26, fontWeightMedium}).width, 1.9 * textWidth("Esc"));
 }
 
 TEST_F(Overlays, BannerSitsCentredBelowTheTopOfTheVisibleFrame) {

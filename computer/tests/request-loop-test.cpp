@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "method.h"
 #include "sim/sim-desktop.h"
 
 namespace pelko::computer {

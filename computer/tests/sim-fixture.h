@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "child-process.h"
-#include "request-loop.h"
+#include "computer.h"
+#include "method.h"
 #include "sim/sim-desktop.h"
 
 namespace pelko::computer::testing {

@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "child-process.h"
+#include "resident-log.h"
 
 namespace pelko::notifier {
 namespace {
@@ -46,6 +46,9 @@ class Program : public ::testing::Test {
         o.environment = {{"XDG_RUNTIME_DIR", runtime.path().string()},
                          {"PELKO_NOTIFIER_LOG", logPath().string()}};
         o.nullStdin = true;
+        // Without a display the resident shows its cards on the simulated desktop, whose log
+        // these tests read (the X11 cards have tests of their own, on a desktop of their own).
+        o.unset = {"DISPLAY"};
         return o;
     }
     Outcome run(std::vector<std::string> args, std::vector<std::string> prefix = {}) {
@@ -70,15 +73,7 @@ class Program : public ::testing::Test {
         }
         return false;
     }
-    std::vector<pid_t> residents() const {
-        std::vector<pid_t> pids;
-        static const std::regex line(R"(^[0-9.]+ resident ([0-9]+)$)");
-        std::istringstream lines(log());
-        std::smatch match;
-        for (std::string text; std::getline(lines, text);)
-            if (std::regex_match(text, match, line)) pids.push_back(std::stoi(match[1]));
-        return pids;
-    }
+    std::vector<pid_t> residents() const { return notifier::testing::residentsIn(log()); }
     bool runtimeEmpty() const { return std::filesystem::is_empty(runtime.path()); }
 
     ScopedTempDir runtime;
@@ -116,6 +111,8 @@ TEST_F(Program, PostsReachTheResidentItStarts) {
     EXPECT_EQ(first.out + first.err, "");
     ASSERT_TRUE(waitForLog("panel 1 created"));
     ASSERT_EQ(residents().size(), 1u);
+    EXPECT_EQ(log().find("windowing simulated: no X display answered\n"), log().find(' ') + 1)
+        << "the log's first line names the windowing";
 
     EXPECT_EQ(run({"post", "--id", "b", "--title", "Input", "--kind", "input"}).status, exited0);
     ASSERT_TRUE(waitForLog("panel 2 created"));

@@ -182,8 +182,9 @@ TEST(PictureEncoder, BlackAndWhiteKeepTheirFullRangeWhenThePictureChangesSize) {
             std::fill_n(pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4, 3, 0);
         }
     }
-    const PixelBuffer picture{width, height, width * 4, pixels.data()};
-    PictureEncoder encoder;
+    const pictures::Pixels picture{width, height, width * 4, pictures::PixelOrder::bgra,
+                                   pixels.data()};
+    pictures::JPEGEncoder encoder;
     // Each change of size makes a new scaler, which may well sit where the last one was.
     for (const auto& [w, h] : {std::pair{64, 64}, {32, 32}, {64, 64}, {32, 32}, {16, 16}}) {
         auto jpeg = encoder.encode(picture, w, h, 1.0);

@@ -1,4 +1,4 @@
-#include "picture-encoder.h"
+#include "swscale-encoder.h"
 
 #include <turbojpeg.h>
 
@@ -10,30 +10,31 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-namespace pelko::phone {
+namespace pelko::bench {
 
-void PictureEncoder::SwsFree::operator()(SwsContext* context) const {
+void SwscaleEncoder::SwsFree::operator()(SwsContext* context) const {
     sws_freeContext(context);
 }
-void PictureEncoder::TurboFree::operator()(void* handle) const {
+void SwscaleEncoder::TurboFree::operator()(void* handle) const {
     tjDestroy(handle);
 }
 
-PictureEncoder::PictureEncoder() : compressor_(tjInitCompress()) {}
+SwscaleEncoder::SwscaleEncoder() : compressor_(tjInitCompress()) {}
 
-PictureEncoder::~PictureEncoder() = default;
+SwscaleEncoder::~SwscaleEncoder() = default;
 
-std::optional<std::vector<std::uint8_t>> PictureEncoder::encode(const PixelBuffer& picture,
-                                                                int width, int height,
-                                                                double quality) {
-    if (!compressor_ || !picture.bgra || picture.width <= 0 || picture.height <= 0) return {};
+std::optional<std::vector<std::uint8_t>> SwscaleEncoder::encode(const std::uint8_t* bgra,
+                                                                int sourceWidth, int sourceHeight,
+                                                                int bytesPerRow, int width,
+                                                                int height, double quality) {
+    if (!compressor_ || !bgra || sourceWidth <= 0 || sourceHeight <= 0) return {};
     if (width < 2 || height < 2 || width % 2 || height % 2) return {};
 
     // One pass from BGRA straight to the full-range 4:2:0 planes that a JPEG stores, so the
     // encoder does no colour conversion of its own.
-    SwsContext* scaler = sws_getCachedContext(scaler_.release(), picture.width, picture.height,
-                                              AV_PIX_FMT_BGRA, width, height, AV_PIX_FMT_YUV420P,
-                                              SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext* scaler =
+        sws_getCachedContext(scaler_.release(), sourceWidth, sourceHeight, AV_PIX_FMT_BGRA, width,
+                             height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
     scaler_.reset(scaler);
     if (!scaler) return {};
     // A new size gives a new scaler in limited range. It is recognised by its range, not by its
@@ -53,9 +54,9 @@ std::optional<std::vector<std::uint8_t>> PictureEncoder::encode(const PixelBuffe
     std::uint8_t* planes[3] = {planes_.data(), planes_.data() + lumaSize,
                                planes_.data() + lumaSize + chromaSize};
     int strides[3] = {width, width / 2, width / 2};
-    const std::uint8_t* source[1] = {picture.bgra};
-    const int sourceStride[1] = {picture.bytesPerRow};
-    if (sws_scale(scaler, source, sourceStride, 0, picture.height, planes, strides) != height) {
+    const std::uint8_t* source[1] = {bgra};
+    const int sourceStride[1] = {bytesPerRow};
+    if (sws_scale(scaler, source, sourceStride, 0, sourceHeight, planes, strides) != height) {
         return {};
     }
 
@@ -71,4 +72,4 @@ std::optional<std::vector<std::uint8_t>> PictureEncoder::encode(const PixelBuffe
     return std::vector<std::uint8_t>(jpeg, jpeg + jpegSize);
 }
 
-}  // namespace pelko::phone
+}  // namespace pelko::bench

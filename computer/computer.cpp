@@ -1,0 +1,25 @@
+#include "computer.h"
+
+namespace pelko::computer {
+
+void LineOutput::emit(const JSON& object) {
+    const auto text = compactJSON(object);
+    if (!text) return;
+    std::lock_guard lock(writeLock_);
+    // The stream's own lock too: the end of input flushes and exits while holding it, so a
+    // line is written whole or not at all.
+    flockfile(stream_);
+    std::fputs(text->c_str(), stream_);
+    std::fputc('\n', stream_);
+    std::fflush(stream_);
+    funlockfile(stream_);
+}
+
+void LineOutput::holdForExit() {
+    flockfile(stream_);
+    std::fflush(stream_);
+}
+
+Computer::Computer(Platform& platform, std::FILE* output) : platform(platform), output(output) {}
+
+}  // namespace pelko::computer
