@@ -1,16 +1,11 @@
-// copy-png through the real program: the pasteboard in a folder for what is stored and every
-// failure, and the X11 clipboard under Xvfb read back by xclip, the way another application
-// pastes.
+// copy-png through the real program on the pasteboard in a folder: what is stored, and every
+// failure. The X11 clipboard is tested on a desktop of its own (clipboard-desktop-test.cpp).
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <fstream>
-#include <functional>
 #include <map>
-#include <thread>
 
 #include "copy-png-command.h"
 #include "sim/file-pasteboard.h"
@@ -63,33 +58,13 @@ class CopyPNG : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         folder = new ScopedTempDir;
-        auto encode = [](std::vector<std::string> arguments) {
-            return [arguments](const std::filesystem::path& into) {
-                std::vector<std::string> all = arguments;
-                all.push_back(into.string());
-                return runFFmpeg(all, &messages);
-            };
-        };
-        auto add = [](const char* name,
-                      const std::function<bool(const std::filesystem::path&)>& make) {
-            auto file = testing::cachedMedia(name, make);
+        made = true;
+        for (const char* name : {"picture.png", "picture.jpg", "picture.bmp", "picture.tiff",
+                                 "picture.gif", "picture.webp", "glass.webp"}) {
+            auto file = testing::testPicture(name, &messages);
+            made = made && file.has_value();
             if (file) pictures[name] = *file;
-            return file.has_value();
-        };
-        made = add("picture.png",
-                   encode({"-f", "lavfi", "-i", "testsrc2=s=320x180:d=1", "-frames:v", "1"}));
-        for (const char* name :
-             {"picture.jpg", "picture.bmp", "picture.tiff", "picture.gif", "picture.webp"}) {
-            made = made && add(name, encode({"-i", pictures["picture.png"].string()}));
         }
-        // Half-transparent red, as WebP keeps it.
-        made = made &&
-               add("glass.webp", encode({"-f", "lavfi", "-i", "color=c=red@0.5:s=64x48,format=rgba",
-                                         "-frames:v", "1"}));
-        // Noise does not compress: a PNG far larger than one X request.
-        made = made && add("noise.png", encode({"-f", "lavfi", "-i",
-                                                "nullsrc=s=1280x720,geq=random(1)*255:128:128",
-                                                "-frames:v", "1"}));
         writeFile(*folder / "notes.png", "these are notes\n");
         writeFile(*folder / "empty.png", "");
         writeFile(*folder / "fake.png", std::string("\x89PNG\r\n\x1a\n", 8) + "not a picture");
@@ -193,16 +168,11 @@ TEST_F(CopyPNG, WhatIsNotAnAbsolutePathToAPictureIsRefused) {
         EXPECT_FALSE(std::filesystem::exists(pasteboard)) << argument;
     }
 
-    // A pasteboard that cannot be written, and none at all (no folder, no display).
+    // A pasteboard that cannot be written.
     writeFile(scratch / "occupied", "a file where the folder should be");
     ChildOptions options;
     options.environment = {{"PELKO_PHONE_PASTEBOARD", (scratch / "occupied").string()}};
-    PhoneRun refused = copyPNG(picture, options);
-    EXPECT_EQ(refused.status, (ExitStatus{true, 1, 0}));
-    EXPECT_EQ(refused.error, "pelko-phone: the pasteboard refused the image\n");
-    options.environment.clear();
-    options.unset = {"PELKO_PHONE_PASTEBOARD", "DISPLAY"};
-    refused = copyPNG(picture, options);
+    const PhoneRun refused = copyPNG(picture, options);
     EXPECT_EQ(refused.status, (ExitStatus{true, 1, 0}));
     EXPECT_EQ(refused.error, "pelko-phone: the pasteboard refused the image\n");
 }
@@ -218,105 +188,6 @@ TEST(FilePasteboard, ReplacingForgetsTheTypesDeclaredBefore) {
     EXPECT_FALSE(std::filesystem::exists(folder / "board" / "text-plain"));
     EXPECT_FALSE(std::filesystem::exists(folder / "board" / "a-b"));
     EXPECT_FALSE(pasteboard.replaceContents({{"..", {1}}})) << "a type that names no file";
-}
-
-// ---------------------------------------------------------------------------------------------
-// The X11 clipboard
-
-/// An X server of its own on a free display, ended with the test.
-class VirtualDisplay {
-  public:
-    VirtualDisplay()
-        : server_({testing::onPath("Xvfb"), "-displayfd", "1", "-nolisten", "tcp", "-screen", "0",
-                   "640x480x24"}) {
-        if (auto number = server_.readLine(std::chrono::seconds(20))) name_ = ":" + *number;
-    }
-    ~VirtualDisplay() {
-        server_.signal(SIGTERM);
-        server_.waitExit(std::chrono::seconds(10));
-    }
-    const std::string& name() const { return name_; }
-
-  private:
-    ChildProcess server_;
-    std::string name_;
-};
-
-/// Runs xclip on `display` with `arguments`; what it wrote.
-std::string xclip(const std::string& display, std::vector<std::string> arguments) {
-    std::vector<std::string> argv = {testing::onPath("xclip"), "-selection", "clipboard"};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    ChildOptions options;
-    options.environment = {{"DISPLAY", display}};
-    options.nullStdin = true;
-    ChildProcess reader(argv, options);
-    std::string bytes = reader.readToEnd(std::chrono::seconds(20));
-    reader.waitExit(std::chrono::seconds(20));
-    return bytes;
-}
-
-/// How many processes run with `argument` on their command line.
-int processesWith(const std::string& argument) {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (!std::all_of(name.begin(), name.end(), ::isdigit)) continue;
-        std::string line = readFile(entry.path() / "cmdline");
-        std::replace(line.begin(), line.end(), '\0', '\n');
-        if (line.find("\n" + argument + "\n") != std::string::npos) ++count;
-    }
-    return count;
-}
-
-TEST_F(CopyPNG, TheX11ClipboardServesTheBytesUntilAnotherClientTakesIt) {
-    VirtualDisplay display;
-    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
-    // Copies of their own, so that the servers are told apart from other tests' processes.
-    const std::string picture = (scratch / "noise.png").string();
-    const std::string small = (scratch / "small.png").string();
-    std::filesystem::copy_file(path("noise.png"), picture);
-    std::filesystem::copy_file(path("picture.png"), small);
-    ASSERT_GT(std::filesystem::file_size(picture), 256u * 1024) << "larger than one request";
-
-    ChildOptions options;
-    options.environment = {{"DISPLAY", display.name()}};
-    options.unset = {"PELKO_PHONE_PASTEBOARD"};
-    const PhoneRun run = copyPNG(picture, options);
-    EXPECT_EQ(run.status, (ExitStatus{true, 0, 0})) << run.error;
-    EXPECT_EQ(run.error, "");
-    EXPECT_EQ(processesWith(picture), 1) << "the command has ended, its server goes on";
-
-    EXPECT_EQ(xclip(display.name(), {"-t", "TARGETS", "-o"}),
-              "TARGETS\nTIMESTAMP\nimage/png\nimage/tiff\n");
-    EXPECT_EQ(xclip(display.name(), {"-t", "image/png", "-o"}), readFile(picture));
-    EXPECT_EQ(xclip(display.name(), {"-t", "image/png", "-o"}), readFile(picture))
-        << "served again to the next reader";
-    writeFile(scratch / "pasted.tiff", xclip(display.name(), {"-t", "image/tiff", "-o"}));
-    auto pasted = decodeWithFFmpeg(scratch / "pasted.tiff", scratch.path());
-    auto original = decodeWithFFmpeg(picture, scratch.path());
-    ASSERT_TRUE(pasted && original);
-    EXPECT_EQ(pasted->rgb, original->rgb);
-
-    // A small picture replaces it: the first server leaves, the second serves.
-    const PhoneRun again = copyPNG(small, options);
-    EXPECT_EQ(again.status, (ExitStatus{true, 0, 0})) << again.error;
-    EXPECT_EQ(xclip(display.name(), {"-t", "image/png", "-o"}), readFile(small));
-    auto gone = [](const std::string& argument) {
-        for (int i = 0; i < 200 && processesWith(argument) > 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return processesWith(argument) == 0;
-    };
-    EXPECT_TRUE(gone(picture));
-
-    // Another application copies text: the clipboard is its, and the server ends.
-    ChildOptions textOptions;
-    textOptions.environment = {{"DISPLAY", display.name()}};
-    ChildProcess text({testing::onPath("xclip"), "-selection", "clipboard", "-i"}, textOptions);
-    text.write("some text");
-    text.closeStdin();
-    EXPECT_TRUE(gone(small));
-    EXPECT_EQ(xclip(display.name(), {"-o"}), "some text");
 }
 
 }  // namespace

@@ -76,6 +76,41 @@ inline std::optional<std::filesystem::path> cachedMedia(
     return file;
 }
 
+/// A picture for the copy-png tests, made once (see `cachedMedia`): "picture.png" (ffmpeg's
+/// test pattern, 320 × 180) and the same picture as "picture.jpg", ".bmp", ".tiff", ".gif" and
+/// ".webp"; "glass.webp" (64 × 48, half-transparent red); "noise.png" (1280 × 720 of noise,
+/// about 1.2 MB, far larger than one X request). Nothing for another name or when ffmpeg fails;
+/// its messages go to `messages`.
+inline std::optional<std::filesystem::path> testPicture(const std::string& name,
+                                                        std::string* messages = nullptr) {
+    auto encode = [&](std::vector<std::string> arguments) {
+        return [arguments, messages](const std::filesystem::path& into) {
+            std::vector<std::string> all = arguments;
+            all.push_back(into.string());
+            return runFFmpeg(all, messages);
+        };
+    };
+    if (name == "picture.png") {
+        return cachedMedia(
+            name, encode({"-f", "lavfi", "-i", "testsrc2=s=320x180:d=1", "-frames:v", "1"}));
+    }
+    if (name.starts_with("picture.")) {
+        auto png = testPicture("picture.png", messages);
+        if (!png) return {};
+        return cachedMedia(name, encode({"-i", png->string()}));
+    }
+    if (name == "glass.webp") {
+        return cachedMedia(name, encode({"-f", "lavfi", "-i", "color=c=red@0.5:s=64x48,format=rgba",
+                                         "-frames:v", "1"}));
+    }
+    if (name == "noise.png") {
+        return cachedMedia(
+            name, encode({"-f", "lavfi", "-i", "nullsrc=s=1280x720,geq=random(1)*255:128:128",
+                          "-frames:v", "1"}));
+    }
+    return {};
+}
+
 /// The number of bits of a picture's counter band.
 inline constexpr int counterBits = 16;
 
