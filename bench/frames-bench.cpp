@@ -6,11 +6,14 @@
 //
 // Usage: frames-bench [runs] (default 3; the median run is reported). The video is made once
 // with the ffmpeg command (several minutes) and kept in the system's temporary folder.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,23 +39,50 @@ unsigned pictureAt(double instant) {
     return static_cast<unsigned>(std::floor(instant * fps + 1e-9));
 }
 
-/// Runs `argv` to its end; the wall time in seconds, or a negative value when it failed.
-double timed(const std::vector<std::string>& argv, std::string* errors = nullptr) {
-    ChildOptions options;
-    options.nullStdin = true;
-    const auto start = std::chrono::steady_clock::now();
-    ChildProcess child(argv, options);
-    child.readToEnd(std::chrono::minutes(10));
-    const auto status = child.waitExit(std::chrono::minutes(10));
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (errors) *errors = child.stderrText();
-    return status && status->exited && status->code == 0 ? seconds : -1;
+/// The wall time and the processor time (user and system, of the process and everything it
+/// started) of one run, in seconds; negative when the run failed.
+struct Timing {
+    double wall = -1;
+    double processor = -1;
+};
+
+double childProcessorSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
+/// Runs `argv` to its end.
+Timing timed(const std::vector<std::string>& argv) {
+    ChildOptions options;
+    options.nullStdin = true;
+    const double processorBefore = childProcessorSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<pelko::testing::ExitStatus> status;
+    {
+        ChildProcess child(argv, options);
+        child.readToEnd(std::chrono::minutes(10));
+        status = child.waitExit(std::chrono::minutes(10));
+    }
+    Timing timing;
+    if (!status || !status->exited || status->code != 0) return timing;
+    timing.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    timing.processor = childProcessorSeconds() - processorBefore;
+    return timing;
+}
+
+/// The sum of two timings (negative when either failed).
+Timing operator+(Timing a, Timing b) {
+    if (a.wall < 0 || b.wall < 0) return {};
+    return {a.wall + b.wall, a.processor + b.processor};
+}
+
+/// The run with the median wall time.
+Timing median(std::vector<Timing> runs) {
+    std::sort(runs.begin(), runs.end(),
+              [](const Timing& a, const Timing& b) { return a.wall < b.wall; });
+    return runs.empty() ? Timing{} : runs[runs.size() / 2];
 }
 
 /// How many cells of a sheet laid out like ours show the picture `expected[i]`.
@@ -128,7 +158,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("video: %s; %d runs each, the median shown\n\n", video->c_str(), runs);
-    std::printf("%6s | %22s | %22s | %6s | %26s\n", "cells", "pelko-phone frames", "ffmpeg sheet",
+    std::printf("%6s | %27s | %27s | %11s | %27s\n", "cells", "pelko-phone frames", "ffmpeg sheet",
                 "ratio", "ffmpegthumbnailer");
 
     ScopedTempDir folder;
@@ -138,7 +168,7 @@ int main(int argc, char** argv) {
         std::vector<unsigned> expected;
         for (double instant : instants) expected.push_back(pictureAt(instant));
 
-        std::vector<double> ours, reference, thumbnailer;
+        std::vector<Timing> ours, reference, thumbnailer;
         int oursExact = -1, referenceExact = -1, thumbnailerExact = 0;
         const std::string oursPath = (folder / "ours.jpg").string();
         const std::string referencePath = (folder / "ffmpeg.jpg").string();
@@ -152,7 +182,7 @@ int main(int argc, char** argv) {
 
             // One run per instant; it takes whole seconds only, so the picture expected from it
             // is the one at the whole second it was given.
-            double total = 0;
+            Timing total{0, 0};
             thumbnailerExact = 0;
             for (double instant : instants) {
                 const int second = static_cast<int>(instant);
@@ -160,10 +190,8 @@ int main(int argc, char** argv) {
                 std::snprintf(time, sizeof time, "%02d:%02d:%02d", second / 3600, second / 60 % 60,
                               second % 60);
                 const std::string picture = (folder / "thumbnail.jpg").string();
-                const double took =
-                    timed({phone::testing::onPath("ffmpegthumbnailer"), "-i", video->string(), "-o",
-                           picture, "-s", "360", "-t", time});
-                total = took < 0 || total < 0 ? -1 : total + took;
+                total = total + timed({phone::testing::onPath("ffmpegthumbnailer"), "-i",
+                                       video->string(), "-o", picture, "-s", "360", "-t", time});
                 if (auto shot = phone::testing::decodeJPEG(readFile(picture))) {
                     thumbnailerExact +=
                         phone::testing::readCounter(*shot, 0, 0, shot->width, shot->height,
@@ -172,18 +200,19 @@ int main(int argc, char** argv) {
             }
             thumbnailer.push_back(total);
         }
-        const double oursTime = median(ours), referenceTime = median(reference),
-                     thumbnailerTime = median(thumbnailer);
+        const Timing a = median(ours), b = median(reference), c = median(thumbnailer);
         std::printf(
-            "%6d | %7.2f s  %2d/%-2d exact | %7.2f s  %2d/%-2d exact | %6.2f | %7.2f s  "
-            "%2d/%-2d exact\n",
-            count, oursTime, oursExact, count, referenceTime, referenceExact, count,
-            oursTime / referenceTime, thumbnailerTime, thumbnailerExact, count);
+            "%6d | %6.2f s %5.2f cpu %2d/%-2d | %6.2f s %5.2f cpu %2d/%-2d | %5.2f %5.2f | "
+            "%6.2f s %5.2f cpu %2d/%-2d\n",
+            count, a.wall, a.processor, oursExact, count, b.wall, b.processor, referenceExact,
+            count, a.wall / b.wall, a.processor / b.processor, c.wall, c.processor,
+            thumbnailerExact, count);
         std::fflush(stdout);
     }
     std::printf(
-        "\nratio: pelko-phone's time over the ffmpeg command's. ffmpegthumbnailer takes "
-        "whole seconds only and runs once per picture; its exact count is against the "
+        "\nEach column: wall time, processor time (user and system), pictures that are the exact "
+        "one. ratio: pelko-phone over the ffmpeg command, wall and processor. ffmpegthumbnailer "
+        "takes whole seconds only and runs once per picture; its exact count is against the "
         "picture at the second it was given.\n");
     return 0;
 }
