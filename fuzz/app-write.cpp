@@ -18,6 +18,8 @@
 #include <fstream>
 #include <string>
 
+#include "fuzz-support.h"
+
 #define main packetsMain
 #include "phone-packets.cpp"
 #undef main
@@ -29,8 +31,7 @@ using pelko::packets::AppCommand;
 using pelko::packets::runAppCommand;
 
 [[noreturn]] void fault(const std::string& what, const std::string& detail) {
-    fprintf(stderr, "app-write fuzz: %s\n  %s\n", what.c_str(), detail.c_str());
-    abort();
+    pelko::fuzzing::fault("app-write", what, detail);
 }
 
 std::string readWhole(const fs::path& path) {

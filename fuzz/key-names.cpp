@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz-support.h"
 #include "input-events.h"
 #include "method.h"
 #include "sim/sim-desktop.h"
@@ -22,9 +23,8 @@ namespace {
 using namespace pelko;
 using namespace pelko::computer;
 
-[[noreturn]] void fault(const std::string& what, const std::string& input) {
-    std::fprintf(stderr, "key-names fuzz: %s\n  input: %s\n", what.c_str(), input.c_str());
-    std::abort();
+[[noreturn]] void fault(const std::string& what, const std::string& detail) {
+    pelko::fuzzing::fault("key-names", what, detail);
 }
 
 // Events as the platform would receive them, kept in order.
@@ -83,19 +83,17 @@ bool isWholeUTF16(const std::u16string& units) {
     return true;
 }
 
-std::u16string utf16Of(std::string_view text) {
-    std::u16string units;
-    for (const CodePoint& point : CodePoints(text)) {
-        char32_t scalar = point.value;
-        if (scalar < 0x10000) {
-            units.push_back(static_cast<char16_t>(scalar));
-        } else {
-            scalar -= 0x10000;
-            units.push_back(static_cast<char16_t>(0xD800 + (scalar >> 10)));
-            units.push_back(static_cast<char16_t>(0xDC00 + (scalar & 0x3FF)));
-        }
+// The scalars of UTF-16 units whose surrogates pair up (checked before).
+std::u32string scalarsOfUTF16(const std::u16string& units) {
+    std::u32string scalars;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char32_t unit = units[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size())
+            scalars.push_back(0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00));
+        else
+            scalars.push_back(unit);
     }
-    return units;
+    return scalars;
 }
 
 void checkMarks(const RecordedEvents& events, const std::string& input) {
@@ -150,7 +148,7 @@ void checkTyping(Platform& platform, RecordedEvents& events, const std::string& 
     // Tab, carriage return and line feed are key presses of their own; everything else rides
     // as text on key-down events of key code 0.
     const uint16_t tab = keyCodes.at("tab"), returnKey = keyCodes.at("return");
-    std::u16string typed;
+    std::u32string typed;
     for (size_t i = 0; i < events.posted.size(); i += 2) {
         if (i + 1 >= events.posted.size()) fault("a key-down without its key-up", text);
         const InputEvent& down = events.posted[i].event;
@@ -160,21 +158,22 @@ void checkTyping(Platform& platform, RecordedEvents& events, const std::string& 
             fault("a key-down and key-up that do not match", text);
         if (!isWholeUTF16(down.unicode)) fault("a typed chunk splits a character", text);
         if (down.keyCode == tab) {
-            typed += u'\t';
+            typed += U'\t';
         } else if (down.keyCode == returnKey) {
-            typed += u'\n';
+            typed += U'\n';
         } else if (down.keyCode == 0) {
             if (down.unicode.empty()) fault("an empty typed chunk", text);
             // A chunk is sent as soon as it holds 16 units, so it never holds more than 17.
             if (down.unicode.size() > 17) fault("a typed chunk that is too long", text);
-            typed += down.unicode;
+            typed += scalarsOfUTF16(down.unicode);
         } else {
             fault("typing posted an unexpected key", text);
         }
     }
-    std::u16string wanted = utf16Of(text);
-    for (auto& unit : wanted)
-        if (unit == u'\r') unit = u'\n';
+    // Invalid bytes are typed as U+FFFD, carriage returns as Return.
+    std::u32string wanted;
+    for (const CodePoint& point : CodePoints(text))
+        wanted += point.value == U'\r' ? U'\n' : point.value;
     if (typed != wanted) fault("typed text arrived changed", text);
 }
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fake-ports.h"
+#include "fuzz-support.h"
 #include "message.h"
 #include "resident.h"
 #include "sim/sim-app-icons.h"
@@ -29,20 +30,7 @@ using namespace pelko;
 using namespace pelko::notifier;
 
 [[noreturn]] void fault(const std::string& what, const std::string& detail) {
-    std::fprintf(stderr, "notifier-message fuzz: %s\n  %s\n", what.c_str(), detail.c_str());
-    std::abort();
-}
-
-std::vector<std::string> steps(std::string_view input) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = input.find('\0', start);
-        parts.emplace_back(input.substr(start, end - start));
-        if (end == std::string_view::npos) break;
-        start = end + 1;
-    }
-    return parts;
+    pelko::fuzzing::fault("notifier-message", what, detail);
 }
 
 struct Desktop {
@@ -136,7 +124,8 @@ void commandLine(const std::vector<std::string>& args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const auto parts = steps(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
+    const auto parts = pelko::fuzzing::splitAtNul(
+        std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
     if (data[0] % 2 == 0)
         rawPayloads(parts);
     else

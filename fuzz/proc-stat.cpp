@@ -13,15 +13,16 @@
 
 #include <string>
 
+#include "fuzz-support.h"
+
 #define main packetsMain
 #include "phone-packets.cpp"
 #undef main
 
 namespace {
 
-[[noreturn]] void fault(const std::string& what, const std::string& content) {
-    fprintf(stderr, "proc-stat fuzz: %s\n  file: [%s]\n", what.c_str(), content.c_str());
-    abort();
+[[noreturn]] void fault(const std::string& what, const std::string& detail) {
+    pelko::fuzzing::fault("proc-stat", what, detail);
 }
 
 // A memory file holding `bytes`, and its name under /proc/self/fd.

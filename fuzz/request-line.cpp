@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "computer.h"
+#include "fuzz-support.h"
 #include "overlay.h"
 #include "request-loop.h"
 #include "sim/sim-desktop.h"
@@ -32,8 +33,7 @@ const std::set<std::string> codeWords = {"failed",      "bad-input", "accessibil
                                          "not-found",   "screen"};
 
 [[noreturn]] void fault(const std::string& what, const std::string& detail) {
-    std::fprintf(stderr, "request-line fuzz: %s\n  %s\n", what.c_str(), detail.c_str());
-    std::abort();
+    pelko::fuzzing::fault("request-line", what, detail);
 }
 
 // The lines the reader thread would hand on.

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz-support.h"
 #include "phone-streamer.h"
 
 namespace {
@@ -19,22 +20,9 @@ namespace {
 using namespace pelko::phone;
 
 [[noreturn]] void fault(const std::string& what, const std::vector<std::string>& arguments) {
-    std::fprintf(stderr, "stream-options fuzz: %s\n  arguments:", what.c_str());
-    for (const auto& argument : arguments) std::fprintf(stderr, " [%s]", argument.c_str());
-    std::fprintf(stderr, "\n");
-    std::abort();
-}
-
-std::vector<std::string> splitArguments(std::string_view input) {
-    std::vector<std::string> arguments;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = input.find('\0', start);
-        arguments.emplace_back(input.substr(start, end - start));
-        if (end == std::string_view::npos) break;
-        start = end + 1;
-    }
-    return arguments;
+    std::string shown = "arguments:";
+    for (const auto& argument : arguments) shown += " [" + argument + "]";
+    pelko::fuzzing::fault("stream-options", what, shown);
 }
 
 }  // namespace
@@ -48,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size -= 8;
     }
     const auto arguments =
-        splitArguments(std::string_view(reinterpret_cast<const char*>(data), size));
+        pelko::fuzzing::splitAtNul(std::string_view(reinterpret_cast<const char*>(data), size));
     const auto options = parseStreamOptions(arguments);
     if (!options) return 0;
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz-support.h"
 #include "graphemes.h"
 #include "sim/sim-desktop.h"
 #include "tree-writer.h"
@@ -26,8 +27,7 @@ using namespace pelko;
 using namespace pelko::computer;
 
 [[noreturn]] void fault(const std::string& what, const std::string& detail) {
-    std::fprintf(stderr, "tree-writer fuzz: %s\n  %s\n", what.c_str(), detail.c_str());
-    std::abort();
+    pelko::fuzzing::fault("tree-writer", what, detail);
 }
 
 constexpr size_t maxNodes = 9000;
