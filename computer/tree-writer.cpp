@@ -166,10 +166,21 @@ bool isInvisibleOnly(std::string_view text) {
     return trimInvisible(text).empty();
 }
 
-std::string clip(std::string_view text, size_t limit) {
+namespace {
+
+// Line breaks become " ⏎ " and double quotes apostrophes: whatever an app reports, it cannot
+// start a line of its own in the outline or close a quoted text early.
+std::string oneLine(std::string_view text) {
     std::string cleaned(text);
     replaceAll(cleaned, "\n", " \u23CE ");
     std::replace(cleaned.begin(), cleaned.end(), '"', '\'');
+    return cleaned;
+}
+
+}  // namespace
+
+std::string clip(std::string_view text, size_t limit) {
+    std::string cleaned = oneLine(text);
     if (graphemeCount(cleaned) <= limit) return cleaned;
     std::string cut(graphemePrefix(cleaned, limit));
     cut += "\u2026";
@@ -323,6 +334,7 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
         word = facts.role.starts_with("AX") ? facts.role.substr(2) : facts.role;
         std::transform(word.begin(), word.end(), word.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        word = oneLine(word);
     }
 
     std::string text(2 * static_cast<size_t>(std::clamp(depth, 0, indentationCap)), ' ');
@@ -364,7 +376,7 @@ std::string TreeWriter::line(const Element& element, const Facts& facts, int dep
     std::vector<std::string> labels;
     for (const auto& action : actionsOf(*ax_, element)) {
         if (quietActions.count(action) || (!menuRole && action == "AXShowMenu")) continue;
-        labels.push_back(actionLabel(action));
+        labels.push_back(oneLine(actionLabel(action)));
         if (labels.size() == maxActionLabels) break;
     }
     if (!labels.empty()) {

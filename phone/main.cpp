@@ -1,12 +1,16 @@
-// pelko-phone: lists wired iPhones and their screens, asks for camera access, and streams a
-// phone's screen as framed JPEG pictures. Capture devices come from the phone scene named by
-// PELKO_PHONE_SCENE (none: a computer without capture devices); wired iPhones from the scene's
-// list when it has one, otherwise from the computer's USB devices.
+// pelko-phone: lists wired iPhones and their screens, asks for camera access, streams a phone's
+// screen as framed JPEG pictures, draws contact sheets of videos and puts pictures on the
+// clipboard. Capture devices come from the phone scene named by PELKO_PHONE_SCENE (none: a
+// computer without capture devices); wired iPhones from the scene's list when it has one,
+// otherwise from the computer's USB devices. Videos and pictures are read with FFmpeg. The
+// pasteboard is the X11 clipboard, or the folder named by PELKO_PHONE_PASTEBOARD when it is set.
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "clock.h"
-#include "linux/sysfs-usb.h"
+#include "linux/linux-phone.h"
 #include "main-loop.h"
 #include "output.h"
 #include "phone-process.h"
@@ -29,14 +33,28 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    sim::SimPhone simulated = sim::makeSimPhone(std::move(scene), clock);
-    std::unique_ptr<UsbDevices> usb =
-        simulated.usb ? std::move(simulated.usb) : linux_usb::makeLinuxUsb();
+    std::optional<std::filesystem::path> pasteboardFolder;
+    if (const char* folder = std::getenv("PELKO_PHONE_PASTEBOARD"); folder && *folder) {
+        pasteboardFolder = folder;
+    }
+    sim::SimPhone simulated = sim::makeSimPhone(std::move(scene), clock, pasteboardFolder);
+    linux_backend::LinuxPhone computer = linux_backend::makeLinuxPhone(clock);
+    UsbDevices& usb = simulated.usb ? *simulated.usb : *computer.usb;
+    Pasteboard& pasteboard = simulated.pasteboard ? *simulated.pasteboard : *computer.pasteboard;
 
     // Every output is written unbuffered, so ending at once loses nothing; it also keeps the
     // other threads from running on into the teardown of what they use.
-    Platform platform{
-        *simulated.capture, *usb, clock, mainLoop, 0, 1, 2, [](int status) { std::_Exit(status); }};
+    Platform platform{*simulated.capture,
+                      usb,
+                      *computer.video,
+                      *computer.images,
+                      pasteboard,
+                      clock,
+                      mainLoop,
+                      0,
+                      1,
+                      2,
+                      [](int status) { std::_Exit(status); }};
     PhoneProcess process(platform, std::vector<std::string>(argv, argv + argc));
     runCommandLine(process);
     std::_Exit(0);

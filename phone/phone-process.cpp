@@ -1,6 +1,8 @@
 #include "phone-process.h"
 
+#include "copy-png-command.h"
 #include "discovery.h"
+#include "frames-command.h"
 #include "output.h"
 #include "phone-streamer.h"
 #include "stream-command.h"
@@ -26,11 +28,6 @@ namespace {
 
 using Arguments = std::vector<std::string>;
 
-void notAvailableYet(PhoneProcess& process, std::string_view command) {
-    log(process.platform.errorFd, std::string(command) + " is not available yet.");
-    process.exit(1);
-}
-
 struct Command {
     std::string_view word;
     bool (*fits)(const Arguments&);
@@ -51,12 +48,16 @@ const Command commands[] = {
          runStream(p.platform, p.arguments[2], *options);
      }},
     {"copy-png", [](const Arguments& a) { return a.size() == 3; },
-     [](PhoneProcess& p) { notAvailableYet(p, "copy-png"); }},
+     [](PhoneProcess& p) { runCopyPNG(p.platform, p.arguments[2]); }},
     {"frames",
      [](const Arguments& a) {
          return a.size() >= 4 && !looksLikeOption(a[2]) && !looksLikeOption(a[3]);
      },
-     [](PhoneProcess& p) { notAvailableYet(p, "frames"); }},
+     [](PhoneProcess& p) {
+         auto options = parseFramesOptions(std::span(p.arguments).subspan(4));
+         if (!options) return usage(p);
+         runFrames(p.platform, p.arguments[2], p.arguments[3], *options);
+     }},
 };
 
 }  // namespace

@@ -89,8 +89,26 @@ std::optional<std::vector<std::uint8_t>> JPEGEncoder::encode(const Pixels& pictu
         // Scale in the picture's own byte order (the scaler treats the four bytes alike), then
         // convert the small picture once.
         scaled_.resize(lumaSize * 4);
-        if (libyuv::ARGBScale(picture.data, picture.bytesPerRow, picture.width, picture.height,
-                              scaled_.data(), width * 4, width, height,
+        const std::uint8_t* source = picture.data;
+        int sourceStride = picture.bytesPerRow, sourceWidth = picture.width,
+            sourceHeight = picture.height;
+        // Shrinking by less than two but more than a third: bilinear taps two source pixels
+        // and skips the rest, so fine text aliases. Halving first by exact box averages,
+        // then stretching the little that is left, keeps every source pixel in the picture.
+        if (!exactBox && 2 * picture.width >= 3 * width && 2 * picture.height >= 3 * height) {
+            sourceWidth = picture.width / 2;
+            sourceHeight = picture.height / 2;
+            sourceStride = sourceWidth * 4;
+            halved_.resize(static_cast<std::size_t>(sourceStride) * sourceHeight);
+            if (libyuv::ARGBScale(picture.data, picture.bytesPerRow, sourceWidth * 2,
+                                  sourceHeight * 2, halved_.data(), sourceStride, sourceWidth,
+                                  sourceHeight, libyuv::kFilterBox) != 0) {
+                return {};
+            }
+            source = halved_.data();
+        }
+        if (libyuv::ARGBScale(source, sourceStride, sourceWidth, sourceHeight, scaled_.data(),
+                              width * 4, width, height,
                               exactBox ? libyuv::kFilterBox : libyuv::kFilterBilinear) != 0 ||
             toPlanes(scaled_.data(), width * 4, planes[0], strides[0], planes[1], strides[1],
                      planes[2], strides[2], width, height) != 0) {

@@ -55,6 +55,7 @@ class JPEGEncoder {
     };
     std::unique_ptr<void, TurboFree> compressor_;
     std::vector<std::uint8_t> scaled_;  // the picture at the output size, same pixel order
+    std::vector<std::uint8_t> halved_;  // the picture at half its size, before the last stretch
     std::vector<std::uint8_t> full_;    // the picture's planes at its own size
     std::vector<std::uint8_t> planes_;  // Y, Cb and Cr planes of the output
     std::unique_ptr<unsigned char, BufferFree> jpeg_;  // room for the largest JPEG of that size

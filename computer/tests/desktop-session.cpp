@@ -123,3 +123,7 @@ JSON appNamed(const JSON& listApps, const std::string& name) {
 extern "C" const char* __asan_default_options() {
     return "fast_unwind_on_malloc=0";
 }
+
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libatspi.so\n";
+}

@@ -6,7 +6,7 @@
 #include <limits>
 #include <system_error>
 
-#include "linux/ffmpeg-handles.h"
+#include "media/ffmpeg-owners.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -14,6 +14,14 @@ extern "C" {
 }
 
 namespace pelko::mic::ffmpeg {
+
+using ::pelko::ffmpeg::CodecContext;
+using ::pelko::ffmpeg::FramePtr;
+using ::pelko::ffmpeg::InputContext;
+using ::pelko::ffmpeg::OutputContext;
+using ::pelko::ffmpeg::PacketPtr;
+using ::pelko::ffmpeg::ResamplerPtr;
+using ::pelko::ffmpeg::SampleFifoPtr;
 
 namespace {
 
@@ -56,14 +64,14 @@ struct FFmpegRecorder::Pipeline {
     bool paced = false;
     InputSource source;
     CodecContext decoder;
-    Resampler resampler;
+    ResamplerPtr resampler;
     /// What the resampler was set up for; a change of input format sets it up again.
     AVChannelLayout resampledLayout{};
     int resampledRate = 0;
     int resampledFormat = -1;
     CodecContext encoder;
     OutputContext output;
-    SampleFifo fifo;
+    SampleFifoPtr fifo;
     std::int64_t samplesEncoded = 0;
     std::vector<float> buffer;
 
@@ -205,7 +213,7 @@ struct FFmpegRecorder::Pipeline {
 
     /// Writes what the encoder has ready.
     bool drainPackets() {
-        Packet packet(av_packet_alloc());
+        PacketPtr packet(av_packet_alloc());
         if (!packet) return false;
         for (;;) {
             const int status = avcodec_receive_packet(encoder.get(), packet.get());
@@ -223,7 +231,7 @@ struct FFmpegRecorder::Pipeline {
         for (;;) {
             const int queued = av_audio_fifo_size(fifo.get());
             if (queued == 0 || (queued < frameSize && !final)) break;
-            Frame frame(av_frame_alloc());
+            FramePtr frame(av_frame_alloc());
             if (!frame) return false;
             frame->nb_samples = std::min(queued, frameSize);
             frame->format = AV_SAMPLE_FMT_FLTP;
@@ -361,8 +369,8 @@ bool FFmpegRecorder::take(const float* samples, int count, std::int64_t sampleLi
 
 void FFmpegRecorder::capture(std::int64_t sampleLimit) {
     Pipeline& pipeline = *pipeline_;
-    Packet packet(av_packet_alloc());
-    Frame decoded(av_frame_alloc());
+    PacketPtr packet(av_packet_alloc());
+    FramePtr decoded(av_frame_alloc());
     const Instant began = clock_.now();
     bool going = packet && decoded;
     bool inputEnded = false;

@@ -46,8 +46,4 @@ std::vector<std::string> SysfsUsbDevices::wiredIphoneSerials() {
     return serials;
 }
 
-std::unique_ptr<UsbDevices> makeLinuxUsb() {
-    return std::make_unique<SysfsUsbDevices>();
-}
-
 }  // namespace pelko::phone::linux_usb

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <memory>
 
 #include "platform/usb.h"
 
@@ -20,8 +19,5 @@ class SysfsUsbDevices final : public UsbDevices {
   private:
     std::filesystem::path root_;
 };
-
-/// The computer's own wired iPhones, as the kernel lists its USB devices.
-std::unique_ptr<UsbDevices> makeLinuxUsb();
 
 }  // namespace pelko::phone::linux_usb

@@ -6,7 +6,10 @@
 #include "clock.h"
 #include "main-loop.h"
 #include "platform/capture.h"
+#include "platform/images.h"
+#include "platform/pasteboard.h"
 #include "platform/usb.h"
+#include "platform/video.h"
 
 namespace pelko::phone {
 
@@ -16,6 +19,9 @@ namespace pelko::phone {
 struct Platform {
     CaptureSystem& capture;
     UsbDevices& usb;
+    VideoFiles& video;
+    ImageCodec& images;
+    Pasteboard& pasteboard;
     Clock& clock;
     /// The main thread's loop; commands that wait for the system park the main thread in it.
     MainLoop& mainLoop;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "sim/file-pasteboard.h"
 #include "sim/test-pattern.h"
 
 namespace pelko::phone::sim {
@@ -220,8 +221,10 @@ void SimCaptureSystem::failSession(const SceneDevice& device) {
     for (auto& observer : observers) observer(device.runtimeErrorMessage);
 }
 
-SimPhone makeSimPhone(Scene scene, Clock& clock) {
+SimPhone makeSimPhone(Scene scene, Clock& clock,
+                      std::optional<std::filesystem::path> pasteboardFolder) {
     SimPhone phone;
+    if (pasteboardFolder) phone.pasteboard = std::make_unique<FilePasteboard>(*pasteboardFolder);
     if (scene.wiredIphones) phone.usb = std::make_unique<FixedUsbDevices>(*scene.wiredIphones);
     phone.capture = std::make_unique<SimCaptureSystem>(std::move(scene), clock);
     return phone;

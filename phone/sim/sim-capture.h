@@ -3,15 +3,18 @@
 // disconnects and runtime errors, posted from the session's own thread.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "clock.h"
 #include "platform/capture.h"
+#include "platform/pasteboard.h"
 #include "platform/usb.h"
 #include "sim/phone-scene.h"
 
@@ -75,10 +78,13 @@ struct SimPhone {
     std::unique_ptr<CaptureSystem> capture;
     /// The scene's wired iPhones; empty when the scene leaves them to the computer's own USB.
     std::unique_ptr<UsbDevices> usb;
+    /// A pasteboard kept in files; empty unless a folder was given.
+    std::unique_ptr<Pasteboard> pasteboard;
 };
 
 /// The simulated computer of `scene`, its device delays counted from now on `clock`, which
-/// must outlive it.
-SimPhone makeSimPhone(Scene scene, Clock& clock);
+/// must outlive it; with a pasteboard in `pasteboardFolder` when one is given.
+SimPhone makeSimPhone(Scene scene, Clock& clock,
+                      std::optional<std::filesystem::path> pasteboardFolder = {});
 
 }  // namespace pelko::phone::sim

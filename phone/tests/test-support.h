@@ -13,8 +13,11 @@
 
 #include "clock.h"
 #include "fd.h"
+#include "linux/ffmpeg-images.h"
+#include "linux/ffmpeg-video.h"
 #include "main-loop.h"
 #include "platform/platform.h"
+#include "sim/file-pasteboard.h"
 #include "sim/sim-capture.h"
 
 namespace pelko::phone::testing {
@@ -66,22 +69,34 @@ struct ProcessExit {
 };
 
 /// A platform of simulated devices on a virtual clock, with pipes for standard output and
-/// error, whose exit throws `ProcessExit`.
+/// error, whose exit throws `ProcessExit`. Videos and pictures are read with FFmpeg; the
+/// pasteboard is a folder that is only made when something is copied.
 struct TestPlatform {
     explicit TestPlatform(const JSON& scene)
         : sceneValue(sim::parseScene(scene)),
           capture(sceneValue, clock),
           usb(sceneValue.wiredIphones.value_or(std::vector<std::string>{})),
+          pasteboard(std::filesystem::temp_directory_path() / "pelko-phone-test-pasteboard"),
           mainLoop(clock),
-          platform{
-              capture, usb, clock, mainLoop, -1, output.writeEnd, error.writeEnd, [](int status) {
-                  throw ProcessExit{status};
-              }} {}
+          platform{capture,
+                   usb,
+                   video,
+                   images,
+                   pasteboard,
+                   clock,
+                   mainLoop,
+                   -1,
+                   output.writeEnd,
+                   error.writeEnd,
+                   [](int status) { throw ProcessExit{status}; }} {}
 
     VirtualClock clock;
     sim::Scene sceneValue;
     sim::SimCaptureSystem capture;
     sim::FixedUsbDevices usb;
+    linux_backend::FFmpegVideoFiles video;
+    linux_backend::FFmpegImageCodec images;
+    sim::FilePasteboard pasteboard;
     MainLoop mainLoop;
     Pipe output;
     Pipe error;

@@ -1,4 +1,5 @@
 // FFmpeg objects held by unique_ptr with their own free functions, so every path releases them.
+// Header only: each target that includes it links the FFmpeg libraries it uses.
 #pragma once
 
 #include <memory>
@@ -9,9 +10,10 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
 }
 
-namespace pelko::mic::ffmpeg {
+namespace pelko::ffmpeg {
 
 struct InputDeleter {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -26,25 +28,29 @@ struct OutputDeleter {
 struct CodecDeleter {
     void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
 };
-struct ResamplerDeleter {
-    void operator()(SwrContext* context) const { swr_free(&context); }
-};
 struct FrameDeleter {
     void operator()(AVFrame* frame) const { av_frame_free(&frame); }
 };
 struct PacketDeleter {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
-struct FifoDeleter {
+struct ScalerDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+struct ResamplerDeleter {
+    void operator()(SwrContext* context) const { swr_free(&context); }
+};
+struct SampleFifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
 };
 
 using InputContext = std::unique_ptr<AVFormatContext, InputDeleter>;
 using OutputContext = std::unique_ptr<AVFormatContext, OutputDeleter>;
 using CodecContext = std::unique_ptr<AVCodecContext, CodecDeleter>;
-using Resampler = std::unique_ptr<SwrContext, ResamplerDeleter>;
-using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
-using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
-using SampleFifo = std::unique_ptr<AVAudioFifo, FifoDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
+using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerDeleter>;
+using SampleFifoPtr = std::unique_ptr<AVAudioFifo, SampleFifoDeleter>;
 
-}  // namespace pelko::mic::ffmpeg
+}  // namespace pelko::ffmpeg
