@@ -32,9 +32,11 @@ std::vector<double> samplingInstants(double duration, std::optional<double> star
     std::vector<double> instants;
     instants.reserve(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
     for (std::int64_t i = 0; i < count; ++i) {
+        // The slice's share first: a damaged file's duration near the largest number would
+        // otherwise overflow to an infinite instant.
         instants.push_back(lo >= hi ? lo
-                                    : lo + (hi - lo) * (static_cast<double>(i) + 0.5) /
-                                               static_cast<double>(count));
+                                    : lo + (hi - lo) * ((static_cast<double>(i) + 0.5) /
+                                                        static_cast<double>(count)));
     }
     return instants;
 }
@@ -58,7 +60,10 @@ SheetGeometry sheetGeometry(std::int64_t count, std::int64_t tile, SizeValue sho
     geometry.cellWidth = std::max<std::int64_t>(std::min(tile, shownWidth), 1);
     const double height =
         std::fabs(shown.height) * static_cast<double>(geometry.cellWidth) / std::fabs(shown.width);
-    geometry.cellHeight = std::max<std::int64_t>(std::llround(height), 1);
+    // A sliver the other way (a size read from a damaged file) is held where no sheet can be
+    // drawn anyway, so that the sheet's height is still a number.
+    constexpr double tallest = INT_MAX;
+    geometry.cellHeight = std::max<std::int64_t>(std::llround(std::min(height, tallest)), 1);
     const std::int64_t gap = SheetGeometry::gap;
     geometry.width = (geometry.columns + 1) * gap + geometry.columns * geometry.cellWidth;
     geometry.height = geometry.cellHeight * geometry.rows + (geometry.rows + 1) * gap;
@@ -66,8 +71,10 @@ SheetGeometry sheetGeometry(std::int64_t count, std::int64_t tile, SizeValue sho
 }
 
 std::string timeLabel(double instant) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1fs", instant);
+    // A duration read from a damaged file can be astronomically long; the label grows with it.
+    const int length = std::snprintf(nullptr, 0, "%.1fs", instant);
+    std::string text(static_cast<size_t>(std::max(length, 0)), '\0');
+    std::snprintf(text.data(), text.size() + 1, "%.1fs", instant);
     return text;
 }
 

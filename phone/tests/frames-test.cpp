@@ -4,6 +4,7 @@
 // picture at its instant.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -140,6 +141,9 @@ TEST(SamplingInstants, CentresOfEqualSlicesHeldBeforeTheEnd) {
     // A video shorter than the margin: everything at 0.
     EXPECT_EQ(samplingInstants(0.03, {}, {}, 2), (std::vector<double>{0.0, 0.0}));
     EXPECT_EQ(samplingInstants(NAN, 1.0, {}, 1), (std::vector<double>{0.0}));
+    // A damaged file's duration near the largest number: every instant still inside it.
+    for (const double instant : samplingInstants(DBL_MAX, {}, {}, 26))
+        EXPECT_TRUE(instant > 0 && instant < DBL_MAX) << instant;
 }
 
 TEST(SheetGeometry, ColumnsRowsCellsAndSheetSize) {
@@ -162,6 +166,9 @@ TEST(SheetGeometry, ColumnsRowsCellsAndSheetSize) {
         {5, 2400, {320, 180}, 4, 2, 320, 180, 1310, 378},
         // A sliver of a video still gets one row of pixels.
         {1, 360, {100000, 10}, 1, 1, 360, 1, 372, 13},
+        // A damaged file's sliver the other way: cells held at a height no sheet is drawn at,
+        // rather than a height that overflows.
+        {12, 360, {1, 1e300}, 6, 2, 1, INT_MAX, 48, 2LL * INT_MAX + 18},
     };
     for (const Case& c : cases) {
         const SheetGeometry g =
@@ -189,6 +196,10 @@ TEST(SheetLabels, TextSizeAndRounding) {
     EXPECT_EQ(timeLabel(1.24375), "1.2s");
     EXPECT_EQ(timeLabel(0), "0.0s");
     EXPECT_EQ(timeLabel(599.96), "600.0s");
+    // A damaged file can claim any duration; its labels stay whole numbers of seconds.
+    const std::string huge = timeLabel(1e70);
+    EXPECT_EQ(huge.size(), 71u + 3u) << huge;  // 71 digits and ".0s"
+    EXPECT_TRUE(huge.ends_with(".0s")) << huge;
     EXPECT_EQ(labelFontSize(360), 20);
     EXPECT_EQ(labelFontSize(64), 11) << "never below 11";
     EXPECT_EQ(labelFontSize(207), 12) << "11.5 rounds up";
