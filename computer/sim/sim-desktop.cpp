@@ -12,7 +12,7 @@ SimDesktop::Id SimDesktop::idOf(const Element& element) {
 }
 
 std::string SimDesktop::logName(const Node* node, const Element& element) {
-    return node && !node->name.empty() ? node->name : "#" + std::to_string(idOf(element));
+    return node && !node->name.empty() ? node->name : std::string("#").append(std::to_string(idOf(element)));
 }
 
 SimDesktop::Node* SimDesktop::live(const Element& element) {

@@ -230,7 +230,7 @@ void SimDesktop::typeInto(App& app, const InputEvent& event,
     field->selection.reset();  // the caret follows the typing, at the end
     log_.record("keyTyped",
                 {{"app", appName},
-                 {"element", field->name.empty() ? "#" + std::to_string(field->id) : field->name},
+                 {"element", field->name.empty() ? std::string("#").append(std::to_string(field->id)) : field->name},
                  {"value", current}});
 }
 
