@@ -52,7 +52,9 @@ std::optional<FramesOptions> parseFramesOptions(std::span<const std::string> arg
             auto seconds = parseDouble(value);
             // Written so that a not-a-number value fails the test.
             if (!seconds || !(*seconds >= 0)) return {};
-            (name == "--start" ? options.start : options.end) = *seconds;
+            // "-0" passes the test; adding zero makes it the start itself, so that no label or
+            // result shows "-0".
+            (name == "--start" ? options.start : options.end) = *seconds + 0.0;
         } else if (name == "--count") {
             auto count = parseInteger(value);
             if (!count || *count < 1 || *count > 36) return {};

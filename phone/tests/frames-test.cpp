@@ -123,6 +123,14 @@ TEST(FramesOptions, EachValueMustPassItsTest) {
     }
     const std::vector<std::string> missingValue = {"--count", "4", "--tile"};
     EXPECT_FALSE(parseFramesOptions(missingValue));
+
+    // Minus zero is taken as zero, never shown as "-0.0s".
+    const std::vector<std::string> minusZero = {"--start", "-0", "--end", "-0.0"};
+    const auto zero = parseFramesOptions(minusZero);
+    ASSERT_TRUE(zero);
+    EXPECT_FALSE(std::signbit(*zero->start));
+    EXPECT_FALSE(std::signbit(*zero->end));
+    EXPECT_EQ(timeLabel(samplingInstants(10, zero->start, zero->end, 1).front()), "0.0s");
 }
 
 TEST(SamplingInstants, CentresOfEqualSlicesHeldBeforeTheEnd) {
