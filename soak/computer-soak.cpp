@@ -200,6 +200,7 @@ int main(int argc, char** argv) {
     long sent = 0, replies = 0, events = 0, nextId = 1;
     long warmKiB = -1, warmFds = -1, peakKiB = 0;
     std::vector<std::pair<long, long>> samples;  // (requests, KiB) after warm-up
+    std::vector<std::pair<double, long>> pace;   // (seconds, requests sent)
     const auto start = SteadyClock::now();
     const long total = options.whole("requests");
     const long warmUp = std::max<long>(total / 10, 1000);
@@ -250,7 +251,9 @@ int main(int argc, char** argv) {
             }
             ++codes[reply->contains("result") ? "result" : reply->value("code", "?")];
         }
-        if (sent >= warmUp && warmKiB < 0) {
+        // Warm once a tenth of the requests or of the time has gone, whichever comes first.
+        const bool warm = sent >= warmUp || SteadyClock::now() - start >= options.seconds() / 10;
+        if (warm && warmKiB < 0) {
             warmKiB = residentKiB(pid).value_or(-1);
             warmFds = openDescriptors(pid).value_or(-1);
         }
@@ -258,6 +261,7 @@ int main(int argc, char** argv) {
             const long kib = residentKiB(pid).value_or(-1);
             peakKiB = std::max(peakKiB, kib);
             if (warmKiB >= 0) samples.emplace_back(sent, kib);
+            pace.emplace_back(secondsSince(start), sent);
         }
     }
     const double elapsed = secondsSince(start);
@@ -275,6 +279,16 @@ int main(int argc, char** argv) {
     figure("redraws through the control channel", redraws.sent());
     figure("seconds", elapsed, "%.1f");
     figure("requests per second", sent / elapsed, "%.0f");
+    // A program that slows down as it runs (state piling up) shows here.
+    if (pace.size() >= 20) {
+        const size_t tenth = pace.size() / 10;
+        auto rate = [&](size_t from, size_t to) {
+            return (pace[to].second - pace[from].second) / (pace[to].first - pace[from].first);
+        };
+        figure("  in the first tenth of the run", rate(0, tenth), "%.0f");
+        figure("  in the last tenth of the run", rate(pace.size() - 1 - tenth, pace.size() - 1),
+               "%.0f");
+    }
     for (const auto& [code, count] : codes) figure("  replies " + code, count);
     figure("memory after start (KiB)", startKiB);
     figure("memory after warm-up (KiB)", warmKiB);
