@@ -576,7 +576,13 @@ TEST(LinuxDesktop, TheTextEditorTakesKeysBehindAndMenusByPath) {
 
     EXPECT_EQ(computer.result("menu", {{"app", "Mousepad"}, {"path", {"File", "New"}}}),
               JSON({{"ok", true}, {"via", "press"}}));
-    const JSON state = computer.result("state", {{"app", "Mousepad"}});
+    // The editor names its window at once and fills the new tab a moment later.
+    JSON state;
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        state = computer.result("state", {{"app", "Mousepad"}});
+        if (std::regex_search(state.value("tree", ""), std::regex(R"(\] tab "Untitled 2)"))) break;
+        std::this_thread::sleep_for(100ms);
+    }
     EXPECT_EQ(std::regex_search(state.value("tree", ""), std::regex(R"(\] tab "Untitled 2)")), true)
         << state.value("tree", "");
     const JSON missing =
