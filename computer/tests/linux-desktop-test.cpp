@@ -376,6 +376,23 @@ Found findLine(DesktopComputer& computer, const std::string& app, const std::str
     return {};
 }
 
+// Puts the widget factory in front again, as a user would, when the editor a test opened kept
+// the focus: on a loaded machine its window can take it after the program handed it back. The
+// handing back itself is checked where the editor is opened in the background.
+void frontWidgetFactory(DesktopComputer& computer) {
+    int steady = 0;
+    for (int attempt = 0; attempt < 60 && steady < 3; ++attempt) {
+        const bool front =
+            appNamed(computer.result("listApps"), "Widget Factory").value("active", false);
+        steady = front ? steady + 1 : 0;
+        if (!front && attempt % 20 == 19)
+            DesktopSession::get().run(
+                {"xdotool", "search", "--name", "Widget Factory", "windowactivate"});
+        std::this_thread::sleep_for(100ms);
+    }
+    ASSERT_EQ(steady, 3) << "the widget factory does not stay in front";
+}
+
 TEST(LinuxDesktop, ClickingACheckButtonByIndexTogglesIt) {
     SKIP_WITHOUT_DESKTOP();
     DesktopComputer computer;
@@ -550,10 +567,7 @@ TEST(LinuxDesktop, TheTextEditorTakesKeysBehindAndMenusByPath) {
     const JSON editor = computer.result("resolve", {{"app", "Mousepad"}, {"launch", true}});
     ASSERT_TRUE(editor.contains("pid")) << editor;
     const pid_t pid = editor["pid"].get<pid_t>();
-    for (int attempt = 0; attempt < 30; ++attempt) {
-        if (appNamed(computer.result("listApps"), "Widget Factory").value("active", false)) break;
-        std::this_thread::sleep_for(100ms);
-    }
+    frontWidgetFactory(computer);
     const Found text = findLine(computer, "Mousepad", R"(\] textarea)");
     ASSERT_GT(text.index, 0);
     EXPECT_EQ(computer.result(
@@ -599,6 +613,7 @@ TEST(LinuxDesktop, KeysTypedInFrontReachTheEditorWhateverTheCharacters) {
     DesktopComputer computer;
     const JSON editor = computer.result("resolve", {{"app", "Mousepad"}, {"launch", true}});
     ASSERT_TRUE(editor.contains("pid")) << editor;
+    frontWidgetFactory(computer);
     const Found text = findLine(computer, "Mousepad", R"(\] textarea)");
     ASSERT_GT(text.index, 0);
     // A line break makes it keys; characters that no key of the layout makes are typed on a
