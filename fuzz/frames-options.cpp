@@ -28,7 +28,8 @@ using namespace pelko::phone;
     pelko::fuzzing::fault("frames-options", what, detail);
 }
 
-double takeDouble(const uint8_t*& data, size_t& size) {
+// The number in the last 8 of the `size` bytes at `data`, which then count no more.
+double takeLastDouble(const uint8_t* data, size_t& size) {
     double value = 0;
     std::memcpy(&value, data + size - sizeof value, sizeof value);
     size -= sizeof value;
@@ -42,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     double duration = 60;
     SizeValue shown{1920, 1080};
     if (size >= 24) {
-        shown.height = takeDouble(data, size);
-        shown.width = takeDouble(data, size);
-        duration = takeDouble(data, size);
+        shown.height = takeLastDouble(data, size);
+        shown.width = takeLastDouble(data, size);
+        duration = takeLastDouble(data, size);
     }
     const auto arguments =
         pelko::fuzzing::splitAtNul(std::string_view(reinterpret_cast<const char*>(data), size));
