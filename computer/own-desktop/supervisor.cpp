@@ -1,12 +1,12 @@
 #include "supervisor.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <fcntl.h>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -26,7 +26,6 @@ void say(const std::string& line) {
 // Why the desktop ends.
 struct Reason {
     enum Kind { programEnded, windowClosed, serverEnded, signalled } kind;
-    Ending programEnding{};
     int signal = 0;
 };
 
@@ -115,14 +114,14 @@ Reason waitForTheEnd(OwnDesktop& desktop, OwnedProcess& program, Signals& signal
                      ErrorRelay& relay, const OwnDesktopOptions& options) {
     bool relaying = true;
     for (;;) {
-        if (const auto request = signals.stopRequest()) return {Reason::signalled, {}, *request};
+        if (const auto request = signals.stopRequest()) return {Reason::signalled, *request};
         // The X server first: a program whose display went away ends because of it.
         if (desktop.xServerGone() || desktop.xServer().ending())
             return {options.headless ? Reason::serverEnded : Reason::windowClosed};
-        if (const auto ending = program.ending()) {
+        if (program.ending()) {
             // What it said last is passed on; apps it started may still hold the pipe.
             if (relaying) relay.relay();
-            return {Reason::programEnded, *ending};
+            return {Reason::programEnded};
         }
         if (relaying) relaying = relay.relay();
 
@@ -158,27 +157,29 @@ int runOwnDesktop(const OwnDesktopCommand& command) {
             outer->second + ".");
     }
 
-    ErrorRelay relay;
+    std::optional<ErrorRelay> relay;
     // In this process's group, as the program would be without a desktop of its own, with its
     // standard input and output.
     Launch launch{.arguments = {ownProgram()},
                   .environment = desktop->environment(),
-                  .standardError = relay.writeEnd(),
+                  .standardError = -1,
                   .ownProcessGroup = false,
                   .keepsStandardInput = true};
     launch.arguments.insert(launch.arguments.end(), command.passOn.begin(), command.passOn.end());
     std::optional<OwnedProcess> program;
     try {
+        relay.emplace();
+        launch.standardError = relay->writeEnd();
         program = OwnedProcess::start(launch, clock);
     } catch (const StartFailure& failure) {
         say(std::string("the program did not start in the agent's desktop: ") + failure.what() +
             ".");
         return 1;
     }
-    relay.closeWriteEnd();
+    relay->closeWriteEnd();
 
-    const Reason reason = waitForTheEnd(*desktop, *program, signals, relay, command.options);
-    relay.stop();
+    const Reason reason = waitForTheEnd(*desktop, *program, signals, *relay, command.options);
+    relay->stop();
     const Ending programEnding = program->end(programEndGrace);
     desktop.reset();
     switch (reason.kind) {
