@@ -180,22 +180,33 @@ Launch shell(const std::string& script) {
     return {.arguments = {"sh", "-c", script}, .environment = currentEnvironment()};
 }
 
-TEST(OwnDesktopProcesses, AProgramIsHandedItsDescriptorLogAndEnvironment) {
-    RealClock clock;
-    pelko::testing::ScopedTempDir folder;
+// A program started with a pipe as its descriptor 3, and what it wrote there up to the pipe's
+// end or `count` bytes.
+struct Reported {
+    OwnedProcess process;
+    std::string text;
+};
+Reported startReporting(Launch launch, Clock& clock, size_t count) {
     auto made = makePipe();
-    ASSERT_TRUE(made);
+    if (!made) throw std::runtime_error(made.error().describe());
     Pipe pipe = std::move(made).take();
-    Launch launch = shell("echo \"$GREETING\" >&3; echo out; echo err >&2; exit 3");
-    launch.environment["GREETING"] = "hello from inside";
-    launch.log = folder / "part.log";
     launch.descriptor3 = pipe.writeEnd.get();
     OwnedProcess process = OwnedProcess::start(launch, clock);
     pipe.writeEnd.reset();
-    char buffer[64] = {};
-    const auto got = readExactly(pipe.readEnd.get(), buffer, sizeof buffer - 1);
-    ASSERT_TRUE(got);
-    EXPECT_EQ(std::string(buffer, got.value()), "hello from inside\n");
+    std::string text(count, '\0');
+    const auto got = readExactly(pipe.readEnd.get(), text.data(), count);
+    text.resize(got ? got.value() : 0);
+    return {std::move(process), text};
+}
+
+TEST(OwnDesktopProcesses, AProgramIsHandedItsDescriptorLogAndEnvironment) {
+    RealClock clock;
+    pelko::testing::ScopedTempDir folder;
+    Launch launch = shell("echo \"$GREETING\" >&3; echo out; echo err >&2; exit 3");
+    launch.environment["GREETING"] = "hello from inside";
+    launch.log = folder / "part.log";
+    auto [process, text] = startReporting(launch, clock, 64);
+    EXPECT_EQ(text, "hello from inside\n");
     ASSERT_TRUE(waitFor(clock, seconds(10), [&] { return process.ending().has_value(); }));
     EXPECT_EQ(process.ending()->code(), 3);
     EXPECT_EQ(process.ending()->describe(), "status 3");
@@ -228,15 +239,9 @@ TEST(OwnDesktopProcesses, EndingAsksFirstAndKillsWhatStays) {
     OwnedProcess polite = OwnedProcess::start(shell("exec sleep 60"), clock);
     EXPECT_EQ(polite.end(seconds(10)).describe(), "signal 15 (Terminated)");
     // A program that ignores the request is killed once the grace period is over.
-    auto made = makePipe();
-    ASSERT_TRUE(made);
-    Pipe ready = std::move(made).take();
-    Launch stubbornLaunch = shell("trap '' TERM; echo >&3; while :; do sleep 1; done");
-    stubbornLaunch.descriptor3 = ready.writeEnd.get();
-    OwnedProcess stubborn = OwnedProcess::start(stubbornLaunch, clock);
-    ready.writeEnd.reset();
-    char byte = 0;
-    ASSERT_TRUE(readExactly(ready.readEnd.get(), &byte, 1));  // its trap is set
+    auto [stubborn, ready] =
+        startReporting(shell("trap '' TERM; echo >&3; while :; do sleep 1; done"), clock, 1);
+    ASSERT_EQ(ready, "\n");  // its trap is set
     EXPECT_EQ(stubborn.end(seconds(0.3)).describe(), "signal 9 (Killed)");
     EXPECT_FALSE(isAlive(stubborn.pid()));
 }
@@ -245,18 +250,11 @@ TEST(OwnDesktopProcesses, OrphansComeToThisProcessAndAreEndedWithTheRest) {
     // As pelko-computer --own-desktop does, so that apps started detached stay within reach.
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     RealClock clock;
-    auto made = makePipe();
-    ASSERT_TRUE(made);
-    Pipe pids = std::move(made).take();
     // The middle shell starts a detached sleeper and leaves at once, as app launchers do.
-    Launch launch = shell("sh -c 'setsid sleep 60 3>&- & echo $! >&3'; exec sleep 60 3>&-");
-    launch.descriptor3 = pids.writeEnd.get();
-    OwnedProcess parent = OwnedProcess::start(launch, clock);
-    pids.writeEnd.reset();
-    char buffer[32] = {};
-    const auto got = readExactly(pids.readEnd.get(), buffer, sizeof buffer - 1);
-    ASSERT_TRUE(got);
-    const pid_t orphan = std::stoi(std::string(buffer, got.value()));
+    auto [parent, number] = startReporting(
+        shell("sh -c 'setsid sleep 60 3>&- & echo $! >&3'; exec sleep 60 3>&-"), clock, 32);
+    ASSERT_FALSE(number.empty());
+    const pid_t orphan = std::stoi(number);
     std::set<pid_t> below;
     ASSERT_TRUE(waitFor(clock, seconds(10),
                         [&] {
