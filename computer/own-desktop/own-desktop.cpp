@@ -1,6 +1,8 @@
 #include "own-desktop.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -366,6 +368,7 @@ void OwnDesktop::end() {
         connection_ = nullptr;
     }
     for (auto part = parts_.rbegin(); part != parts_.rend(); ++part) part->end(endGrace);
+    if (!display_.empty()) removeServerLeftovers();
     // Anything started while the parts ended.
     endProcesses(descendantsOf(getpid()), endGrace, clock_);
     removeStaleSockets();
@@ -381,6 +384,22 @@ std::set<std::filesystem::path> OwnDesktop::accessibilitySockets() const {
             sockets.insert(entry.path());
     }
     return sockets;
+}
+
+void OwnDesktop::removeServerLeftovers() {
+    // An X server that was killed leaves its socket. It is removed when nothing answers there
+    // any more (another server that took the number since would answer).
+    const std::filesystem::path socketPath = "/tmp/.X11-unix/X" + display_.substr(1);
+    FileDescriptor probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    if (probe.valid() &&
+        connect(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        errno == ECONNREFUSED) {
+        std::error_code ignored;
+        std::filesystem::remove(socketPath, ignored);
+    }
 }
 
 void OwnDesktop::removeStaleSockets() {

@@ -77,6 +77,7 @@ class OwnDesktop {
     /// The accessibility sockets of GTK apps in the runtime folder of the programs inside.
     std::set<std::filesystem::path> accessibilitySockets() const;
     void removeStaleSockets();
+    void removeServerLeftovers();
     Clock& clock_;
     PrivateFolder folder_;
     std::string display_;
