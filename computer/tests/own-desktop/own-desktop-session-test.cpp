@@ -7,8 +7,11 @@
 #include <X11/Xlib.h>
 // clang-format on
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -138,6 +141,21 @@ class AgentDesktop {
     std::vector<SeenProcess> seen_;
 };
 
+// Whether `path` is a socket nobody listens on. (Another test's X server may have taken the
+// display's number since, and with it the socket's name.)
+bool staleSocket(const std::string& path) {
+    if (!std::filesystem::exists(path)) return false;
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const bool refused =
+        connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+        errno == ECONNREFUSED;
+    close(probe);
+    return refused;
+}
+
 // Once the program has ended: it wrote `line` last, and nothing it started is left.
 void expectEverythingEnded(AgentDesktop& desktop, const ExitStatus& status,
                            const std::string& line) {
@@ -148,7 +166,7 @@ void expectEverythingEnded(AgentDesktop& desktop, const ExitStatus& status,
     EXPECT_NE(text.find("pelko-computer: " + line + "\n"), std::string::npos) << text;
     EXPECT_EQ(stillRunning(desktop.seen()), std::vector<std::string>());
     ASSERT_FALSE(desktop.display().empty());
-    EXPECT_FALSE(std::filesystem::exists("/tmp/.X11-unix/X" + desktop.display().substr(1)))
+    EXPECT_FALSE(staleSocket("/tmp/.X11-unix/X" + desktop.display().substr(1)))
         << "the X server left its socket";
 }
 
