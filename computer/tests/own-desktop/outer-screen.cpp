@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "child-process.h"
 #include "linux/dbus-client.h"
 
 namespace pelko::computer::testing {
@@ -121,25 +122,107 @@ std::optional<ScreenWindow> OuterScreen::findWindow(const std::string& title) {
     return window;
 }
 
+namespace {
+
+// A method call answered before the next step; signals that come meanwhile stay queued.
+MessagePtr callAndWait(DBusConnection* connection, MessagePtr call) {
+    return MessagePtr(
+        dbus_connection_send_with_reply_and_block(connection, call.get(), 5000, nullptr));
+}
+
+// Appends an a{sv} holding at most one unsigned entry.
+void appendProperties(DBusMessage* message, const char* key, std::optional<uint32_t> value) {
+    DBusMessageIter iter, array, entry, variant;
+    dbus_message_iter_init_append(message, &iter);
+    dbus_message_iter_open_container(&iter, DBUS_TYPE_ARRAY, "{sv}", &array);
+    if (value) {
+        dbus_message_iter_open_container(&array, DBUS_TYPE_DICT_ENTRY, nullptr, &entry);
+        dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
+        dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "u", &variant);
+        dbus_message_iter_append_basic(&variant, DBUS_TYPE_UINT32, &*value);
+        dbus_message_iter_close_container(&entry, &variant);
+        dbus_message_iter_close_container(&array, &entry);
+    }
+    dbus_message_iter_close_container(&iter, &array);
+}
+
+std::string objectPath(const MessagePtr& reply) {
+    const char* path = nullptr;
+    if (!reply || !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_OBJECT_PATH, &path,
+                                         DBUS_TYPE_INVALID))
+        return "";
+    return path;
+}
+
+// The compositor's screen as one picture: mutter's screen cast of its monitor, one frame taken
+// from its PipeWire stream by GStreamer, as a GNOME screen recorder or screen share takes it.
+SurfacePtr screenCast() {
+    std::string error;
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    auto bus = Connection::openBus(address ? address : "", error);
+    if (!bus) return nullptr;
+    DBusConnection* connection = bus->get();
+    const char* service = "org.gnome.Mutter.ScreenCast";
+    dbus_bus_add_match(connection,
+                       "type='signal',interface='org.gnome.Mutter.ScreenCast.Stream',"
+                       "member='PipeWireStreamAdded'",
+                       nullptr);
+    auto create = methodCall(service, "/org/gnome/Mutter/ScreenCast", service, "CreateSession");
+    appendProperties(create.get(), "", std::nullopt);
+    const std::string session = objectPath(callAndWait(connection, std::move(create)));
+    if (session.empty()) return nullptr;
+    const std::string sessionInterface = std::string(service) + ".Session";
+    auto record = methodCall(service, session, sessionInterface.c_str(), "RecordMonitor");
+    const char* primary = "";
+    dbus_message_append_args(record.get(), DBUS_TYPE_STRING, &primary, DBUS_TYPE_INVALID);
+    appendProperties(record.get(), "cursor-mode", 0);  // no pointer drawn in
+    const std::string stream = objectPath(callAndWait(connection, std::move(record)));
+    callAndWait(connection, methodCall(service, session, sessionInterface.c_str(), "Start"));
+    dbus_uint32_t node = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!node && std::chrono::steady_clock::now() < deadline &&
+           dbus_connection_read_write(connection, 100)) {
+        while (DBusMessage* message = dbus_connection_pop_message(connection)) {
+            if (dbus_message_is_signal(message, "org.gnome.Mutter.ScreenCast.Stream",
+                                       "PipeWireStreamAdded") &&
+                stream == dbus_message_get_path(message))
+                dbus_message_get_args(message, nullptr, DBUS_TYPE_UINT32, &node, DBUS_TYPE_INVALID);
+            dbus_message_unref(message);
+        }
+    }
+    SurfacePtr picture;
+    if (node) {
+        pelko::testing::ScopedTempDir folder;
+        const std::string file = (folder / "screen.png").string();
+        pelko::testing::ChildOptions options;
+        options.nullStdin = true;
+        pelko::testing::ChildProcess grab(
+            {"/usr/bin/gst-launch-1.0", "-q", "pipewiresrc", "path=" + std::to_string(node),
+             "num-buffers=1", "!", "videoconvert", "!", "pngenc", "!", "filesink",
+             "location=" + file},
+            options);
+        const auto ended = grab.waitExit(pelko::testing::Timeout{15000});
+        if (ended && ended->exited && ended->code == 0)
+            picture.reset(cairo_image_surface_create_from_png(file.c_str()));
+    }
+    callAndWait(connection, methodCall(service, session, sessionInterface.c_str(), "Stop"));
+    return picture;
+}
+
+}  // namespace
+
 SurfacePtr OuterScreen::picture(const ScreenWindow& window) {
     if (!wayland_)
         return pelko::testing::grabScreen(display_.get(), window.x, window.y, window.width,
                                           window.height);
-    SurfacePtr image(cairo_image_surface_create(CAIRO_FORMAT_RGB24, window.width, window.height));
-    XImage* picture =
-        XGetImage(display_.get(), window.id, 0, 0, window.width, window.height, AllPlanes, ZPixmap);
-    if (!picture) return image;
-    cairo_surface_flush(image.get());
-    unsigned char* data = cairo_image_surface_get_data(image.get());
-    const int stride = cairo_image_surface_get_stride(image.get());
-    for (int row = 0; row < window.height; ++row) {
-        auto* out = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(row) * stride);
-        for (int column = 0; column < window.width; ++column)
-            out[column] = 0xFF000000u | (XGetPixel(picture, column, row) & 0xFFFFFF);
-    }
-    cairo_surface_mark_dirty(image.get());
-    XDestroyImage(picture);
-    return image;
+    SurfacePtr part(cairo_image_surface_create(CAIRO_FORMAT_RGB24, window.width, window.height));
+    const SurfacePtr screen = screenCast();
+    if (!screen || cairo_surface_status(screen.get()) != CAIRO_STATUS_SUCCESS) return part;
+    CairoPtr cairo(cairo_create(part.get()));
+    cairo_set_source_surface(cairo.get(), screen.get(), -window.x, -window.y);
+    cairo_paint(cairo.get());
+    cairo_surface_flush(part.get());
+    return part;
 }
 
 bool OuterScreen::click(int x, int y) {

@@ -34,9 +34,9 @@ class OuterScreen {
 
     /// The shown window whose title is `title`, nothing when there is none.
     std::optional<ScreenWindow> findWindow(const std::string& title);
-    /// What the screen shows where `window` is. On X11 the screen's own picture; XWayland has
-    /// no picture of the whole screen (the compositor draws it), so there it is the window's
-    /// picture as XWayland hands it to the compositor.
+    /// What the screen shows where `window` is: on X11 the root window's picture; on Wayland
+    /// the compositor's screen cast (XWayland has no picture of the whole screen: the compositor
+    /// draws it).
     SurfacePtr picture(const ScreenWindow& window);
     /// The user moves the mouse to (x, y) of the screen and clicks: on X11 with xdotool, on
     /// Wayland with the compositor's own virtual pointer (mutter's remote desktop service),
