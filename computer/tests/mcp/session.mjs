@@ -127,10 +127,15 @@ export function indexOf(outline, pattern) {
 /// Decodes a Base64 JPEG with libjpeg-turbo's djpeg; its size in pixels (djpeg fails on a
 /// picture that is not a whole JPEG).
 export function decodedJPEGSize(base64) {
-  const ppm = execFileSync('djpeg', ['-pnm'], { input: Buffer.from(base64, 'base64') });
-  const header = ppm.subarray(0, 64).toString('latin1').match(/^P[56]\s+(\d+)\s+(\d+)\s+255\s/);
+  const ppm = execFileSync('djpeg', ['-pnm'],
+    { input: Buffer.from(base64, 'base64'), maxBuffer: 1 << 28 });
+  const header = ppm.subarray(0, 64).toString('latin1').match(/^P([56])\s+(\d+)\s+(\d+)\s+255\s/);
   if (!header) throw new Error('djpeg wrote no picture');
-  return { width: Number(header[1]), height: Number(header[2]) };
+  const [width, height] = [Number(header[2]), Number(header[3])];
+  const channels = header[1] === '6' ? 3 : 1;
+  if (ppm.length !== header[0].length + width * height * channels)
+    throw new Error('djpeg decoded a picture of the wrong length');
+  return { width, height };
 }
 
 /// Waits, polling, until `condition()` holds; fails after `seconds`.
