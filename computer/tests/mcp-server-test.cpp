@@ -1,6 +1,7 @@
 // The MCP face's session inside the process, on the sample desktop in virtual time: the
-// lifecycle and its refusals, the tool calls' results, calls stopped by the client and by the
-// user's Escape (queued or running), the banner's run and the log messages.
+// lifecycle and its refusals, the tool calls' results, queued calls stopped by the client and
+// by the user's Escape, the banner's run and the log messages. Running calls stopped both ways
+// are the client's tests (mcp/sim.test.mjs).
 #include "mcp-server.h"
 
 #include <gtest/gtest.h>
@@ -101,12 +102,6 @@ class MCPSession : public ::testing::Test {
         }
         return entries;
     }
-    size_t typedChunks() const {
-        size_t chunks = 0;
-        for (const auto& post : calls("post")) chunks += post["type"] == "keyDown";
-        return chunks;
-    }
-
     /// Holds the work queue until the returned promise is kept, as a long call would.
     std::shared_ptr<std::promise<void>> holdWork() {
         auto release = std::make_shared<std::promise<void>>();
@@ -222,23 +217,6 @@ TEST(MCPTools, ShapeEachMethodsResultForTheModel) {
                               "isError": true})"));
 }
 
-TEST(MCPTools, RunTheMethodsOfTheLineProtocolAndOnlyThreeOnlyRead) {
-    std::vector<std::string> readOnly;
-    for (const auto& tool : tools()) {
-        EXPECT_EQ(findTool(tool.name), &tool);
-        EXPECT_EQ(tool.definition["name"], tool.name);
-        EXPECT_EQ(tool.definition["annotations"]["readOnlyHint"], tool.readOnly);
-        if (tool.readOnly) readOnly.push_back(tool.name);
-    }
-    EXPECT_EQ(readOnly, (std::vector<std::string>{"list_apps", "find_app", "screenshot"}));
-    EXPECT_EQ(findTool("state"), nullptr) << "tools go by their own names, not the methods'";
-}
-
-// Typing this into Notes, which is in front, takes hundreds of chunks 20 ms apart; the line
-// break keeps it from being inserted at once.
-const std::string longText = std::string(4000, 'x') + "\n" + std::string(4000, 'y');
-const size_t longTextChunks = longText.size() / 16;
-
 // The replies among `lines` (the log messages left out).
 std::vector<JSON> repliesAmong(const std::vector<JSON>& lines) {
     std::vector<JSON> replies;
@@ -246,38 +224,6 @@ std::vector<JSON> repliesAmong(const std::vector<JSON>& lines) {
         if (line.contains("id")) replies.push_back(line);
     }
     return replies;
-}
-
-TEST_F(MCPSession, ACallTheClientCancelsStopsAtItsNextPauseWithoutAReply) {
-    initialize();
-    clock.schedule(300ms, [this] { server->serve(line(cancelled(5))); });
-    const auto lines =
-        exchange(std::vector{toolCall(5, "type_text", {{"app", "Notes"}, {"text", longText}}),
-                             toolCall(6, "find_app", {{"app", "Notes"}})});
-    const auto replies = repliesAmong(lines);
-    ASSERT_EQ(replies.size(), 1u) << lines.size();
-    EXPECT_EQ(replies[0]["id"], 6) << "the next call runs; the cancelled one is not answered";
-    const size_t typed = typedChunks();
-    EXPECT_GT(typed, 0u);
-    EXPECT_LT(typed, longTextChunks);
-}
-
-TEST_F(MCPSession, TheUsersEscapeStopsTheRunningCallAndSaysSoToModelAndClient) {
-    initialize();
-    clock.schedule(300ms, [this] { computer->output.emit({{"event", "stop"}}); });
-    const auto lines =
-        exchange(toolCall("t", "type_text", {{"app", "Notes"}, {"text", longText}}));
-    const JSON logged = JSON::parse(R"({"jsonrpc": "2.0", "method": "notifications/message",
-        "params": {"level": "warning", "logger": "pelko-computer",
-                   "data": "The user pressed Escape: type_text was stopped."}})");
-    const JSON front = JSON::parse(R"({"jsonrpc": "2.0", "method": "notifications/message",
-        "params": {"level": "info", "logger": "pelko-computer",
-                   "data": "Bringing Notes to the front."}})");
-    EXPECT_EQ(lines, (std::vector<JSON>{front, logged, resultReply("t", toolError(stoppedByUser))}));
-    EXPECT_LT(typedChunks(), longTextChunks);
-    ASSERT_EQ(calls("setLabelText").size(), 1u) << "the banner went up for the acting call";
-    const JSON banner = calls("setLabelText")[0]["panel"];
-    EXPECT_EQ(calls("orderOut").back()["panel"], banner) << "and came down at the Escape";
 }
 
 TEST_F(MCPSession, EscapeStopsQueuedCallsBeforeTheyStartAndACancelledOneStaysUnanswered) {
