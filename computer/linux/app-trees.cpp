@@ -2,6 +2,8 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <iterator>
+
 #include "atspi-calls.h"
 #include "platform/accessibility.h"
 
@@ -19,11 +21,33 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
     std::vector<AtspiClient::Call> calls;
     calls.push_back({busName, methodCall(busName, "/org/a11y/atspi/cache",
                                          ATSPI_DBUS_INTERFACE_CACHE, "GetItems")});
+    // The toolkit's dialect, asked once per application in the same batch.
+    const bool askToolkit = !toolkits_.contains(busName);
+    if (askToolkit) {
+        const ObjectRef root{busName, rootPath};
+        calls.push_back(
+            {busName, propertyGet(root, ATSPI_DBUS_INTERFACE_APPLICATION, "ToolkitName")});
+        calls.push_back({busName, propertyGet(root, ATSPI_DBUS_INTERFACE_APPLICATION, "Version")});
+    }
     auto answers = client_.callAll(std::move(calls));
+    if (askToolkit) {
+        std::string name, version;
+        DBusMessageIter iter;
+        if (firstArgument(answers[1], iter)) {
+            DBusMessageIter value = unwrapVariant(iter);
+            name = readString(value).value_or("");
+        }
+        if (firstArgument(answers[2], iter)) {
+            DBusMessageIter value = unwrapVariant(iter);
+            version = readString(value).value_or("");
+        }
+        toolkits_[busName] = toolkitOf(name, version);
+    }
     AppTree tree;
     if (answers[0].ok()) {
-        if (auto items = parseCacheItems(answers[0].reply.get()))
-            tree = treeFromCache(busName, std::move(*items));
+        auto items = parseCacheItems(answers[0].reply.get());
+        // Qt answers with no items at all: its objects are read as asked.
+        if (items && !items->empty()) tree = treeFromCache(busName, std::move(*items));
     } else if (answers[0].errorName != DBUS_ERROR_UNKNOWN_METHOD &&
                answers[0].errorName != DBUS_ERROR_UNKNOWN_OBJECT &&
                answers[0].errorName != DBUS_ERROR_UNKNOWN_INTERFACE &&
@@ -32,6 +56,8 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
     }
     // Without the bulk read (a toolkit without the cache interface) objects are read as asked.
     tree.busName = busName;
+    tree.toolkit = toolkits_[busName];
+    for (auto& [path, node] : tree.nodes) node.name = shownName(node.name, tree.toolkit);
     tree.generation = changes_.now();
     tree.fetchedAt = now;
     tree.lifetime = treeLifetime(clock_.now() - now);
@@ -39,6 +65,10 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
 }
 
 void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
+    // The properties one by one: Qt's bridge ends the application that is asked for all of
+    // them at once ("GetAll").
+    static constexpr const char* properties[] = {"Name", "Description", "Parent", "ChildCount"};
+    constexpr size_t perNode = 3 + std::size(properties);
     std::vector<AtspiClient::Call> calls;
     for (const auto& path : paths) {
         const ObjectRef ref{tree.busName, path};
@@ -48,39 +78,34 @@ void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
             {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetState")});
         calls.push_back(
             {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetInterfaces")});
-        auto all = objectCall(ref, propertiesInterface, "GetAll");
-        if (all) appendString(all.get(), ATSPI_DBUS_INTERFACE_ACCESSIBLE);
-        calls.push_back({tree.busName, std::move(all)});
+        for (const char* property : properties)
+            calls.push_back(
+                {tree.busName, propertyGet(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, property)});
     }
     const auto answers = client_.callAll(std::move(calls));
     for (size_t i = 0; i < paths.size(); ++i) {
-        const CallResult* answer = &answers[4 * i];
+        const CallResult* answer = &answers[perNode * i];
         DBusMessageIter iter;
         if (!firstArgument(answer[0], iter)) continue;
         Node node;
         node.role = static_cast<uint32_t>(readInteger(iter).value_or(ATSPI_ROLE_UNKNOWN));
         if (firstArgument(answer[1], iter)) node.states = readStateSet(iter).value_or(0);
         if (firstArgument(answer[2], iter)) node.interfaces = readInterfaces(iter).value_or(0);
-        if (firstArgument(answer[3], iter) &&
-            dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_ARRAY) {
-            DBusMessageIter array;
-            dbus_message_iter_recurse(&iter, &array);
-            while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY) {
-                DBusMessageIter entry;
-                dbus_message_iter_recurse(&array, &entry);
-                const std::string key = readString(entry).value_or("");
-                dbus_message_iter_next(&entry);
-                DBusMessageIter value = unwrapVariant(entry);
-                if (key == "Name")
-                    node.name = trimmedName(readString(value).value_or(""));
-                else if (key == "Description")
-                    node.description = readString(value).value_or("");
-                else if (key == "Parent")
-                    node.parent = readObjectRef(value).value_or(ObjectRef{});
-                else if (key == "ChildCount")
-                    node.childCount = static_cast<int>(readInteger(value).value_or(0));
-                dbus_message_iter_next(&array);
-            }
+        if (firstArgument(answer[3], iter)) {
+            DBusMessageIter value = unwrapVariant(iter);
+            node.name = shownName(readString(value).value_or(""), tree.toolkit);
+        }
+        if (firstArgument(answer[4], iter)) {
+            DBusMessageIter value = unwrapVariant(iter);
+            node.description = readString(value).value_or("");
+        }
+        if (firstArgument(answer[5], iter)) {
+            DBusMessageIter value = unwrapVariant(iter);
+            node.parent = readObjectRef(value).value_or(ObjectRef{});
+        }
+        if (firstArgument(answer[6], iter)) {
+            DBusMessageIter value = unwrapVariant(iter);
+            node.childCount = static_cast<int>(readInteger(value).value_or(0));
         }
         if (node.childCount == 0) {
             node.childrenKnown = true;
@@ -107,7 +132,8 @@ Node* AppTrees::nodeOf(AppTree& tree, const std::string& path, int& error) {
 }
 
 ObjectTraits traitsOf(AppTree& tree, const Node& node) {
-    ObjectTraits traits{node.role, node.states, node.interfaces, ATSPI_ROLE_INVALID, false};
+    ObjectTraits traits{node.role, node.states,  node.interfaces,    ATSPI_ROLE_INVALID,
+                        false,     tree.toolkit, node.childCount > 0};
     if (node.parent.name == tree.busName) {
         if (const Node* parent = tree.find(node.parent.path)) traits.parentRole = parent->role;
     }

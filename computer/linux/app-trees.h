@@ -53,6 +53,7 @@ class AppTrees {
     Clock& clock_;
     ChangeCount& changes_;
     std::map<std::string, AppTree> trees_;
+    std::map<std::string, Toolkit> toolkits_;
 };
 
 }  // namespace pelko::computer::linux_desktop

@@ -2,6 +2,8 @@
 // application, the menu element between an item and its submenu's items, and an object.
 #include <atspi/atspi-constants.h>
 
+#include <algorithm>
+#include <cmath>
 #include <deque>
 #include <set>
 
@@ -70,9 +72,38 @@ std::vector<Element> LinuxAccessibility::windowsOf(AppTree& tree, const std::str
                           first->role == ATSPI_ROLE_TOOL_TIP))
                 continue;
         }
+        // Chromium keeps unnamed windows that say they are showing but that the window
+        // manager never shows (a pop-up made ahead of time): an unnamed window that lies where
+        // no window of the process does is not the user's.
+        if (node->name.empty() && !hasState(node->states, ATSPI_STATE_ICONIFIED) &&
+            !onScreenAsWindow(tree, child.path, pid))
+            continue;
         windows.push_back(elementFor(child, pid));
     }
     return windows;
+}
+
+bool LinuxAccessibility::onScreenAsWindow(AppTree& tree, const std::string& path, pid_t pid) {
+    std::vector<WindowInfo> own;
+    for (auto& window : windows_.windows()) {
+        if (window.pid == pid) own.push_back(std::move(window));
+    }
+    // Without a window manager's list of windows there is nothing to compare with.
+    if (own.empty()) return true;
+    trees_.ensure(tree, path, extentsExtra);
+    const Node* node = tree.find(path);
+    if (!node || !node->extents) return true;
+    const Point origin = windows_.primaryOrigin();
+    const Rect& extents = *node->extents;
+    // Frames and their contents differ by a title bar and borders (or a client's shadows).
+    constexpr double tolerance = 200;
+    return std::any_of(own.begin(), own.end(), [&](const WindowInfo& window) {
+        return std::abs(window.frame.origin.x - (extents.origin.x + origin.x)) +
+                   std::abs(window.frame.origin.y - (extents.origin.y + origin.y)) +
+                   std::abs(window.frame.size.width - extents.size.width) +
+                   std::abs(window.frame.size.height - extents.size.height) <=
+               tolerance;
+    });
 }
 
 Element LinuxAccessibility::findInWindows(AppTree& tree, const std::string& root, pid_t pid,
@@ -98,6 +129,14 @@ Element LinuxAccessibility::findInWindows(AppTree& tree, const std::string& root
             const Node* node = tree.find(at);
             if (!node) continue;
             if (wanted(*node)) return elementFor({tree.busName, at}, pid);
+            // Without the bulk read (Qt) the children are asked for as the search goes; what is
+            // not on screen is not searched then.
+            if (!tree.bulk && !node->childrenKnown) {
+                if (isHidden(traitsOf(tree, *node))) continue;
+                trees_.ensure(tree, at, childrenExtra);
+                node = tree.find(at);
+                if (!node) continue;
+            }
             for (const auto& child : node->children) {
                 if (child.name == tree.busName && seen.insert(child.path).second)
                     queue.push_back(child.path);
@@ -362,7 +401,7 @@ AttributeRead LinuxAccessibility::readObject(const Resolved& target, const std::
         return fail(axNoValue);
     }
     if (name == "AXHidden") return ok(isHidden(traits));
-    if (name == "AXEnabled") return ok(isEnabled(node->states));
+    if (name == "AXEnabled") return ok(isEnabled(traits));
     if (name == "AXFocused")
         return ok(hasState(node->states, window ? ATSPI_STATE_ACTIVE : ATSPI_STATE_FOCUSED));
     if (name == "AXMain")

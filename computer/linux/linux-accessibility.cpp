@@ -108,7 +108,7 @@ std::optional<bool> LinuxAccessibility::isSettable(const Element& element,
         if ((node->interfaces & editableTextInterface) &&
             hasState(node->states, ATSPI_STATE_EDITABLE))
             return true;
-        return (node->interfaces & valueInterface) && isEnabled(node->states) &&
+        return (node->interfaces & valueInterface) && hasNumericValue(role) && isEnabled(traits) &&
                !hasState(node->states, ATSPI_STATE_READ_ONLY) &&
                role.role != "AXProgressIndicator" && role.role != "AXLevelIndicator";
     }
@@ -129,6 +129,8 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
                                      const Value& value) {
     std::lock_guard lock(mutex_);
     const Resolved target = resolve(element);
+    if (target.kind == Kind::application && name == "AXManualAccessibility")
+        return switchOnAccessibility(target);
     if (target.kind != Kind::object) return axAttributeUnsupported;
     AppTree* tree = trees_.treeOf(target.ref.name);
     if (!tree) return axInvalidElement;
@@ -231,6 +233,30 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
     return axAttributeUnsupported;
 }
 
+int LinuxAccessibility::switchOnAccessibility(const Resolved& target) {
+    if (target.ref.name.empty()) return axCannotComplete;
+    AppTree* tree = trees_.treeOf(target.ref.name);
+    if (!tree) return axInvalidElement;
+    // Chromium (and Electron) build their accessibility tree, the browser's and the pages', only
+    // once an assistive technology shows itself: until then a window answers null for its
+    // children. Reading, clicking and naming objects does not count (the desktop's own bridge
+    // does that); asking a window for its object attributes does, and the tree is there moments
+    // later.
+    if (tree->toolkit != Toolkit::chromium) return axAttributeUnsupported;
+    int error = axSuccess;
+    if (!trees_.nodeOf(*tree, rootPath, error)) return error;
+    trees_.ensure(*tree, rootPath, childrenExtra);
+    const Node* root = tree->find(rootPath);
+    if (!root) return axInvalidElement;
+    std::vector<AtspiClient::Call> calls;
+    for (const auto& child : root->children)
+        calls.push_back(
+            {child.name, objectCall(child, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetAttributes")});
+    client_.callAll(std::move(calls));
+    changes_.bump();
+    return axSuccess;
+}
+
 std::optional<std::vector<std::string>> LinuxAccessibility::actionNames(const Element& element) {
     std::lock_guard lock(mutex_);
     const Resolved target = resolve(element);
@@ -263,7 +289,7 @@ int LinuxAccessibility::performAction(const Element& element, const std::string&
     if (std::find(offered.begin(), offered.end(), action) == offered.end())
         return axActionUnsupported;
     const ObjectRef ref = target.ref;
-    if (const auto index = toolkitActionFor(node->actions, action))
+    if (const auto index = toolkitActionFor(node->actions, action, role))
         return objects_.callBoolean(ref, ATSPI_DBUS_INTERFACE_ACTION, "DoAction",
                                     static_cast<int32_t>(*index));
     if (action == "AXIncrement" || action == "AXDecrement")

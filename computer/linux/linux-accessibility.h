@@ -72,6 +72,9 @@ class LinuxAccessibility final : public Accessibility {
         ObjectRef ref;
     };
     Resolved resolve(const Element& element);
+    /// The manual accessibility switch of an application: what makes its toolkit build the
+    /// tree it builds only for assistive technology.
+    int switchOnAccessibility(const Resolved& target);
     AttributeRead read(const Resolved& target, const std::string& name);
     AttributeRead readApplication(const Resolved& target, const std::string& name);
     AttributeRead readSystemWide(const std::string& name);
@@ -79,6 +82,8 @@ class LinuxAccessibility final : public Accessibility {
     AttributeRead readObject(const Resolved& target, const std::string& name);
     Element elementFor(const ObjectRef& ref, pid_t pid);
     std::vector<Element> windowsOf(AppTree& tree, const std::string& rootPath, pid_t pid);
+    /// Whether a window object lies where one of the process's windows is.
+    bool onScreenAsWindow(AppTree& tree, const std::string& path, pid_t pid);
     Element findInWindows(AppTree& tree, const std::string& rootPath, pid_t pid,
                           bool (*wanted)(const Node&));
     std::optional<std::string> windowTitle(AppTree& tree, const std::string& path, pid_t pid);

@@ -177,6 +177,8 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
                 break;
             case childrenExtra:
                 if (auto refs = readRefs(iter)) {
+                    // Chromium answers null for children it has not made yet.
+                    std::erase_if(*refs, [](const ObjectRef& ref) { return ref.isNull(); });
                     node->children = std::move(*refs);
                     node->childrenKnown = true;
                     for (const auto& child : node->children) {
