@@ -214,6 +214,8 @@ AttributeRead LinuxAccessibility::read(const Resolved& target, const std::string
             return readApplication(target, name);
         case Kind::menu:
             return readMenu(target, name);
+        case Kind::textRun:
+            return readTextRun(target, name);
         case Kind::object:
             return readObject(target, name);
     }
@@ -302,6 +304,84 @@ AttributeRead LinuxAccessibility::readMenu(const Resolved& target, const std::st
                 return ok(!hasState(kid->states, ATSPI_STATE_SHOWING));
         }
         return ok(true);
+    }
+    return unsupported();
+}
+
+Value::List LinuxAccessibility::childrenOf(AppTree& tree, const Resolved& target) {
+    Node* node = tree.find(target.ref.path);
+    if (!node) return {};
+    const ObjectTraits traits = traitsOf(tree, *node);
+    const bool ownText = holdsOwnText(traits, axRoleOf(traits));
+    trees_.ensure(tree, target.ref.path, ownText ? childrenExtra | textExtra : childrenExtra,
+                  ownText);
+    node = tree.find(target.ref.path);
+    if (!node) return {};
+    const std::vector<ObjectRef> children = node->children;
+    Value::List list;
+    std::optional<std::vector<TextPiece>> pieces;
+    // A container whose text is its name says nothing more in it (a heading, a link).
+    if (ownText && node->text && trimmedName(*node->text) != node->name)
+        pieces = textPieces(*node->text, children.size());
+    if (!pieces) {
+        for (const auto& child : children)
+            list.emplace_back(elementFor(child, child.name == tree.busName ? target.pid : 0));
+        return list;
+    }
+    for (size_t i = 0; i < pieces->size(); ++i) {
+        const TextPiece& piece = (*pieces)[i];
+        if (piece.child) {
+            const ObjectRef& child = children[*piece.child];
+            list.emplace_back(elementFor(child, child.name == tree.busName ? target.pid : 0));
+            continue;
+        }
+        auto run = std::make_shared<Handle>();
+        run->kind = Kind::textRun;
+        run->ref = target.ref;
+        run->pid = target.pid;
+        run->run = i;
+        run->text = piece.text;
+        list.emplace_back(Element(run));
+    }
+    return list;
+}
+
+bool LinuxAccessibility::waitWhileBusy(AppTree*& tree, const Resolved& target) {
+    constexpr Duration busyLimit = std::chrono::seconds(3);
+    constexpr Duration busyPoll = std::chrono::milliseconds(100);
+    const Node* node = tree->find(target.ref.path);
+    if (!node || !hasState(node->states, ATSPI_STATE_BUSY)) return false;
+    for (Duration waited{}; waited < busyLimit; waited += busyPoll) {
+        clock_.sleepFor(busyPoll);
+        // Read the document anew, and with it every name that was missing.
+        trees_.forget();
+        tree = trees_.treeOf(target.ref.name);
+        if (!tree) return true;
+        int error = axSuccess;
+        node = trees_.nodeOf(*tree, target.ref.path, error);
+        if (!node || !hasState(node->states, ATSPI_STATE_BUSY)) return true;
+    }
+    return true;
+}
+
+AttributeRead LinuxAccessibility::readTextRun(const Resolved& target, const std::string& name) {
+    // The run lives as long as its container does.
+    AppTree* tree = trees_.treeOf(target.ref.name);
+    if (!tree) return fail(axInvalidElement);
+    int error = axSuccess;
+    if (!trees_.nodeOf(*tree, target.ref.path, error)) return fail(error);
+    if (name == "AXRole") return ok("AXStaticText");
+    if (name == "AXValue") return ok(target.text);
+    if (name == "AXTitle" || name == "AXDescription") return ok("");
+    if (name == "AXChildren") return ok(Value::List{});
+    if (name == "AXParent") return ok(elementFor(target.ref, target.pid));
+    if (name == "AXHidden") return ok(false);
+    if (name == "AXEnabled") return ok(true);
+    if (name == "AXNumberOfCharacters") return ok(utf16Length(target.text));
+    if (name == "AXWindow" || name == "AXTopLevelUIElement") {
+        Resolved container = target;
+        container.kind = Kind::object;
+        return readObject(container, name);
     }
     return unsupported();
 }
@@ -400,7 +480,21 @@ AttributeRead LinuxAccessibility::readObject(const Resolved& target, const std::
         }
         return fail(axNoValue);
     }
-    if (name == "AXHidden") return ok(isHidden(traits));
+    if (name == "AXHidden") {
+        if (isHidden(traits)) return ok(true);
+        // GTK 4 says "visible" also of what it has not put on screen (a closed revealer's bar,
+        // a page behind another): that has no size.
+        if (traits.toolkit == Toolkit::gtk4 && (node->interfaces & componentInterface) &&
+            role.role != "AXWindow") {
+            trees_.ensure(*tree, target.ref.path, extentsExtra);
+            node = tree->find(target.ref.path);
+            if (!node) return fail(axInvalidElement);
+            if (node->extents &&
+                (node->extents->size.width <= 0 || node->extents->size.height <= 0))
+                return ok(true);
+        }
+        return ok(false);
+    }
     if (name == "AXEnabled") return ok(isEnabled(traits));
     if (name == "AXFocused")
         return ok(hasState(node->states, window ? ATSPI_STATE_ACTIVE : ATSPI_STATE_FOCUSED));
@@ -434,13 +528,11 @@ AttributeRead LinuxAccessibility::readObject(const Resolved& target, const std::
             menu->pid = target.pid;
             return ok(Value::List{Value(Element(menu))});
         }
-        trees_.ensure(*tree, target.ref.path, childrenExtra);
-        node = tree->find(target.ref.path);
-        if (!node) return fail(axInvalidElement);
-        Value::List list;
-        for (const auto& child : std::vector<ObjectRef>(node->children))
-            list.emplace_back(elementFor(child, child.name == tree->busName ? target.pid : 0));
-        return ok(std::move(list));
+        if (node->role == ATSPI_ROLE_DOCUMENT_WEB && waitWhileBusy(tree, target)) {
+            node = tree ? tree->find(target.ref.path) : nullptr;
+            if (!node) return fail(axInvalidElement);
+        }
+        return ok(childrenOf(*tree, target));
     }
     if (name == "AXParent") {
         if (node->parent.isNull()) return fail(axNoValue);

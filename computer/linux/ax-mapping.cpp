@@ -120,11 +120,17 @@ std::string shownName(std::string_view name, Toolkit toolkit) {
     std::string_view trimmed = name.substr(begin, end - begin + 1);
     if (toolkit != Toolkit::gtk4) return std::string(trimmed);
     if (isClassName(trimmed)) return "";
-    // "4 4": the label's text twice, once for the button and once for its label.
-    if (trimmed.size() % 2 == 1) {
-        const size_t half = trimmed.size() / 2;
-        if (trimmed[half] == ' ' && trimmed.substr(0, half) == trimmed.substr(half + 1))
-            return std::string(trimmed.substr(0, half));
+    // "4 4", "_Retry Retry": the label's text twice, once for the button (with its mnemonic
+    // mark) and once for its label.
+    const size_t underscores = static_cast<size_t>(std::count(trimmed.begin(), trimmed.end(), '_'));
+    if ((trimmed.size() - underscores) % 2 == 1) {
+        const size_t second = (trimmed.size() + underscores) / 2 + 1;
+        std::string first(trimmed.substr(0, second - 1));
+        if (first.ends_with(' ')) {
+            first.pop_back();
+            std::erase(first, '_');
+            if (first == trimmed.substr(second)) return std::string(trimmed.substr(second));
+        }
     }
     return std::string(trimmed);
 }
@@ -229,6 +235,36 @@ bool hasNumericValue(const AXRole& role) {
     return role.role == "AXSlider" || role.role == "AXProgressIndicator" ||
            role.role == "AXLevelIndicator" || role.role == "AXScrollBar" ||
            role.role == "AXIncrementor" || role.role == "AXValueIndicator";
+}
+
+bool takesTextEdits(const ObjectTraits& object) {
+    return (object.interfaces & editableTextInterface) &&
+           hasState(object.states, ATSPI_STATE_EDITABLE) && object.toolkit != Toolkit::gecko;
+}
+
+bool holdsOwnText(const ObjectTraits& object, const AXRole& role) {
+    if (object.toolkit != Toolkit::gecko || !(object.interfaces & textInterface)) return false;
+    return role.role != "AXTextField" && role.role != "AXTextArea" && role.role != "AXStaticText" &&
+           role.role != "AXPopUpButton" && role.role != "AXComboBox" && role.role != "AXWebArea" &&
+           role.role != "AXWindow";
+}
+
+std::optional<std::vector<TextPiece>> textPieces(std::string_view text, size_t childCount) {
+    static constexpr std::string_view mark = "\xEF\xBF\xBC";  // U+FFFC in UTF-8
+    std::vector<TextPiece> pieces;
+    size_t child = 0, start = 0;
+    auto words = [&](std::string_view part) {
+        if (part.find_first_not_of(" \t\n\r") != std::string_view::npos)
+            pieces.push_back({std::string(part), std::nullopt});
+    };
+    for (size_t at = text.find(mark); at != std::string_view::npos; at = text.find(mark, start)) {
+        words(text.substr(start, at - start));
+        pieces.push_back({"", child++});
+        start = at + mark.size();
+    }
+    words(text.substr(start));
+    if (child != childCount) return std::nullopt;
+    return pieces;
 }
 
 int64_t checkValue(StateSet states) {

@@ -84,6 +84,26 @@ ValueSource valueSourceOf(const ObjectTraits& object, const AXRole& role, bool h
 /// text without a name shows its text as its value.
 bool nameIsTitle(const AXRole& role);
 
+/// Whether the object's text is set through the editable-text interface. Gecko answers those
+/// calls with success and changes nothing, so its fields take keys instead.
+bool takesTextEdits(const ObjectTraits& object);
+
+/// Whether the object's own text holds words that no child of it shows: Gecko keeps the
+/// sentences of a paragraph, a heading or a cell in the container's text, with no objects of
+/// their own (fields, text areas, static text and pop-ups show their text as their value).
+bool holdsOwnText(const ObjectTraits& object, const AXRole& role);
+
+/// A piece of a container's text: words of its own, or the place of one of its children.
+struct TextPiece {
+    std::string text;
+    std::optional<size_t> child;
+    bool operator==(const TextPiece&) const = default;
+};
+/// The container's text cut at its embedded-object characters (U+FFFC), each of which stands
+/// for the next child; pieces of blanks only are left out. Nothing when the text marks another
+/// number of children than `childCount` (then it is not in that form).
+std::optional<std::vector<TextPiece>> textPieces(std::string_view text, size_t childCount);
+
 /// The check state of a two- or three-state control: 1 on, 0 off, 2 mixed.
 int64_t checkValue(StateSet states);
 

@@ -79,8 +79,8 @@ Element LinuxAccessibility::elementFor(const ObjectRef& ref, pid_t pid) {
 
 LinuxAccessibility::Resolved LinuxAccessibility::resolve(const Element& element) {
     const auto* handle = dynamic_cast<const Handle*>(element.get());
-    if (!handle) return {Kind::systemWide, 0, {}};
-    Resolved resolved{handle->kind, handle->pid, handle->ref};
+    if (!handle) return {Kind::systemWide, 0, {}, 0, {}};
+    Resolved resolved{handle->kind, handle->pid, handle->ref, handle->run, handle->text};
     if (handle->kind == Kind::application && resolved.ref.name.empty())
         resolved.ref.name = client_.busNameOf(handle->pid);
     return resolved;
@@ -105,16 +105,13 @@ std::optional<bool> LinuxAccessibility::isSettable(const Element& element,
     const AXRole role = axRoleOf(traits);
     const bool window = role.role == "AXWindow";
     if (name == "AXValue") {
-        if ((node->interfaces & editableTextInterface) &&
-            hasState(node->states, ATSPI_STATE_EDITABLE))
-            return true;
+        if (takesTextEdits(traits)) return true;
         return (node->interfaces & valueInterface) && hasNumericValue(role) && isEnabled(traits) &&
                !hasState(node->states, ATSPI_STATE_READ_ONLY) &&
                role.role != "AXProgressIndicator" && role.role != "AXLevelIndicator";
     }
     if (name == "AXSelectedText")
-        return (node->interfaces & editableTextInterface) && (node->interfaces & textInterface) &&
-               hasState(node->states, ATSPI_STATE_EDITABLE);
+        return takesTextEdits(traits) && (node->interfaces & textInterface);
     if (name == "AXFocused") return window || hasState(node->states, ATSPI_STATE_FOCUSABLE);
     if (name == "AXSelected") {
         const Node* parent = tree->find(node->parent.path);
@@ -161,9 +158,13 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
     }
     if (name == "AXValue") {
         const auto* text = value.as<std::string>();
-        if (text && (node->interfaces & editableTextInterface))
-            return objects_.callBoolean(target.ref, ATSPI_DBUS_INTERFACE_EDITABLE_TEXT,
-                                        "SetTextContents", std::nullopt, text);
+        if (text && (node->interfaces & editableTextInterface)) {
+            const int result = objects_.callBoolean(target.ref, ATSPI_DBUS_INTERFACE_EDITABLE_TEXT,
+                                                    "SetTextContents", std::nullopt, text);
+            // A toolkit may answer yes and change nothing: the text must read back.
+            if (result != axSuccess) return result;
+            return objects_.text(target.ref) == *text ? axSuccess : axCannotComplete;
+        }
         if (node->interfaces & valueInterface) {
             std::optional<double> number;
             if (const auto* integer = value.as<int64_t>()) number = static_cast<double>(*integer);
@@ -318,6 +319,8 @@ bool LinuxAccessibility::isEqual(const Element& a, const Element& b) {
     if (left.kind == Kind::systemWide || right.kind == Kind::systemWide)
         return left.kind == right.kind;
     if ((left.kind == Kind::menu) != (right.kind == Kind::menu)) return false;
+    if ((left.kind == Kind::textRun) != (right.kind == Kind::textRun)) return false;
+    if (left.kind == Kind::textRun && left.run != right.run) return false;
     if (left.kind == Kind::application && right.kind == Kind::application && left.ref.name.empty())
         return left.pid == right.pid;
     return !left.ref.name.empty() && left.ref == right.ref;

@@ -55,13 +55,15 @@ class LinuxAccessibility final : public Accessibility {
 
     /// An element: an object, an application (made from a process id, its bus name found when
     /// it is used, so an element made before the application registered works once it has),
-    /// the system-wide element, or the menu element that stands between an item and the items
-    /// of its submenu.
+    /// the system-wide element, the menu element that stands between an item and the items
+    /// of its submenu, or a run of a container's own text (`ref` the container).
     struct Handle final : ElementHandle {
-        enum class Kind { object, application, systemWide, menu };
+        enum class Kind { object, application, systemWide, menu, textRun };
         Kind kind = Kind::object;
         pid_t pid = 0;
         ObjectRef ref;
+        size_t run = 0;    ///< a text run's place among the container's pieces
+        std::string text;  ///< a text run's words
     };
 
   private:
@@ -70,6 +72,8 @@ class LinuxAccessibility final : public Accessibility {
         Handle::Kind kind = Handle::Kind::object;
         pid_t pid = 0;
         ObjectRef ref;
+        size_t run = 0;
+        std::string text;
     };
     Resolved resolve(const Element& element);
     /// The manual accessibility switch of an application: what makes its toolkit build the
@@ -80,6 +84,13 @@ class LinuxAccessibility final : public Accessibility {
     AttributeRead readSystemWide(const std::string& name);
     AttributeRead readMenu(const Resolved& target, const std::string& name);
     AttributeRead readObject(const Resolved& target, const std::string& name);
+    AttributeRead readTextRun(const Resolved& target, const std::string& name);
+    /// The children of an object, with the runs of its own text between them where it holds
+    /// some (see `holdsOwnText`).
+    Value::List childrenOf(AppTree& tree, const Resolved& target);
+    /// Waits, within a few seconds, while a document says it is still loading (its objects
+    /// have no names yet then); true when it waited.
+    bool waitWhileBusy(AppTree*& tree, const Resolved& target);
     Element elementFor(const ObjectRef& ref, pid_t pid);
     std::vector<Element> windowsOf(AppTree& tree, const std::string& rootPath, pid_t pid);
     /// Whether a window object lies where one of the process's windows is.

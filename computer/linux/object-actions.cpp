@@ -100,6 +100,20 @@ std::optional<std::pair<int32_t, int32_t>> ObjectActions::selection(const Object
     return std::pair{static_cast<int32_t>(*caret), static_cast<int32_t>(*caret)};
 }
 
+std::optional<std::string> ObjectActions::text(const ObjectRef& ref) {
+    auto message = objectCall(ref, ATSPI_DBUS_INTERFACE_TEXT, "GetText");
+    if (message) {
+        appendInt(message.get(), 0);
+        appendInt(message.get(), -1);
+    }
+    std::vector<AtspiClient::Call> calls;
+    calls.push_back({ref.name, std::move(message)});
+    const auto answers = client_.callAll(std::move(calls));
+    DBusMessageIter iter;
+    if (!firstArgument(answers[0], iter)) return std::nullopt;
+    return readString(iter);
+}
+
 int ObjectActions::replaceSelection(const ObjectRef& ref, const std::string& text) {
     const auto range = selection(ref);
     if (!range) return axCannotComplete;

@@ -36,6 +36,8 @@ class ObjectActions {
     int stepValue(const ObjectRef& ref, double direction);
     /// The first selected range of a text, or the caret as an empty range.
     std::optional<std::pair<int32_t, int32_t>> selection(const ObjectRef& ref);
+    /// The whole text; nothing when it cannot be read.
+    std::optional<std::string> text(const ObjectRef& ref);
     /// Replaces the selection (or inserts at the caret); returns an error number.
     int replaceSelection(const ObjectRef& ref, const std::string& text);
 

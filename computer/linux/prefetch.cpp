@@ -78,8 +78,9 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
         return want;
     };
     const uint8_t missing = wanted(*target, true);
-    // What the object cannot answer counts as read, so it is not looked at again.
-    target->fetched |= extras & ~missing;
+    // What the object cannot answer counts as read, so it is not looked at again; its text
+    // left out only because its value is not its text may still be asked for as such.
+    target->fetched |= extras & ~missing & ~(text ? 0 : textExtra);
     if (!missing) return;
 
     // The asked object, then the shown objects that follow it in reading order: the order in
