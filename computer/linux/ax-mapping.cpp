@@ -123,14 +123,12 @@ std::string shownName(std::string_view name, Toolkit toolkit) {
     // "4 4", "_Retry Retry": the label's text twice, once for the button (with its mnemonic
     // mark) and once for its label.
     const size_t underscores = static_cast<size_t>(std::count(trimmed.begin(), trimmed.end(), '_'));
-    if ((trimmed.size() - underscores) % 2 == 1) {
-        const size_t second = (trimmed.size() + underscores) / 2 + 1;
-        std::string first(trimmed.substr(0, second - 1));
-        if (first.ends_with(' ')) {
-            first.pop_back();
-            std::erase(first, '_');
-            if (first == trimmed.substr(second)) return std::string(trimmed.substr(second));
-        }
+    const size_t firstLength = (trimmed.size() - 1 + underscores) / 2;
+    if (firstLength < trimmed.size() && trimmed[firstLength] == ' ') {
+        std::string first(trimmed.substr(0, firstLength));
+        std::erase(first, '_');
+        if (first == trimmed.substr(firstLength + 1))
+            return std::string(trimmed.substr(firstLength + 1));
     }
     return std::string(trimmed);
 }
@@ -323,14 +321,22 @@ bool opensMenu(const AXRole& role) {
            role.role == "AXMenuButton" || role.role == "AXMenuBarItem";
 }
 
+// A pop-up's menu is the one its press opens (Qt's menu-bar entries only show theirs);
+// elsewhere it is the context menu.
+std::optional<size_t> menuAction(const std::vector<ToolkitAction>& actions, const AXRole& role) {
+    if (opensMenu(role)) {
+        if (const auto press = firstOfKind(actions, ActionKind::press)) return press;
+    }
+    return firstOfKind(actions, ActionKind::showMenu);
+}
+
 }  // namespace
 
 std::vector<std::string> axActionNames(const std::vector<ToolkitAction>& actions,
                                        const ObjectTraits& object, const AXRole& role) {
     std::vector<std::string> names;
     const auto press = firstOfKind(actions, ActionKind::press);
-    // A pop-up's menu is the one its press opens; elsewhere it is the context menu.
-    const auto menu = opensMenu(role) ? press : firstOfKind(actions, ActionKind::showMenu);
+    const auto menu = menuAction(actions, role);
     for (size_t i = 0; i < actions.size(); ++i) {
         if (i == press) {
             names.push_back("AXPress");
@@ -358,7 +364,7 @@ std::vector<std::string> axActionNames(const std::vector<ToolkitAction>& actions
 std::optional<size_t> toolkitActionFor(const std::vector<ToolkitAction>& actions,
                                        std::string_view axName, const AXRole& role) {
     const auto press = firstOfKind(actions, ActionKind::press);
-    const auto menu = opensMenu(role) ? press : firstOfKind(actions, ActionKind::showMenu);
+    const auto menu = menuAction(actions, role);
     if (axName == "AXPress") return press;
     if (axName == "AXShowMenu") return menu;
     for (size_t i = 0; i < actions.size(); ++i) {

@@ -26,32 +26,6 @@ namespace {
 using namespace std::chrono_literals;
 using pelko::testing::Timeout;
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::stringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
-}
-
-bool hasLine(const std::string& tree, const std::string& pattern) {
-    const std::regex wanted(pattern);
-    for (const auto& line : linesOf(tree)) {
-        if (std::regex_search(line, wanted)) return true;
-    }
-    return false;
-}
-
-// The index of the first line matching `pattern`; 0 when none does.
-int64_t indexOf(const std::string& tree, const std::string& pattern) {
-    const std::regex wanted(pattern), index(R"(\[(\d+)\])");
-    for (const auto& line : linesOf(tree)) {
-        std::smatch number;
-        if (std::regex_search(line, wanted) && std::regex_search(line, number, index))
-            return std::stoll(number[1]);
-    }
-    return 0;
-}
-
 struct DisplayClose {
     void operator()(Display* display) const { XCloseDisplay(display); }
 };
@@ -94,20 +68,6 @@ Window overlayWindow(Display* display) {
     }
     if (children) XFree(children);
     return found;
-}
-
-// Ends an app this test opened and waits until the program no longer lists it, so that the
-// next test opens a copy of its own.
-void endApp(DesktopComputer& computer, pid_t pid) {
-    kill(pid, SIGTERM);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        bool listed = false;
-        for (const auto& app : computer.result("listApps").value("apps", JSON::array()))
-            listed = listed || app.value("pid", 0) == pid;
-        if (!listed) return;
-        std::this_thread::sleep_for(50ms);
-    }
-    ADD_FAILURE() << "process " << pid << " is still listed 5 s after SIGTERM";
 }
 
 TEST(LinuxDesktop, ListAppsShowsTheWidgetFactoryWithItsWindow) {
@@ -358,22 +318,6 @@ TEST(LinuxDesktop, RequestAccessSwitchesToolkitAccessibilityOn) {
             << computer.child().stderrText();
     }
     setEnabled(true);
-}
-
-// The first line of the widget factory's outline matching `pattern`: its index and its text.
-struct Found {
-    int64_t index = 0;
-    std::string line;
-};
-Found findLine(DesktopComputer& computer, const std::string& app, const std::string& pattern) {
-    const JSON state = computer.result("state", {{"app", app}});
-    const std::regex wanted(pattern), index(R"(\[(\d+)\])");
-    for (const auto& line : linesOf(state.value("tree", ""))) {
-        std::smatch number;
-        if (std::regex_search(line, wanted) && std::regex_search(line, number, index))
-            return {std::stoll(number[1]), line};
-    }
-    return {};
 }
 
 // Puts the widget factory in front again, as a user would, when the editor a test opened kept
