@@ -82,7 +82,7 @@ void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
             calls.push_back(
                 {tree.busName, propertyGet(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, property)});
     }
-    const auto answers = client_.callAll(std::move(calls));
+    const auto answers = fetchInto(tree, std::move(calls));
     for (size_t i = 0; i < paths.size(); ++i) {
         const CallResult* answer = &answers[perNode * i];
         DBusMessageIter iter;
@@ -117,6 +117,16 @@ void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
             node.gone = true;
         tree.nodes[paths[i]] = std::move(node);
     }
+}
+
+std::vector<CallResult> AppTrees::fetchInto(AppTree& tree, std::vector<AtspiClient::Call> calls) {
+    // What the bulk read lacks is read while the outline goes on, and counts as reading the
+    // tree: without the bulk read (Qt, Gecko, most of Chromium's objects) the whole tree is read
+    // that way, and it must not be dropped in the middle of one outline.
+    const Instant start = clock_.now();
+    auto answers = client_.callAll(std::move(calls));
+    tree.lifetime += 3 * (clock_.now() - start);
+    return answers;
 }
 
 Node* AppTrees::nodeOf(AppTree& tree, const std::string& path, int& error) {

@@ -131,7 +131,7 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
     const bool needsOrigin = std::any_of(
         batch.begin(), batch.end(), [](const auto& entry) { return entry.second & extentsExtra; });
     const Point origin = needsOrigin ? windows_.primaryOrigin() : Point{};
-    const auto answers = client_.callAll(std::move(calls));
+    const auto answers = fetchInto(tree, std::move(calls));
 
     std::vector<std::string> unknown;
     std::vector<std::pair<std::string, int>> actionCounts;
@@ -215,7 +215,7 @@ void AppTrees::readActions(AppTree& tree, const std::vector<std::pair<std::strin
             }
         }
     }
-    const auto answers = client_.callAll(std::move(calls));
+    const auto answers = fetchInto(tree, std::move(calls));
     size_t at = 0;
     for (const auto& [path, count] : counts) {
         Node* node = tree.find(path);

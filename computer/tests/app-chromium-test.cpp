@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "desktop-apps.h"
 
@@ -79,6 +80,14 @@ TEST(Chromium, OpenedWithoutFlagsItShowsItsPageAtTheSecondRead) {
     }
     const JSON browser = openApp(computer, "Chromium");
     ASSERT_TRUE(browser.contains("pid")) << browser;
+    // Its new tab page loads for a while on a busy machine; the window's title says when it is
+    // there (listing windows reads no tree).
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const JSON titles = appNamed(computer.result("listApps"), "Chromium Web Browser")
+                                .value("windows", JSON::array());
+        if (!titles.empty() && titles[0].get<std::string>().starts_with("New Tab")) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     std::string tree;
     int reads = 0;
     for (; reads < 2 && !hasLine(tree, R"(\] webpage )"); ++reads)
