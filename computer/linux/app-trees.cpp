@@ -65,22 +65,25 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
 }
 
 void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
-    // The properties one by one: Qt's bridge ends the application that is asked for all of
-    // them at once ("GetAll").
+    // The properties in one call, but one by one for Qt: its bridge ends the application that
+    // is asked for all of them at once ("GetAll").
     static constexpr const char* properties[] = {"Name", "Description", "Parent", "ChildCount"};
-    constexpr size_t perNode = 3 + std::size(properties);
+    const bool oneByOne = tree.toolkit == Toolkit::qt;
+    const size_t perNode = 3 + (oneByOne ? std::size(properties) : 1);
     std::vector<AtspiClient::Call> calls;
     for (const auto& path : paths) {
         const ObjectRef ref{tree.busName, path};
-        calls.push_back(
-            {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetRole")});
-        calls.push_back(
-            {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetState")});
-        calls.push_back(
-            {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetInterfaces")});
-        for (const char* property : properties)
-            calls.push_back(
-                {tree.busName, propertyGet(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, property)});
+        for (const char* method : {"GetRole", "GetState", "GetInterfaces"})
+            calls.push_back({tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, method)});
+        if (oneByOne) {
+            for (const char* property : properties)
+                calls.push_back(
+                    {tree.busName, propertyGet(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, property)});
+        } else {
+            auto all = objectCall(ref, propertiesInterface, "GetAll");
+            if (all) appendString(all.get(), ATSPI_DBUS_INTERFACE_ACCESSIBLE);
+            calls.push_back({tree.busName, std::move(all)});
+        }
     }
     const auto answers = fetchInto(tree, std::move(calls));
     for (size_t i = 0; i < paths.size(); ++i) {
@@ -91,21 +94,35 @@ void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
         node.role = static_cast<uint32_t>(readInteger(iter).value_or(ATSPI_ROLE_UNKNOWN));
         if (firstArgument(answer[1], iter)) node.states = readStateSet(iter).value_or(0);
         if (firstArgument(answer[2], iter)) node.interfaces = readInterfaces(iter).value_or(0);
-        if (firstArgument(answer[3], iter)) {
-            DBusMessageIter value = unwrapVariant(iter);
-            node.name = shownName(readString(value).value_or(""), tree.toolkit);
-        }
-        if (firstArgument(answer[4], iter)) {
-            DBusMessageIter value = unwrapVariant(iter);
-            node.description = readString(value).value_or("");
-        }
-        if (firstArgument(answer[5], iter)) {
-            DBusMessageIter value = unwrapVariant(iter);
-            node.parent = readObjectRef(value).value_or(ObjectRef{});
-        }
-        if (firstArgument(answer[6], iter)) {
-            DBusMessageIter value = unwrapVariant(iter);
-            node.childCount = static_cast<int>(readInteger(value).value_or(0));
+        auto take = [&](const std::string& key, DBusMessageIter& value) {
+            if (key == "Name")
+                node.name = shownName(readString(value).value_or(""), tree.toolkit);
+            else if (key == "Description")
+                node.description = readString(value).value_or("");
+            else if (key == "Parent")
+                node.parent = readObjectRef(value).value_or(ObjectRef{});
+            else if (key == "ChildCount")
+                node.childCount = static_cast<int>(readInteger(value).value_or(0));
+        };
+        if (oneByOne) {
+            for (size_t p = 0; p < std::size(properties); ++p) {
+                if (!firstArgument(answer[3 + p], iter)) continue;
+                DBusMessageIter value = unwrapVariant(iter);
+                take(properties[p], value);
+            }
+        } else if (firstArgument(answer[3], iter) &&
+                   dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_ARRAY) {
+            DBusMessageIter array;
+            dbus_message_iter_recurse(&iter, &array);
+            while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY) {
+                DBusMessageIter entry;
+                dbus_message_iter_recurse(&array, &entry);
+                const std::string key = readString(entry).value_or("");
+                dbus_message_iter_next(&entry);
+                DBusMessageIter value = unwrapVariant(entry);
+                take(key, value);
+                dbus_message_iter_next(&array);
+            }
         }
         if (node.childCount == 0) {
             node.childrenKnown = true;

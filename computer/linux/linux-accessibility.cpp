@@ -2,6 +2,7 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "atspi-calls.h"
@@ -16,6 +17,9 @@ constexpr Duration trustLifetime = std::chrono::seconds(1);
 // is looked at.
 constexpr Duration focusSettling = std::chrono::milliseconds(300);
 constexpr Duration focusPoll = std::chrono::milliseconds(20);
+// How long a switched-on toolkit may take to build its tree, and how often that is looked at.
+constexpr Duration switchSettling = std::chrono::milliseconds(1000);
+constexpr Duration switchPoll = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -249,12 +253,33 @@ int LinuxAccessibility::switchOnAccessibility(const Resolved& target) {
     trees_.ensure(*tree, rootPath, childrenExtra);
     const Node* root = tree->find(rootPath);
     if (!root) return axInvalidElement;
+    const std::vector<ObjectRef> windows = root->children;
     std::vector<AtspiClient::Call> calls;
-    for (const auto& child : root->children)
+    for (const auto& window : windows)
         calls.push_back(
-            {child.name, objectCall(child, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetAttributes")});
+            {window.name, objectCall(window, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetAttributes")});
     client_.callAll(std::move(calls));
     changes_.bump();
+    // The tree grows in the moments after: a window names a child once it is there. A short
+    // wait here lets the first outline show it.
+    for (Duration waited{}; waited < switchSettling; waited += switchPoll) {
+        clock_.sleepFor(switchPoll);
+        std::vector<AtspiClient::Call> asks;
+        for (const auto& window : windows)
+            asks.push_back(
+                {window.name, objectCall(window, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren")});
+        const auto answers = client_.callAll(std::move(asks));
+        const bool grown =
+            std::any_of(answers.begin(), answers.end(), [](const CallResult& answer) {
+                DBusMessageIter iter;
+                if (!firstArgument(answer, iter)) return false;
+                const auto children = readRefs(iter);
+                return children &&
+                       std::any_of(children->begin(), children->end(),
+                                   [](const ObjectRef& child) { return !child.isNull(); });
+            });
+        if (grown) break;
+    }
     return axSuccess;
 }
 
