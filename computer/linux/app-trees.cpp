@@ -74,7 +74,8 @@ void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
     for (const auto& path : paths) {
         const ObjectRef ref{tree.busName, path};
         for (const char* method : {"GetRole", "GetState", "GetInterfaces"})
-            calls.push_back({tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, method)});
+            calls.push_back(
+                {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, method)});
         if (oneByOne) {
             for (const char* property : properties)
                 calls.push_back(

@@ -49,6 +49,11 @@ class AppTrees {
     /// up to a batch's worth.
     std::vector<std::string> readingOrder(AppTree& tree, const std::string& path);
     void readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts);
+    /// Of many children of `parent` the tree lacks, keeps in `paths` those on screen and puts
+    /// the others in the tree as objects off screen, without a call each (when the parent
+    /// offers the collection interface).
+    void leaveOutOffScreen(AppTree& tree, const std::string& parent,
+                           std::vector<std::string>& paths);
 
     AtspiClient& client_;
     WindowSystem& windows_;

@@ -147,6 +147,7 @@ uint32_t interfaceBit(std::string_view name) {
         {"org.a11y.atspi.Value", valueInterface},
         {"org.a11y.atspi.Hyperlink", hyperlinkInterface},
         {"org.a11y.atspi.Document", documentInterface},
+        {"org.a11y.atspi.Collection", collectionInterface},
     };
     const auto found = bits.find(name);
     return found == bits.end() ? 0 : found->second;

@@ -32,6 +32,7 @@ enum InterfaceBit : uint32_t {
     valueInterface = 1u << 9,
     hyperlinkInterface = 1u << 10,
     documentInterface = 1u << 11,
+    collectionInterface = 1u << 12,
 };
 /// The bit of a D-Bus interface name ("org.a11y.atspi.Text"); 0 for names we do not use.
 uint32_t interfaceBit(std::string_view name);

@@ -4,6 +4,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "app-trees.h"
@@ -133,7 +134,7 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
     const Point origin = needsOrigin ? windows_.primaryOrigin() : Point{};
     const auto answers = fetchInto(tree, std::move(calls));
 
-    std::vector<std::string> unknown;
+    std::map<std::string, std::vector<std::string>> unknown;  // by parent
     std::vector<std::pair<std::string, int>> actionCounts;
     for (size_t i = 0; i < answers.size(); ++i) {
         const auto [entry, extra] = slots[i];
@@ -184,7 +185,7 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
                     node->childrenKnown = true;
                     for (const auto& child : node->children) {
                         if (child.name == tree.busName && !tree.find(child.path))
-                            unknown.push_back(child.path);
+                            unknown[batch[entry].first].push_back(child.path);
                     }
                 }
                 break;
@@ -194,7 +195,81 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
     }
     if (!actionCounts.empty()) readActions(tree, actionCounts);
     // Objects a view makes on demand are missing from the bulk read: read them all at once.
-    if (!unknown.empty()) readNodes(tree, unknown);
+    std::vector<std::string> toRead;
+    for (auto& [parent, paths] : unknown) {
+        leaveOutOffScreen(tree, parent, paths);
+        toRead.insert(toRead.end(), paths.begin(), paths.end());
+    }
+    if (!toRead.empty()) readNodes(tree, toRead);
+}
+
+void AppTrees::leaveOutOffScreen(AppTree& tree, const std::string& parent,
+                                 std::vector<std::string>& paths) {
+    // A page of thousands of paragraphs shows a few dozen: the collection interface names the
+    // children on screen in one call, and the others need no call of their own.
+    constexpr size_t manyChildren = 64;
+    const Node* node = tree.find(parent);
+    if (paths.size() < manyChildren || !node || !(node->interfaces & collectionInterface)) return;
+    auto message =
+        objectCall({tree.busName, parent}, ATSPI_DBUS_INTERFACE_COLLECTION, "GetMatches");
+    if (!message) return;
+    // The rule "(aiia{ss}iaiiasib)": every child whose states include "showing"; then the
+    // order, no limit on the count, and the children only (no deeper).
+    DBusMessageIter args, rule, array;
+    dbus_message_iter_init_append(message.get(), &args);
+    dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &rule);
+    const StateSet showing = StateSet{1} << ATSPI_STATE_SHOWING;
+    const dbus_int32_t words[] = {static_cast<dbus_int32_t>(showing & 0xFFFFFFFF),
+                                  static_cast<dbus_int32_t>(showing >> 32)};
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
+    for (const dbus_int32_t word : words)
+        dbus_message_iter_append_basic(&array, DBUS_TYPE_INT32, &word);
+    dbus_message_iter_close_container(&rule, &array);
+    const dbus_int32_t all = ATSPI_Collection_MATCH_ALL, none = ATSPI_Collection_MATCH_NONE;
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "{ss}", &array);
+    dbus_message_iter_close_container(&rule, &array);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
+    dbus_message_iter_close_container(&rule, &array);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "s", &array);
+    dbus_message_iter_close_container(&rule, &array);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    const dbus_bool_t invert = false;
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_BOOLEAN, &invert);
+    dbus_message_iter_close_container(&args, &rule);
+    const dbus_uint32_t order = ATSPI_Collection_SORT_ORDER_CANONICAL;
+    const dbus_int32_t count = 0;
+    const dbus_bool_t traverse = false;
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_UINT32, &order);
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_INT32, &count);
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_BOOLEAN, &traverse);
+
+    std::vector<AtspiClient::Call> calls;
+    calls.push_back({tree.busName, std::move(message)});
+    const auto answers = fetchInto(tree, std::move(calls));
+    DBusMessageIter iter;
+    if (!firstArgument(answers[0], iter)) return;
+    const auto matches = readRefs(iter);
+    if (!matches || matches->empty()) return;  // nothing learned: read them all
+    std::set<std::string> onScreen;
+    for (const auto& ref : *matches) onScreen.insert(ref.path);
+    std::vector<std::string> kept;
+    for (auto& path : paths) {
+        if (onScreen.contains(path)) {
+            kept.push_back(std::move(path));
+            continue;
+        }
+        // Off screen: hidden, with nothing more to read (its role is not asked for either).
+        Node off;
+        off.parent = {tree.busName, parent};
+        off.role = ATSPI_ROLE_UNKNOWN;
+        off.fetched = 0xFF;
+        off.childrenKnown = true;
+        tree.nodes[path] = std::move(off);
+    }
+    paths = std::move(kept);
 }
 
 void AppTrees::readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts) {

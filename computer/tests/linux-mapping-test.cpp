@@ -401,7 +401,7 @@ TEST(LinuxTree, TheBulkReadIsParsedWithEveryField) {
     reply.add("/org/a11y/atspi/accessible/7", "/org/a11y/atspi/accessible/3", 2, 0,
               ATSPI_ROLE_CHECK_BOX, "Bold", states,
               {"org.a11y.atspi.Accessible", "org.a11y.atspi.Action", "org.a11y.atspi.Component",
-               "org.a11y.atspi.Collection"});
+               "org.a11y.atspi.Collection", "org.a11y.atspi.TableCell"});
     const auto items = parseCacheItems(reply.finish());
     ASSERT_TRUE(items);
     ASSERT_EQ(items->size(), 1u);
@@ -410,7 +410,8 @@ TEST(LinuxTree, TheBulkReadIsParsedWithEveryField) {
     EXPECT_EQ(item.parent, (ObjectRef{":1.5", "/org/a11y/atspi/accessible/3"}));
     EXPECT_EQ(item.indexInParent, 2);
     EXPECT_EQ(item.childCount, 0);
-    EXPECT_EQ(item.interfaces, accessibleInterface | actionInterface | componentInterface)
+    EXPECT_EQ(item.interfaces,
+              accessibleInterface | actionInterface | componentInterface | collectionInterface)
         << "interfaces this backend does not use are left out";
     EXPECT_EQ(item.name, "Bold");
     EXPECT_EQ(item.role, static_cast<uint32_t>(ATSPI_ROLE_CHECK_BOX));
