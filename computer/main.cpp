@@ -1,6 +1,7 @@
 // pelko-computer: with PELKO_SCENE set it works on the simulated desktop that scene describes
 // (PELKO_SIM_LOG names the call log and PELKO_SIM_CONTROL the control FIFO); otherwise on the
-// X11 desktop it runs in, read through the accessibility bus.
+// X11 desktop it runs in, read through the accessibility bus. With --own-desktop it starts a
+// desktop of the agent's own (a window on the user's screen, or headless) and works there.
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <iostream>
 
 #include "linux/linux-backend.h"
+#include "own-desktop/supervisor.h"
 #include "request-loop.h"
 #include "sim/sim-backend.h"
 
@@ -20,8 +22,15 @@ std::string environment(const char* name) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     using namespace pelko;
+    try {
+        if (const auto desktop = computer::own_desktop::ownDesktopCommand({argv + 1, argv + argc}))
+            return computer::own_desktop::runOwnDesktop(*desktop);
+    } catch (const computer::own_desktop::UsageError& error) {
+        std::cerr << "pelko-computer: " << error.what() << "\n";
+        return 2;
+    }
     // Every output line is flushed as it is written; the buffer only gathers one line.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     RealClock clock;

@@ -168,6 +168,7 @@ LabelLayout layoutLabel(const Label& label, double width, TextBound bound) {
     result.truncated = final.truncated || pango_layout_is_ellipsized(final.layout.get());
     result.inkLeft = static_cast<double>(ink.x) / PANGO_SCALE;
     result.inkRight = static_cast<double>(ink.x + ink.width) / PANGO_SCALE;
+    result.unknownGlyphs = pango_layout_get_unknown_glyphs_count(final.layout.get());
     return result;
 }
 

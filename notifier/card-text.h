@@ -71,6 +71,8 @@ struct LabelLayout {
     /// The left edge of the widest line's ink within the label, in points.
     double inkLeft = 0;
     double inkRight = 0;
+    /// Characters of the shown text that no installed font can show (drawn as boxes).
+    int unknownGlyphs = 0;
 };
 
 /// How much of a label's text is laid out.

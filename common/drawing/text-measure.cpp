@@ -18,7 +18,8 @@ TextExtent measureTextLine(const std::string& text, const char* family, double s
     PangoRectangle logical;
     pango_layout_get_extents(layout.get(), nullptr, &logical);
     return {static_cast<double>(logical.width) / PANGO_SCALE,
-            static_cast<double>(logical.height) / PANGO_SCALE};
+            static_cast<double>(logical.height) / PANGO_SCALE,
+            pango_layout_get_unknown_glyphs_count(layout.get())};
 }
 
 }  // namespace pelko

@@ -10,10 +10,13 @@ namespace pelko {
 struct TextExtent {
     double width = 0;
     double height = 0;
+    /// Characters that no installed font can show (drawn as boxes).
+    int unknownGlyphs = 0;
 };
 
 /// The logical extents of `text` laid out on one line in `family` at `size` points and
-/// `weight`, with unhinted, unrounded glyph advances. Safe to call from any thread. A family
+/// `weight`, with unhinted, unrounded glyph advances; characters the family lacks come from
+/// the fonts fontconfig falls back to. Safe to call from any thread. A family
 /// that is not installed falls back to fontconfig's choice, so measuring never fails.
 TextExtent measureTextLine(const std::string& text, const char* family, double size, int weight);
 

@@ -63,9 +63,13 @@ int DesktopSession::run(const std::vector<std::string>& argv, std::string* outpu
     return status && status->exited ? status->code : -1;
 }
 
-DesktopComputer::DesktopComputer() {
-    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{PELKO_COMPUTER},
-                                            DesktopSession::get().options());
+DesktopComputer::DesktopComputer() : DesktopComputer({}, DesktopSession::get().options()) {}
+
+DesktopComputer::DesktopComputer(const std::vector<std::string>& arguments,
+                                 const ChildOptions& options) {
+    std::vector<std::string> argv{PELKO_COMPUTER};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    child_ = std::make_unique<ChildProcess>(argv, options);
     const auto line = child_->readLine(pelko::testing::Timeout{20000});
     if (line) {
         if (auto parsed = parseJSON(*line)) ready_ = *parsed;

@@ -46,6 +46,8 @@ class DesktopSession {
 class DesktopComputer {
   public:
     DesktopComputer();
+    /// pelko-computer with `arguments`, started with `options`.
+    DesktopComputer(const std::vector<std::string>& arguments, const ChildOptions& options);
     ~DesktopComputer();
     /// The `ready` line.
     const JSON& ready() const { return ready_; }

@@ -6,6 +6,7 @@
 
 #include "overlay.h"
 #include "sim-fixture.h"
+#include "text-measure.h"
 
 namespace pelko::computer {
 namespace {
@@ -75,6 +76,30 @@ TEST_F(PanelPictures, BannerIsADarkCapsuleWithLightText) {
     overlay.hide();
     const Picture hidden = draw({{frame.minX() - 10, frame.minY() - 10}, {20, 20}});
     EXPECT_EQ(hidden.at(15, 15), hidden.at(2, 15)) << "a hidden banner is not drawn";
+}
+
+TEST_F(PanelPictures, BannerTextInEveryScriptHasAGlyphForEachCharacter) {
+    // App names and the host's banner texts come in every script, with emoji: the banner's
+    // font family shows each character rather than a box.
+    const std::string text = "Pelko is using 微信 · البريد · 메모 📊 · Esc to stop";
+    EXPECT_EQ(measureTextLine(text, sim::interfaceFontFamily, 13, fontWeightMedium).unknownGlyphs,
+              0);
+
+    Overlay overlay(*platform);
+    overlay.show("📊");
+    const Rect frame = desktop->panelStates().front().frame;
+    const Picture picture =
+        draw({{frame.minX() - 10, frame.minY() - 10}, {frame.size.width + 20, 52}});
+    ASSERT_TRUE(picture.valid());
+    int coloured = 0;
+    for (double x = 10; x < 10 + frame.size.width; x += 0.5) {
+        for (double y = 10; y < 10 + 32; y += 0.5) {
+            const auto pixel = picture.at(x, y);
+            const auto [low, high] = std::minmax({pixel[0], pixel[1], pixel[2]});
+            if (high - low > 80) ++coloured;
+        }
+    }
+    EXPECT_GT(coloured, 20) << "the emoji keeps its colours on the dark banner";
 }
 
 TEST_F(PanelPictures, HighlightIsAnAccentOutlineThreePointsOutside) {

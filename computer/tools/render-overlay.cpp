@@ -1,5 +1,6 @@
 // Renders the banner and a highlight, as the overlay draws them on the simulated desktop, to
-// PNG files in a folder: banner.png, banner-long.png and highlight.png (two pixels a point).
+// PNG files in a folder: banner.png, banner-long.png, banner-scripts.png (text in several
+// scripts with an emoji) and highlight.png (two pixels a point).
 //   pelko-render-overlay <folder>
 #include <filesystem>
 #include <iostream>
@@ -73,6 +74,8 @@ int main(int argc, char** argv) {
     overlay.show(std::string("Pelko is working in Notes, Browser and Settings to plan your ") +
                  "trip: reading the itinerary, comparing fares and filling in the booking form");
     picture("banner-long.png", around(desktop.panelStates().front().frame, 16), {});
+    overlay.show("Pelko is using 微信 · البريد · 메모 📊 · Esc to stop");
+    picture("banner-scripts.png", around(desktop.panelStates().front().frame, 16), {});
     overlay.hide();
 
     overlay.highlight(button);

@@ -2,11 +2,13 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
 #include "card-view.h"
 #include "child-process.h"
+#include "pango-cairo.h"
 #include "sim/sim-app-icons.h"
 
 namespace pelko::notifier {
@@ -131,6 +133,50 @@ TEST(RightToLeft, OneLetterMakesTheWholeLabelRightToLeft) {
     EXPECT_EQ(body.lineSpacing, 4);
     setDirectionalText(body, "");
     EXPECT_TRUE(body.hidden);
+}
+
+TEST(CardText, EveryScriptAndEmojiHaveGlyphs) {
+    // Agents post in every language and put emoji in titles: each label lays its text out with
+    // a glyph for every character (none drawn as a box), whatever script it is in.
+    const std::pair<Font, std::string> texts[] = {
+        {{13.5, true}, "Weekly report ready 📊"},
+        {{14.5, true}, "数据 · データ · 데이터"},
+        {{13.5, false}, "… Überprüfung nötig: 数据 📊 ✅"},
+        {{13.5, false}, "التقرير الأسبوعي جاهز"},
+        {{13.5, false}, "הדוח מוכן · Отчёт готов · रिपोर्ट तैयार"},
+    };
+    for (const auto& [font, text] : texts) {
+        Label label = makeLabel(font, colors::label, 3);
+        setDirectionalText(label, text);
+        EXPECT_EQ(layoutLabel(label, 306).unknownGlyphs, 0) << text;
+    }
+    Label missing = makeLabel({13.5, false}, colors::label, 1);
+    setDirectionalText(missing, "\xF3\xB0\x80\x80");  // U+F0000, private use: no font has it
+    EXPECT_EQ(layoutLabel(missing, 306).unknownGlyphs, 1) << "a box is counted";
+
+    // Emoji are drawn in their own colours, not in the label's: a black label on white shows
+    // coloured pixels where the chart stands.
+    Label emoji = makeLabel({13.5, false}, {0, 0, 0, 1}, 1);
+    setDirectionalText(emoji, "📊");
+    SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 40, 24));
+    CairoPtr cairo(cairo_create(surface.get()));
+    cairo_set_source_rgb(cairo.get(), 1, 1, 1);
+    cairo_paint(cairo.get());
+    drawLabel(cairo.get(), emoji, 2, 2, 36, 20);
+    cairo_surface_flush(surface.get());
+    int coloured = 0;
+    const auto* data = cairo_image_surface_get_data(surface.get());
+    const int stride = cairo_image_surface_get_stride(surface.get());
+    for (int y = 0; y < 24; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            const uint32_t pixel = *reinterpret_cast<const uint32_t*>(data + y * stride + 4 * x);
+            const int channels[] = {int(pixel >> 16 & 0xFF), int(pixel >> 8 & 0xFF),
+                                    int(pixel & 0xFF)};
+            const auto [low, high] = std::minmax({channels[0], channels[1], channels[2]});
+            if (high - low > 80) ++coloured;
+        }
+    }
+    EXPECT_GT(coloured, 20) << "the emoji is drawn in colour";
 }
 
 TEST(CardView, HeightsFollowTheBodyUpToThreeLines) {

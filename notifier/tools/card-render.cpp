@@ -42,6 +42,10 @@ const std::vector<Reference> references = {
      false,
      {"post", "--id", "e", "--title", "סיכום מוכן", "--subtitle", "Pelko", "--body",
       "העבודה הסתיימה בהצלחה. אפשר לפתוח את הדוח המלא מכאן."}},
+    {"mixed-scripts.png",
+     false,
+     {"post", "--id", "f", "--title", "Weekly report ready 📊", "--subtitle", "数据 · データ · 데이터",
+      "--body", "Alle Zahlen sind da. … Überprüfung nötig: 数据 📊 ✅"}},
 };
 
 bool render(const std::vector<std::string>& args, bool hover, const std::string& out) {
