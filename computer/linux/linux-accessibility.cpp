@@ -242,9 +242,9 @@ int LinuxAccessibility::switchOnAccessibility(const Resolved& target) {
     if (target.ref.name.empty()) return axCannotComplete;
     AppTree* tree = trees_.treeOf(target.ref.name);
     if (!tree) return axInvalidElement;
-    // Chromium (and the apps built on it) build their accessibility tree, the browser's and the pages', only
-    // once an assistive technology shows itself: until then a window answers null for its
-    // children. Reading, clicking and naming objects does not count (the desktop's own bridge
+    // Chromium (and the apps built on it) build their accessibility tree, the browser's and the
+    // pages', only once an assistive technology shows itself: until then a window answers null for
+    // its children. Reading, clicking and naming objects does not count (the desktop's own bridge
     // does that); asking a window for its object attributes does, and the tree is there moments
     // later.
     if (tree->toolkit != Toolkit::chromium) return axAttributeUnsupported;
