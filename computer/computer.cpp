@@ -2,9 +2,13 @@
 
 namespace pelko::computer {
 
-void LineOutput::emit(const JSON& object) {
+bool LineOutput::emit(const JSON& object) {
+    if (divert_ && object.is_object() && object.contains("event")) {
+        divert_(object);
+        return true;
+    }
     const auto text = compactJSON(object);
-    if (!text) return;
+    if (!text) return false;
     std::lock_guard lock(writeLock_);
     // The stream's own lock too: the end of input flushes and exits while holding it, so a
     // line is written whole or not at all.
@@ -13,6 +17,7 @@ void LineOutput::emit(const JSON& object) {
     std::fputc('\n', stream_);
     std::fflush(stream_);
     funlockfile(stream_);
+    return true;
 }
 
 void LineOutput::holdForExit() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 
 #include "json-line.h"
@@ -17,9 +18,16 @@ namespace pelko::computer {
 class LineOutput {
   public:
     explicit LineOutput(std::FILE* stream) : stream_(stream) {}
-    /// Writes `object` as one line; a value that cannot be serialised (or is not valid UTF-8)
-    /// writes nothing.
-    void emit(const JSON& object);
+    /// Writes `object` as one line and says whether it did; a value that cannot be serialised
+    /// (or is not valid UTF-8) writes nothing. An event (an object with an "event" key) goes to
+    /// the diversion instead, when there is one.
+    bool emit(const JSON& object);
+    /// Hands every later event to `divert` (on the thread that emits it) instead of writing it:
+    /// the MCP face, whose output carries its own messages only, turns events into its own.
+    /// Called once, before any thread emits.
+    void divertEvents(std::function<void(const JSON& event)> divert) {
+        divert_ = std::move(divert);
+    }
     /// Flushes the stream and keeps it locked for good, so that no line is cut in half by an
     /// exit that follows; every later `emit` waits forever.
     void holdForExit();
@@ -27,6 +35,7 @@ class LineOutput {
   private:
     std::FILE* stream_;
     std::mutex writeLock_;
+    std::function<void(const JSON&)> divert_;
 };
 
 /// The process-wide values, created once at start-up, in the order the start-up gives.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ax-readers.h"
+#include "cancellation.h"
 #include "computer.h"
 #include "method.h"
 #include "state-reader.h"
@@ -172,6 +173,8 @@ std::optional<Point> windowOrigin(Computer& computer, const RunningApp& app) {
 }
 
 void clickAt(Platform& platform, Point point, const std::string& button, int64_t count) {
+    // A stopped call ends after the click, never between its presses or with the pointer away.
+    const WholeInputSequence whole;
     Events& events = platform.events;
     const auto source = EventSourceState::hidSystem;
     const std::optional<Point> before = events.pointerLocation();

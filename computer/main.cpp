@@ -1,13 +1,18 @@
 // pelko-computer: with PELKO_SCENE set it works on the simulated desktop that scene describes
 // (PELKO_SIM_LOG names the call log and PELKO_SIM_CONTROL the control FIFO); otherwise on the
-// X11 desktop it runs in, read through the accessibility bus.
+// X11 desktop it runs in, read through the accessibility bus. It speaks the line protocol, or
+// with --mcp the Model Context Protocol. With --own-desktop it starts a desktop of the agent's
+// own (a window on the user's screen, or headless) and works there.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string_view>
 
 #include "linux/linux-backend.h"
+#include "mcp-server.h"
+#include "own-desktop/supervisor.h"
 #include "request-loop.h"
 #include "sim/sim-backend.h"
 
@@ -18,10 +23,37 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
+// Whether the arguments ask for the MCP face (--mcp); other arguments are left to their own
+// readers.
+bool wantsMCP(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--mcp") return true;
+    }
+    return false;
+}
+
+// Serves on `platform` through the face the arguments chose, for the rest of the process.
+[[noreturn]] void runFace(pelko::computer::Platform& platform, bool mcp) {
+    using namespace pelko::computer;
+    if (mcp) mcp::runMCPServer(platform, STDIN_FILENO);
+    // The process-wide values; the process ends inside `runComputer`, so they outlive every
+    // thread that uses them.
+    Computer computer(platform, stdout);
+    runComputer(computer, STDIN_FILENO);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const bool mcp = wantsMCP(argc, argv);
     using namespace pelko;
+    try {
+        if (const auto desktop = computer::own_desktop::ownDesktopCommand({argv + 1, argv + argc}))
+            return computer::own_desktop::runOwnDesktop(*desktop);
+    } catch (const computer::own_desktop::UsageError& error) {
+        std::cerr << "pelko-computer: " << error.what() << "\n";
+        return 2;
+    }
     // Every output line is flushed as it is written; the buffer only gathers one line.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     RealClock clock;
@@ -32,10 +64,7 @@ int main() {
             const auto backend = computer::sim::makeSimDesktop(
                 clock, mainLoop,
                 {scenePath, environment("PELKO_SIM_LOG"), environment("PELKO_SIM_CONTROL")});
-            // The process-wide values; the process ends inside `runComputer`, so they outlive
-            // every thread that uses them.
-            computer::Computer computer(backend->platform, stdout);
-            computer::runComputer(computer, STDIN_FILENO);
+            runFace(backend->platform, mcp);
         } catch (const computer::sim::SceneError& error) {
             std::cerr << "pelko-computer: " << error.what() << "\n";
             return 1;
@@ -43,8 +72,7 @@ int main() {
     }
     try {
         const auto backend = computer::linux_desktop::makeLinuxDesktop(clock, mainLoop);
-        computer::Computer computer(backend->platform, stdout);
-        computer::runComputer(computer, STDIN_FILENO);
+        runFace(backend->platform, mcp);
     } catch (const computer::linux_desktop::DesktopUnavailable& error) {
         std::cerr << "pelko-computer: no desktop to work on (" << error.what()
                   << "): run it in an X11 session whose accessibility bus is up (Debian package "

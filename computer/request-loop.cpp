@@ -87,7 +87,7 @@ JSON reply(const JSON& id, Computer& computer, const std::string& method, const 
 }
 
 // Reads standard input line by line until its end, handing each non-empty line to `serve`.
-void readRequests(Computer& computer, int inputFd) {
+void readRequests(int inputFd, const std::function<void(const std::string&)>& serve) {
     std::string pending;
     char chunk[65536];
     for (;;) {
@@ -99,12 +99,11 @@ void readRequests(Computer& computer, int inputFd) {
         for (size_t newline; (newline = pending.find('\n', start)) != std::string::npos;
              start = newline + 1) {
             if (newline > start)
-                serve(computer,
-                      repairUTF8(std::string_view(pending).substr(start, newline - start)));
+                serve(repairUTF8(std::string_view(pending).substr(start, newline - start)));
         }
         pending.erase(0, start);
     }
-    if (!pending.empty()) serve(computer, repairUTF8(pending));
+    if (!pending.empty()) serve(repairUTF8(pending));
 }
 
 }  // namespace
@@ -134,26 +133,37 @@ void serve(Computer& computer, const std::string& line) {
         });
 }
 
-void runComputer(Computer& computer, int inputFd) {
+void runComputer(Computer& computer, int inputFd, const Face& face) {
     Platform& platform = computer.platform;
     platform.application.becomeAccessory();
     installEscapeMonitor(computer);
     // Panels belong to this thread from now on: a banner request read before the loop runs
     // waits for it rather than drawing on its queue.
     platform.mainLoop.claimCurrentThread();
-    std::thread([&computer, inputFd] {
-        readRequests(computer, inputFd);
+    std::thread([&computer, &face, inputFd] {
+        readRequests(inputFd, face.serve);
         // Requests still queued or running are abandoned: the process ends at once.
         computer.platform.mainLoop.post([&computer] {
             computer.output.holdForExit();
             std::_Exit(0);
         });
     }).detach();
-    computer.output.emit({{"event", "ready"},
-                          {"accessibility", platform.accessibility.isTrusted()},
-                          {"screenRecording", platform.screenCapture.preflight()}});
+    if (face.started) face.started();
     platform.mainLoop.run();
     std::_Exit(0);
+}
+
+void runComputer(Computer& computer, int inputFd) {
+    // Lives as long as the process: the call below never returns.
+    const Face lineProtocol{
+        [&computer](const std::string& line) { serve(computer, line); },
+        [&computer] {
+            Platform& platform = computer.platform;
+            computer.output.emit({{"event", "ready"},
+                                  {"accessibility", platform.accessibility.isTrusted()},
+                                  {"screenRecording", platform.screenCapture.preflight()}});
+        }};
+    runComputer(computer, inputFd, lineProtocol);
 }
 
 }  // namespace pelko::computer

@@ -6,6 +6,7 @@
 
 #include "apps.h"
 #include "ax-readers.h"
+#include "cancellation.h"
 #include "click.h"
 #include "computer.h"
 #include "input-events.h"
@@ -173,6 +174,8 @@ BehindScroll scrollIntoView(Platform& platform, const Element& scrollArea, const
 }  // namespace
 
 void scrollAt(Platform& platform, Point point, const std::string& direction, int64_t amount) {
+    // A stopped call ends after the wheel, never with the pointer away.
+    const WholeInputSequence whole;
     Events& events = platform.events;
     const auto before = events.pointerLocation();
     post(platform, events.createMouseEvent(EventSourceState::none, EventType::mouseMoved, point,

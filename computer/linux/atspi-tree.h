@@ -59,6 +59,7 @@ struct AppTree {
     /// Whether the objects came from the bulk read (an object missing from it is one that a
     /// view makes on demand, read on its own when asked for).
     bool bulk = false;
+    Toolkit toolkit = Toolkit::other;
     Instant fetchedAt{};
     Duration lifetime{};
     /// The backend's change count when read: any action or posted input makes it stale.

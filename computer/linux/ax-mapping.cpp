@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <set>
 
 namespace pelko::computer::linux_desktop {
 namespace {
@@ -89,7 +90,48 @@ bool isWindowRole(uint32_t role) {
                     ATSPI_ROLE_FILE_CHOOSER, ATSPI_ROLE_FONT_CHOOSER, ATSPI_ROLE_COLOR_CHOOSER});
 }
 
+// GTK 4 names a widget without a name after its class: one word of capitalised parts
+// ("GtkButton", "AdwGizmo", "HistoryView").
+bool isClassName(std::string_view name) {
+    if (name.size() < 4 || !std::isupper(static_cast<unsigned char>(name[0]))) return false;
+    int capitals = 0;
+    for (const char c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+        if (std::isupper(static_cast<unsigned char>(c))) ++capitals;
+    }
+    return capitals >= 2 && std::islower(static_cast<unsigned char>(name[1]));
+}
+
 }  // namespace
+
+Toolkit toolkitOf(std::string_view name, std::string_view version) {
+    const std::string lower = lowerAscii(name);
+    if (lower == "gtk") return version.starts_with("4") ? Toolkit::gtk4 : Toolkit::gtk3;
+    if (lower == "qt") return Toolkit::qt;
+    if (lower == "gecko") return Toolkit::gecko;
+    if (lower == "chromium") return Toolkit::chromium;
+    return Toolkit::other;
+}
+
+std::string shownName(std::string_view name, Toolkit toolkit) {
+    const size_t begin = name.find_first_not_of(" \t\n\r");
+    if (begin == std::string_view::npos) return "";
+    const size_t end = name.find_last_not_of(" \t\n\r");
+    std::string_view trimmed = name.substr(begin, end - begin + 1);
+    if (toolkit != Toolkit::gtk4) return std::string(trimmed);
+    if (isClassName(trimmed)) return "";
+    // "4 4", "_Retry Retry": the label's text twice, once for the button (with its mnemonic
+    // mark) and once for its label.
+    const size_t underscores = static_cast<size_t>(std::count(trimmed.begin(), trimmed.end(), '_'));
+    const size_t firstLength = (trimmed.size() - 1 + underscores) / 2;
+    if (firstLength < trimmed.size() && trimmed[firstLength] == ' ') {
+        std::string first(trimmed.substr(0, firstLength));
+        std::erase(first, '_');
+        if (first == trimmed.substr(firstLength + 1))
+            return std::string(trimmed.substr(firstLength + 1));
+    }
+    return std::string(trimmed);
+}
 
 uint32_t interfaceBit(std::string_view name) {
     static const std::map<std::string_view, uint32_t> bits = {
@@ -105,6 +147,7 @@ uint32_t interfaceBit(std::string_view name) {
         {"org.a11y.atspi.Value", valueInterface},
         {"org.a11y.atspi.Hyperlink", hyperlinkInterface},
         {"org.a11y.atspi.Document", documentInterface},
+        {"org.a11y.atspi.Collection", collectionInterface},
     };
     const auto found = bits.find(name);
     return found == bits.end() ? 0 : found->second;
@@ -117,7 +160,11 @@ AXRole axRoleOf(const ObjectTraits& object) {
     // chooser roles only when they stand on their own (inside a dialog they are its content).
     const bool chooser =
         isOneOf(role, {ATSPI_ROLE_FILE_CHOOSER, ATSPI_ROLE_FONT_CHOOSER, ATSPI_ROLE_COLOR_CHOOSER});
-    if (isWindowRole(role) && (!chooser || object.parentRole == ATSPI_ROLE_APPLICATION)) {
+    // An alert inside a window (a web page's, a browser's bar) is part of it.
+    const bool embedded =
+        object.parentRole != ATSPI_ROLE_APPLICATION && object.parentRole != ATSPI_ROLE_INVALID;
+    const bool standsAlone = (!chooser && role != ATSPI_ROLE_ALERT) || !embedded;
+    if (isWindowRole(role) && standsAlone) {
         const bool dialog = (role != ATSPI_ROLE_FRAME && role != ATSPI_ROLE_WINDOW) ||
                             hasState(states, ATSPI_STATE_MODAL);
         return {"AXWindow", dialog ? "AXDialog" : "AXStandardWindow"};
@@ -147,6 +194,10 @@ AXRole axRoleOf(const ObjectTraits& object) {
             if (isOneOf(object.parentRole, {ATSPI_ROLE_MENU, ATSPI_ROLE_POPUP_MENU}))
                 return {"AXMenuItem", {}};
             return {"AXMenu", {}};
+        case ATSPI_ROLE_MENU_ITEM:
+            // Qt's menu-bar entries are items with a pop-up menu below them.
+            if (object.parentRole == ATSPI_ROLE_MENU_BAR) return {"AXMenuBarItem", {}};
+            return {"AXMenuItem", {}};
         case ATSPI_ROLE_SEPARATOR:
             if (isOneOf(object.parentRole, {ATSPI_ROLE_MENU, ATSPI_ROLE_POPUP_MENU}))
                 return {"AXMenuItem", {}};
@@ -174,9 +225,45 @@ ValueSource valueSourceOf(const ObjectTraits& object, const AXRole& role, bool h
     if (role.role == "AXTextField" || role.role == "AXTextArea" || role.role == "AXWebArea")
         return text ? ValueSource::text : ValueSource::none;
     if (role.role == "AXStaticText")
-        return text && !hasName ? ValueSource::text : ValueSource::none;
-    if (object.interfaces & valueInterface) return ValueSource::number;
+        return text && !hasName && !object.hasChildren ? ValueSource::text : ValueSource::none;
+    if ((object.interfaces & valueInterface) && hasNumericValue(role)) return ValueSource::number;
     return ValueSource::none;
+}
+
+bool hasNumericValue(const AXRole& role) {
+    return role.role == "AXSlider" || role.role == "AXProgressIndicator" ||
+           role.role == "AXLevelIndicator" || role.role == "AXScrollBar" ||
+           role.role == "AXIncrementor" || role.role == "AXValueIndicator";
+}
+
+bool takesTextEdits(const ObjectTraits& object) {
+    return (object.interfaces & editableTextInterface) &&
+           hasState(object.states, ATSPI_STATE_EDITABLE) && object.toolkit != Toolkit::gecko;
+}
+
+bool holdsOwnText(const ObjectTraits& object, const AXRole& role) {
+    if (object.toolkit != Toolkit::gecko || !(object.interfaces & textInterface)) return false;
+    return role.role != "AXTextField" && role.role != "AXTextArea" && role.role != "AXStaticText" &&
+           role.role != "AXPopUpButton" && role.role != "AXComboBox" && role.role != "AXWebArea" &&
+           role.role != "AXWindow";
+}
+
+std::optional<std::vector<TextPiece>> textPieces(std::string_view text, size_t childCount) {
+    static constexpr std::string_view mark = "\xEF\xBF\xBC";  // U+FFFC in UTF-8
+    std::vector<TextPiece> pieces;
+    size_t child = 0, start = 0;
+    auto words = [&](std::string_view part) {
+        if (part.find_first_not_of(" \t\n\r") != std::string_view::npos)
+            pieces.push_back({std::string(part), std::nullopt});
+    };
+    for (size_t at = text.find(mark); at != std::string_view::npos; at = text.find(mark, start)) {
+        words(text.substr(start, at - start));
+        pieces.push_back({"", child++});
+        start = at + mark.size();
+    }
+    words(text.substr(start));
+    if (child != childCount) return std::nullopt;
+    return pieces;
 }
 
 int64_t checkValue(StateSet states) {
@@ -187,6 +274,7 @@ int64_t checkValue(StateSet states) {
 bool isHidden(const ObjectTraits& object) {
     if (object.role == ATSPI_ROLE_APPLICATION) return false;
     if (isWindowRole(object.role) && object.parentRole == ATSPI_ROLE_APPLICATION) return false;
+    if (object.toolkit == Toolkit::gtk4) return !hasState(object.states, ATSPI_STATE_VISIBLE);
     return !hasState(object.states, ATSPI_STATE_SHOWING);
 }
 
@@ -195,22 +283,36 @@ std::optional<bool> expandedState(const ObjectTraits& object) {
     return hasState(object.states, ATSPI_STATE_EXPANDED);
 }
 
-bool isEnabled(StateSet states) {
-    // Toolkits set both for a control that takes input; one of them missing means disabled.
-    return hasState(states, ATSPI_STATE_ENABLED) && hasState(states, ATSPI_STATE_SENSITIVE);
+bool isEnabled(const ObjectTraits& object) {
+    if (hasState(object.states, ATSPI_STATE_ENABLED) ||
+        hasState(object.states, ATSPI_STATE_SENSITIVE))
+        return true;
+    return object.toolkit == Toolkit::gtk3 && object.role == ATSPI_ROLE_PAGE_TAB;
 }
 
-bool isPressAction(std::string_view name) {
+ActionKind actionKind(std::string_view name) {
     const std::string lower = lowerAscii(name);
-    return lower == "click" || lower == "press" || lower == "activate" || lower == "toggle" ||
-           lower == "jump";
+    static const std::set<std::string> press = {"click", "press",     "activate", "toggle",
+                                                "jump",  "dodefault", "check",    "uncheck",
+                                                "cycle", "switch",    "open",     "select"};
+    static const std::set<std::string> showMenu = {"showcontextmenu", "menu.popup", "showmenu",
+                                                   "context menu"};
+    static const std::set<std::string> hidden = {"clickancestor", "click ancestor", "setfocus",
+                                                 "increase", "decrease"};
+    if (press.contains(lower)) return ActionKind::press;
+    if (showMenu.contains(lower)) return ActionKind::showMenu;
+    if (hidden.contains(lower) || lower.empty()) return ActionKind::hidden;
+    // GTK 4 lists its widgets' internal actions, "group.name", which no user picks by name.
+    if (lower.find('.') != std::string::npos && lower.find(' ') == std::string::npos)
+        return ActionKind::hidden;
+    return ActionKind::own;
 }
 
 namespace {
 
-std::optional<size_t> pressIndex(const std::vector<ToolkitAction>& actions) {
+std::optional<size_t> firstOfKind(const std::vector<ToolkitAction>& actions, ActionKind kind) {
     for (size_t i = 0; i < actions.size(); ++i) {
-        if (isPressAction(actions[i].name)) return i;
+        if (actionKind(actions[i].name) == kind) return i;
     }
     return std::nullopt;
 }
@@ -220,18 +322,34 @@ bool opensMenu(const AXRole& role) {
            role.role == "AXMenuButton" || role.role == "AXMenuBarItem";
 }
 
+// A pop-up's menu is the one its press opens (Qt's menu-bar entries only show theirs);
+// elsewhere it is the context menu.
+std::optional<size_t> menuAction(const std::vector<ToolkitAction>& actions, const AXRole& role) {
+    if (opensMenu(role)) {
+        if (const auto press = firstOfKind(actions, ActionKind::press)) return press;
+    }
+    return firstOfKind(actions, ActionKind::showMenu);
+}
+
 }  // namespace
 
 std::vector<std::string> axActionNames(const std::vector<ToolkitAction>& actions,
                                        const ObjectTraits& object, const AXRole& role) {
     std::vector<std::string> names;
-    const auto press = pressIndex(actions);
+    const auto press = firstOfKind(actions, ActionKind::press);
+    const auto menu = menuAction(actions, role);
     for (size_t i = 0; i < actions.size(); ++i) {
-        if (actions[i].name.empty()) continue;
-        names.push_back(i == press ? "AXPress" : actions[i].name);
+        if (i == press) {
+            names.push_back("AXPress");
+        } else if (i == menu) {
+            names.push_back("AXShowMenu");
+        } else if (const ActionKind kind = actionKind(actions[i].name);
+                   kind == ActionKind::own || kind == ActionKind::press) {
+            names.push_back(actions[i].name);
+        }
     }
-    if (press && opensMenu(role)) names.push_back("AXShowMenu");
-    if ((object.interfaces & valueInterface) && isEnabled(object.states) &&
+    if (menu && menu == press) names.push_back("AXShowMenu");
+    if ((object.interfaces & valueInterface) && hasNumericValue(role) && isEnabled(object) &&
         !hasState(object.states, ATSPI_STATE_READ_ONLY) && role.role != "AXProgressIndicator" &&
         role.role != "AXLevelIndicator" && role.role != "AXScrollBar") {
         names.push_back("AXIncrement");
@@ -245,11 +363,16 @@ std::vector<std::string> axActionNames(const std::vector<ToolkitAction>& actions
 }
 
 std::optional<size_t> toolkitActionFor(const std::vector<ToolkitAction>& actions,
-                                       std::string_view axName) {
-    const auto press = pressIndex(actions);
-    if (axName == "AXPress" || axName == "AXShowMenu") return press;
+                                       std::string_view axName, const AXRole& role) {
+    const auto press = firstOfKind(actions, ActionKind::press);
+    const auto menu = menuAction(actions, role);
+    if (axName == "AXPress") return press;
+    if (axName == "AXShowMenu") return menu;
     for (size_t i = 0; i < actions.size(); ++i) {
-        if (actions[i].name == axName && i != press) return i;
+        const ActionKind kind = actionKind(actions[i].name);
+        if (actions[i].name == axName && i != press && i != menu &&
+            (kind == ActionKind::own || kind == ActionKind::press))
+            return i;
     }
     return std::nullopt;
 }

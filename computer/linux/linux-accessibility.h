@@ -1,11 +1,14 @@
 // The accessibility seam on AT-SPI: applications are the accessibility registry's applications,
 // elements are their objects, read through the table of ax-mapping.h.
 //
-// Reads are served from a tree of the application read in bulk (atspi-tree.h). What the bulk
-// read lacks is fetched for the asked object together with the objects near it that will be
-// asked next (its shown descendants, breadth first, up to a batch), every call of a batch sent
-// before the first answer is awaited. A tree serves reads for a short time only (see
-// `treeLifetime`), and any action, set attribute or posted input makes every tree stale.
+// Reads are served from a tree of the application read in bulk (app-trees.h). What the bulk
+// read lacks is fetched for the asked object together with the objects that follow it in
+// reading order, every call of a batch sent before the first answer is awaited. A tree serves
+// reads for a short time only (see `treeLifetime`), and any action, set attribute or posted
+// input makes every tree stale.
+//
+// linux-accessibility.cpp holds the seam's entry points, the settings and the actions;
+// attribute-reads.cpp what each kind of element answers.
 #pragma once
 
 #include <sys/types.h>
@@ -14,10 +17,12 @@
 #include <memory>
 #include <mutex>
 
+#include "app-trees.h"
 #include "atspi-client.h"
 #include "atspi-tree.h"
 #include "change-count.h"
 #include "clock.h"
+#include "object-actions.h"
 #include "platform/accessibility.h"
 #include "window-system.h"
 
@@ -48,55 +53,60 @@ class LinuxAccessibility final : public Accessibility {
     /// Forgets every tree, so the next read starts from the bulk read.
     void forgetTrees();
 
-    struct Handle;
+    /// An element: an object, an application (made from a process id, its bus name found when
+    /// it is used, so an element made before the application registered works once it has),
+    /// the system-wide element, the menu element that stands between an item and the items
+    /// of its submenu, or a run of a container's own text (`ref` the container).
+    struct Handle final : ElementHandle {
+        enum class Kind { object, application, systemWide, menu, textRun };
+        Kind kind = Kind::object;
+        pid_t pid = 0;
+        ObjectRef ref;
+        size_t run = 0;    ///< a text run's place among the container's pieces
+        std::string text;  ///< a text run's words
+    };
 
   private:
-    struct Resolved;
+    // An element with its bus name known.
+    struct Resolved {
+        Handle::Kind kind = Handle::Kind::object;
+        pid_t pid = 0;
+        ObjectRef ref;
+        size_t run = 0;
+        std::string text;
+    };
     Resolved resolve(const Element& element);
-    AppTree* treeOf(const std::string& busName);
-    Node* nodeOf(AppTree& tree, const std::string& path, int& error);
-    /// The object at `path`, then the shown objects that follow it in its window's pre-order,
-    /// up to a batch's worth.
-    std::vector<std::string> readingOrder(AppTree& tree, const std::string& path);
-    /// Fetches the `extras` of the object that it can answer and its reads use (with `text`,
-    /// its text whatever its value is), with the same extras of the objects that follow it in
-    /// reading order, in one batch.
-    void ensure(AppTree& tree, const std::string& path, uint8_t extras, bool text = false);
-    void readNodes(AppTree& tree, const std::vector<std::string>& paths);
-    void readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts);
-    ObjectTraits traitsOf(AppTree& tree, const Node& node);
+    /// The manual accessibility switch of an application: what makes its toolkit build the
+    /// tree it builds only for assistive technology.
+    int switchOnAccessibility(const Resolved& target);
     AttributeRead read(const Resolved& target, const std::string& name);
     AttributeRead readApplication(const Resolved& target, const std::string& name);
     AttributeRead readSystemWide(const std::string& name);
     AttributeRead readMenu(const Resolved& target, const std::string& name);
     AttributeRead readObject(const Resolved& target, const std::string& name);
+    AttributeRead readTextRun(const Resolved& target, const std::string& name);
+    /// The children of an object, with the runs of its own text between them where it holds
+    /// some (see `holdsOwnText`).
+    Value::List childrenOf(AppTree& tree, const Resolved& target);
+    /// Waits, within a few seconds, while a document says it is still loading (its objects
+    /// have no names yet then); true when it waited.
+    bool waitWhileBusy(AppTree*& tree, const Resolved& target);
     Element elementFor(const ObjectRef& ref, pid_t pid);
     std::vector<Element> windowsOf(AppTree& tree, const std::string& rootPath, pid_t pid);
+    /// Whether a window object lies where one of the process's windows is.
+    bool onScreenAsWindow(AppTree& tree, const std::string& path, pid_t pid);
     Element findInWindows(AppTree& tree, const std::string& rootPath, pid_t pid,
                           bool (*wanted)(const Node&));
     std::optional<std::string> windowTitle(AppTree& tree, const std::string& path, pid_t pid);
     std::optional<WindowInfo> windowFor(AppTree& tree, const std::string& path, pid_t pid);
-    int callBoolean(const ObjectRef& ref, const char* interface, const char* method,
-                    std::optional<int32_t> argument = std::nullopt,
-                    const std::string* text = nullptr);
-    int setNumber(const ObjectRef& ref, double value);
-    struct ValueRange {
-        double current = 0, minimum = 0, maximum = 0, increment = 0;
-    };
-    /// The value interface's numbers, read together; nothing (and `error`) on failure.
-    std::optional<ValueRange> valueRange(const ObjectRef& ref, int& error);
-    /// The first selected range of a text, or the caret as an empty range.
-    std::optional<std::pair<int32_t, int32_t>> selection(const ObjectRef& ref);
-    /// Replaces the selection (or inserts at the caret); returns an error number.
-    int replaceSelection(const ObjectRef& ref, const std::string& text);
-    int stepValue(const ObjectRef& ref, double direction);
 
     std::recursive_mutex mutex_;
     AtspiClient& client_;
     WindowSystem& windows_;
     Clock& clock_;
     ChangeCount& changes_;
-    std::map<std::string, AppTree> trees_;
+    AppTrees trees_;
+    ObjectActions objects_;
     std::optional<bool> trusted_;
     Instant trustedAt_{};
 };

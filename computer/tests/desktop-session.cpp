@@ -1,10 +1,15 @@
 #include "desktop-session.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 namespace pelko::computer::testing {
 
@@ -58,9 +63,13 @@ int DesktopSession::run(const std::vector<std::string>& argv, std::string* outpu
     return status && status->exited ? status->code : -1;
 }
 
-DesktopComputer::DesktopComputer() {
-    child_ = std::make_unique<ChildProcess>(std::vector<std::string>{PELKO_COMPUTER},
-                                            DesktopSession::get().options());
+DesktopComputer::DesktopComputer() : DesktopComputer({}, DesktopSession::get().options()) {}
+
+DesktopComputer::DesktopComputer(const std::vector<std::string>& arguments,
+                                 const ChildOptions& options) {
+    std::vector<std::string> argv{PELKO_COMPUTER};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    child_ = std::make_unique<ChildProcess>(argv, options);
     const auto line = child_->readLine(pelko::testing::Timeout{20000});
     if (line) {
         if (auto parsed = parseJSON(*line)) ready_ = *parsed;
@@ -113,6 +122,118 @@ JSON appNamed(const JSON& listApps, const std::string& name) {
         if (app.value("name", "") == name) return app;
     }
     return JSON();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+bool hasLine(const std::string& tree, const std::string& pattern) {
+    const std::regex wanted(pattern);
+    for (const auto& line : linesOf(tree)) {
+        if (std::regex_search(line, wanted)) return true;
+    }
+    return false;
+}
+
+int64_t indexOf(const std::string& tree, const std::string& pattern) {
+    const std::regex wanted(pattern), index(R"(\[(\d+)\])");
+    for (const auto& line : linesOf(tree)) {
+        std::smatch number;
+        if (std::regex_search(line, wanted) && std::regex_search(line, number, index))
+            return std::stoll(number[1]);
+    }
+    return 0;
+}
+
+int64_t lastIndexOf(const std::string& tree, const std::string& pattern) {
+    int64_t last = 0;
+    const std::regex wanted(pattern), index(R"(\[(\d+)\])");
+    for (const auto& line : linesOf(tree)) {
+        std::smatch number;
+        if (std::regex_search(line, wanted) && std::regex_search(line, number, index))
+            last = std::stoll(number[1]);
+    }
+    return last;
+}
+
+namespace {
+
+Found firstMatch(const std::string& tree, const std::string& pattern) {
+    const std::regex wanted(pattern), index(R"(\[(\d+)\])");
+    for (const auto& line : linesOf(tree)) {
+        std::smatch number;
+        if (std::regex_search(line, wanted) && std::regex_search(line, number, index))
+            return {std::stoll(number[1]), line};
+    }
+    return {};
+}
+
+}  // namespace
+
+Found findLine(DesktopComputer& computer, const std::string& app, const std::string& pattern) {
+    return firstMatch(computer.result("state", {{"app", app}}).value("tree", ""), pattern);
+}
+
+Found awaitLine(DesktopComputer& computer, const JSON& stateParams, const std::string& pattern,
+                int attempts) {
+    std::string tree;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        tree = computer.result("state", stateParams).value("tree", "");
+        if (Found found = firstMatch(tree, pattern); found.index > 0) return found;
+    }
+    ADD_FAILURE() << "no line matches " << pattern << " in\n" << tree;
+    return {};
+}
+
+void endApp(DesktopComputer& computer, pid_t pid) {
+    kill(pid, SIGTERM);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        bool listed = false;
+        for (const auto& app : computer.result("listApps").value("apps", JSON::array()))
+            listed = listed || app.value("pid", 0) == pid;
+        if (!listed) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ADD_FAILURE() << "process " << pid << " is still listed 5 s after SIGTERM";
+}
+
+StartedApp::StartedApp(const std::vector<std::string>& argv) {
+    std::vector<std::string> command = argv;
+    if (command.empty()) return;
+    command[0] = onPath(command[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+        // A group of its own, so that the app's helpers end with it; no terminal streams.
+        setpgid(0, 0);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        for (const char* name : {"PELKO_SCENE", "NO_AT_BRIDGE", "AT_SPI_BUS_ADDRESS"})
+            unsetenv(name);
+        std::vector<char*> args;
+        for (auto& word : command) args.push_back(word.data());
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    pid_ = child;
+}
+
+StartedApp::~StartedApp() {
+    if (pid_ <= 0) return;
+    kill(-pid_, SIGTERM);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
 }
 
 }  // namespace pelko::computer::testing

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,6 +46,8 @@ class DesktopSession {
 class DesktopComputer {
   public:
     DesktopComputer();
+    /// pelko-computer with `arguments`, started with `options`.
+    DesktopComputer(const std::vector<std::string>& arguments, const ChildOptions& options);
     ~DesktopComputer();
     /// The `ready` line.
     const JSON& ready() const { return ready_; }
@@ -67,5 +70,44 @@ class DesktopComputer {
 
 /// The description of the running app named `name` in a listApps result; null when absent.
 JSON appNamed(const JSON& listApps, const std::string& name);
+
+/// The lines of an outline.
+std::vector<std::string> linesOf(const std::string& text);
+/// Whether a line of the outline matches `pattern` (a regular expression).
+bool hasLine(const std::string& tree, const std::string& pattern);
+/// The index of the first line matching `pattern`; 0 when none does.
+int64_t indexOf(const std::string& tree, const std::string& pattern);
+/// The index of the last line matching `pattern`; 0 when none does.
+int64_t lastIndexOf(const std::string& tree, const std::string& pattern);
+
+/// A line of an app's outline: its index and its text (index 0 when no line matched).
+struct Found {
+    int64_t index = 0;
+    std::string line;
+};
+/// The first line of a fresh `state` read of `app` matching `pattern`.
+Found findLine(DesktopComputer& computer, const std::string& app, const std::string& pattern);
+/// The same, read again (a tenth of a second apart, `attempts` times at most) until a line
+/// matches: apps answer a click or keys a moment later.
+Found awaitLine(DesktopComputer& computer, const JSON& stateParams, const std::string& pattern,
+                int attempts = 50);
+
+/// Ends an app a test opened and waits until the program no longer lists it, so that the next
+/// test opens a copy of its own.
+void endApp(DesktopComputer& computer, pid_t pid);
+
+/// An app the test starts itself, as a user starts it from a terminal, ended (with its process
+/// group) when the test ends.
+class StartedApp {
+  public:
+    explicit StartedApp(const std::vector<std::string>& argv);
+    ~StartedApp();
+    StartedApp(const StartedApp&) = delete;
+    StartedApp& operator=(const StartedApp&) = delete;
+    pid_t pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
 
 }  // namespace pelko::computer::testing

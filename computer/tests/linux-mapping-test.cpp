@@ -118,9 +118,20 @@ TEST(LinuxMapping, HiddenEnabledAndExpandedStates) {
     EXPECT_TRUE(isHidden({ATSPI_ROLE_PUSH_BUTTON, offScreen, 0, ATSPI_ROLE_FILLER, false}));
     EXPECT_FALSE(isHidden({ATSPI_ROLE_FRAME, offScreen, 0, ATSPI_ROLE_APPLICATION, false}))
         << "a minimized window is minimized, not hidden";
-    EXPECT_TRUE(isEnabled(onScreen));
-    EXPECT_FALSE(isEnabled(onScreen & ~state(ATSPI_STATE_SENSITIVE)));
-    EXPECT_FALSE(isEnabled(onScreen & ~state(ATSPI_STATE_ENABLED)));
+    const auto enabled = [](StateSet states, Toolkit toolkit = Toolkit::gtk3,
+                            uint32_t role = ATSPI_ROLE_PUSH_BUTTON) {
+        return isEnabled({role, states, 0, ATSPI_ROLE_FILLER, false, toolkit});
+    };
+    const StateSet neither = onScreen & ~state(ATSPI_STATE_SENSITIVE) & ~state(ATSPI_STATE_ENABLED);
+    EXPECT_TRUE(enabled(onScreen));
+    EXPECT_TRUE(enabled(onScreen & ~state(ATSPI_STATE_ENABLED), Toolkit::gtk4))
+        << "GTK 4 says sensitive only";
+    EXPECT_TRUE(enabled(onScreen & ~state(ATSPI_STATE_SENSITIVE), Toolkit::chromium));
+    EXPECT_FALSE(enabled(neither));
+    EXPECT_FALSE(enabled(neither, Toolkit::chromium)) << "Chromium's disabled Back button";
+    EXPECT_TRUE(enabled(neither, Toolkit::gtk3, ATSPI_ROLE_PAGE_TAB))
+        << "GTK 3 sets neither on notebook tabs, which a click selects";
+    EXPECT_FALSE(enabled(neither, Toolkit::qt, ATSPI_ROLE_PAGE_TAB));
     EXPECT_EQ(expandedState({ATSPI_ROLE_COMBO_BOX, onScreen, 0, 0, false}), std::nullopt);
     EXPECT_EQ(expandedState(
                   {ATSPI_ROLE_COMBO_BOX, onScreen | state(ATSPI_STATE_EXPANDABLE), 0, 0, false}),
@@ -152,19 +163,167 @@ TEST(LinuxMapping, ThePressActionAndTheActionsAdded) {
         names({{"expand or contract", ""}, {"edit", ""}}, ATSPI_ROLE_TABLE_CELL, actionInterface),
         (Names{"expand or contract", "edit"}));
     EXPECT_EQ(names({}, ATSPI_ROLE_SLIDER, valueInterface), (Names{"AXIncrement", "AXDecrement"}));
-    EXPECT_EQ(
-        names({}, ATSPI_ROLE_SLIDER, valueInterface, onScreen & ~state(ATSPI_STATE_SENSITIVE)),
-        Names{})
+    EXPECT_EQ(names({}, ATSPI_ROLE_SLIDER, valueInterface,
+                    onScreen & ~state(ATSPI_STATE_SENSITIVE) & ~state(ATSPI_STATE_ENABLED)),
+              Names{})
         << "a disabled slider cannot be moved";
     EXPECT_EQ(names({}, ATSPI_ROLE_PROGRESS_BAR, valueInterface), Names{});
 
     const std::vector<ToolkitAction> actions = {{"expand or contract", ""}, {"Activate", ""}};
-    EXPECT_EQ(toolkitActionFor(actions, "AXPress"), 1u);
-    EXPECT_EQ(toolkitActionFor(actions, "AXShowMenu"), 1u);
-    EXPECT_EQ(toolkitActionFor(actions, "expand or contract"), 0u);
-    EXPECT_EQ(toolkitActionFor(actions, "Activate"), std::nullopt)
+    const AXRole popup{"AXPopUpButton", {}}, cell{"AXCell", {}};
+    EXPECT_EQ(toolkitActionFor(actions, "AXPress", popup), 1u);
+    EXPECT_EQ(toolkitActionFor(actions, "AXShowMenu", popup), 1u) << "a pop-up's menu is its press";
+    EXPECT_EQ(toolkitActionFor(actions, "AXShowMenu", cell), std::nullopt);
+    EXPECT_EQ(toolkitActionFor(actions, "expand or contract", cell), 0u);
+    EXPECT_EQ(toolkitActionFor(actions, "Activate", cell), std::nullopt)
         << "the press action goes by its seam name only";
-    EXPECT_EQ(toolkitActionFor(actions, "AXIncrement"), std::nullopt);
+    EXPECT_EQ(toolkitActionFor(actions, "AXIncrement", cell), std::nullopt);
+}
+
+// Each toolkit's actions as the outline should see them: (toolkit's names, role) → seam names.
+TEST(LinuxMapping, EachToolkitsActionsMapOntoPressAndShowMenu) {
+    struct Case {
+        const char* toolkit;
+        std::vector<std::string> actions;
+        uint32_t role;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"Chromium button",
+         {"press", "showContextMenu"},
+         ATSPI_ROLE_PUSH_BUTTON,
+         {"AXPress", "AXShowMenu"}},
+        {"Chromium text",
+         {"doDefault", "showContextMenu"},
+         ATSPI_ROLE_STATIC,
+         {"AXPress", "AXShowMenu"}},
+        {"Chromium text in a link",
+         {"clickAncestor", "showContextMenu"},
+         ATSPI_ROLE_STATIC,
+         {"AXShowMenu"}},
+        {"Chromium check box",
+         {"check", "showContextMenu"},
+         ATSPI_ROLE_CHECK_BOX,
+         {"AXPress", "AXShowMenu"}},
+        {"Gecko link", {"jump"}, ATSPI_ROLE_LINK, {"AXPress"}},
+        {"Gecko label", {"clickAncestor"}, ATSPI_ROLE_LABEL, {}},
+        {"GTK 4 button", {"click"}, ATSPI_ROLE_PUSH_BUTTON, {"AXPress"}},
+        {"GTK 4 label",
+         {"clipboard.copy", "selection.delete", "link.open", "menu.popup", "selection.select-all"},
+         ATSPI_ROLE_LABEL,
+         {"AXShowMenu"}},
+        {"GTK 4 window",
+         {"win.undo", "window.close", "default.activate"},
+         ATSPI_ROLE_FRAME,
+         {"AXRaise"}},
+        {"Qt menu", {"ShowMenu"}, ATSPI_ROLE_MENU_ITEM, {"AXShowMenu"}},
+        {"Qt field", {"SetFocus"}, ATSPI_ROLE_TEXT, {}},
+        {"GTK 3 cell",
+         {"expand or contract", "edit"},
+         ATSPI_ROLE_TABLE_CELL,
+         {"expand or contract", "edit"}},
+    };
+    for (const Case& test : cases) {
+        std::vector<ToolkitAction> actions;
+        for (const auto& name : test.actions) actions.push_back({name, ""});
+        const ObjectTraits traits{test.role, onScreen, actionInterface, ATSPI_ROLE_FILLER, false};
+        EXPECT_EQ(axActionNames(actions, traits, axRoleOf(traits)), test.names) << test.toolkit;
+    }
+    // A Qt menu-bar entry is an item whose menu its only action shows.
+    const ObjectTraits entry{ATSPI_ROLE_MENU_ITEM, onScreen, actionInterface,
+                             ATSPI_ROLE_MENU_BAR,  false,    Toolkit::qt};
+    EXPECT_EQ(axRoleOf(entry), (AXRole{"AXMenuBarItem", {}}));
+    EXPECT_EQ(toolkitActionFor({{"ShowMenu", ""}}, "AXShowMenu", axRoleOf(entry)), 0u);
+}
+
+TEST(LinuxMapping, ValuesAndStepsOnlyWhereARoleHasANumber) {
+    // LibreOffice's toolbar buttons carry the value interface (value 0).
+    const ObjectTraits button{ATSPI_ROLE_PUSH_BUTTON, onScreen, valueInterface | actionInterface,
+                              ATSPI_ROLE_TOOL_BAR, false};
+    EXPECT_EQ(valueSourceOf(button, axRoleOf(button), true), ValueSource::none);
+    EXPECT_EQ(axActionNames({{"click", ""}}, button, axRoleOf(button)),
+              std::vector<std::string>{"AXPress"});
+    for (const uint32_t role : {ATSPI_ROLE_SLIDER, ATSPI_ROLE_PROGRESS_BAR, ATSPI_ROLE_LEVEL_BAR,
+                                ATSPI_ROLE_SCROLL_BAR}) {
+        const ObjectTraits traits{role, onScreen, valueInterface, ATSPI_ROLE_FILLER, false};
+        EXPECT_EQ(valueSourceOf(traits, axRoleOf(traits), false), ValueSource::number) << role;
+    }
+    // A static text with children (Chromium's label around its field) shows them instead.
+    ObjectTraits label{ATSPI_ROLE_LABEL, onScreen, textInterface, ATSPI_ROLE_FORM, false};
+    EXPECT_EQ(valueSourceOf(label, axRoleOf(label), false), ValueSource::text);
+    label.hasChildren = true;
+    EXPECT_EQ(valueSourceOf(label, axRoleOf(label), false), ValueSource::none);
+}
+
+TEST(LinuxMapping, ToolkitsAndTheirNamesStatesAndTexts) {
+    EXPECT_EQ(toolkitOf("GTK", "3.24.38"), Toolkit::gtk3);
+    EXPECT_EQ(toolkitOf("gtk", "3.24.38"), Toolkit::gtk3) << "LibreOffice's GTK 3 plug-in";
+    EXPECT_EQ(toolkitOf("GTK", "4.8.3"), Toolkit::gtk4);
+    EXPECT_EQ(toolkitOf("Qt", "5.15.8"), Toolkit::qt);
+    EXPECT_EQ(toolkitOf("Gecko", "153.8.0"), Toolkit::gecko);
+    EXPECT_EQ(toolkitOf("Chromium", "1.0"), Toolkit::chromium);
+    EXPECT_EQ(toolkitOf("", ""), Toolkit::other);
+
+    const std::pair<const char*, const char*> gtk4Names[] = {
+        {"GtkButton", ""},
+        {"AdwGizmo", ""},
+        {"HistoryView", ""},
+        {"4 4", "4"},
+        {"mod mod", "mod"},
+        {"_Retry Retry", "Retry"},
+        {"  Undo ", "Undo"},
+        {"Basic", "Basic"},
+        {"Clear Display", "Clear Display"},
+        {"x2", "x2"},
+        {"Open a file", "Open a file"},
+    };
+    for (const auto& [name, shown] : gtk4Names)
+        EXPECT_EQ(shownName(name, Toolkit::gtk4), shown) << name;
+    EXPECT_EQ(shownName("GtkButton", Toolkit::gtk3), "GtkButton") << "only GTK 4 names so";
+    EXPECT_EQ(shownName("4 4", Toolkit::qt), "4 4");
+
+    // GTK 4 sets "showing" on windows only.
+    const StateSet visibleOnly = onScreen & ~state(ATSPI_STATE_SHOWING);
+    EXPECT_FALSE(isHidden(
+        {ATSPI_ROLE_PUSH_BUTTON, visibleOnly, 0, ATSPI_ROLE_FILLER, false, Toolkit::gtk4}));
+    EXPECT_TRUE(isHidden({ATSPI_ROLE_PUSH_BUTTON, visibleOnly & ~state(ATSPI_STATE_VISIBLE), 0,
+                          ATSPI_ROLE_FILLER, false, Toolkit::gtk4}));
+    EXPECT_TRUE(isHidden(
+        {ATSPI_ROLE_PUSH_BUTTON, visibleOnly, 0, ATSPI_ROLE_FILLER, false, Toolkit::gtk3}));
+
+    // An alert inside a window is part of it; one of its own is a window.
+    EXPECT_EQ(roleOf(ATSPI_ROLE_ALERT, onScreen, ATSPI_ROLE_PANEL), (AXRole{"AXGroup", {}}));
+    EXPECT_EQ(roleOf(ATSPI_ROLE_ALERT, onScreen, ATSPI_ROLE_APPLICATION),
+              (AXRole{"AXWindow", "AXDialog"}));
+
+    const uint32_t editable = textInterface | editableTextInterface;
+    const StateSet edits = onScreen | state(ATSPI_STATE_EDITABLE);
+    EXPECT_TRUE(takesTextEdits({ATSPI_ROLE_ENTRY, edits, editable, 0, false, Toolkit::gtk3}));
+    EXPECT_FALSE(takesTextEdits({ATSPI_ROLE_ENTRY, edits, editable, 0, false, Toolkit::gecko}))
+        << "Gecko answers text edits with success and changes nothing";
+    EXPECT_FALSE(takesTextEdits({ATSPI_ROLE_ENTRY, onScreen, editable, 0, false, Toolkit::gtk3}));
+}
+
+TEST(LinuxMapping, GeckosContainersTextIsCutAtItsChildren) {
+    const ObjectTraits paragraph{ATSPI_ROLE_PARAGRAPH, onScreen, textInterface,
+                                 ATSPI_ROLE_FORM,      false,    Toolkit::gecko};
+    EXPECT_TRUE(holdsOwnText(paragraph, axRoleOf(paragraph)));
+    ObjectTraits chromium = paragraph;
+    chromium.toolkit = Toolkit::chromium;
+    EXPECT_FALSE(holdsOwnText(chromium, axRoleOf(chromium))) << "Chromium has text objects";
+    const ObjectTraits field{ATSPI_ROLE_ENTRY, onScreen, textInterface,
+                             ATSPI_ROLE_FORM,  false,    Toolkit::gecko};
+    EXPECT_FALSE(holdsOwnText(field, axRoleOf(field))) << "a field's text is its value";
+
+    using Pieces = std::vector<TextPiece>;
+    EXPECT_EQ(textPieces("Fill in, tick ￼, then press ￼.", 2),
+              (Pieces{{"Fill in, tick ", {}}, {"", 0}, {", then press ", {}}, {"", 1}, {".", {}}}));
+    EXPECT_EQ(textPieces("No order yet.", 0), (Pieces{{"No order yet.", {}}}));
+    EXPECT_EQ(textPieces("￼ ￼", 2), (Pieces{{"", 0}, {"", 1}}))
+        << "blanks between children are no text";
+    EXPECT_EQ(textPieces("Name ￼", 2), std::nullopt)
+        << "marks for another number of children: not this form";
+    EXPECT_EQ(textPieces("", 0), Pieces{});
 }
 
 TEST(LinuxMapping, MenuShortcutsFromKeyBindings) {
@@ -242,7 +401,7 @@ TEST(LinuxTree, TheBulkReadIsParsedWithEveryField) {
     reply.add("/org/a11y/atspi/accessible/7", "/org/a11y/atspi/accessible/3", 2, 0,
               ATSPI_ROLE_CHECK_BOX, "Bold", states,
               {"org.a11y.atspi.Accessible", "org.a11y.atspi.Action", "org.a11y.atspi.Component",
-               "org.a11y.atspi.Collection"});
+               "org.a11y.atspi.Collection", "org.a11y.atspi.TableCell"});
     const auto items = parseCacheItems(reply.finish());
     ASSERT_TRUE(items);
     ASSERT_EQ(items->size(), 1u);
@@ -251,7 +410,8 @@ TEST(LinuxTree, TheBulkReadIsParsedWithEveryField) {
     EXPECT_EQ(item.parent, (ObjectRef{":1.5", "/org/a11y/atspi/accessible/3"}));
     EXPECT_EQ(item.indexInParent, 2);
     EXPECT_EQ(item.childCount, 0);
-    EXPECT_EQ(item.interfaces, accessibleInterface | actionInterface | componentInterface)
+    EXPECT_EQ(item.interfaces,
+              accessibleInterface | actionInterface | componentInterface | collectionInterface)
         << "interfaces this backend does not use are left out";
     EXPECT_EQ(item.name, "Bold");
     EXPECT_EQ(item.role, static_cast<uint32_t>(ATSPI_ROLE_CHECK_BOX));

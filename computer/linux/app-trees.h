@@ -1,0 +1,66 @@
+// The applications' trees as the accessibility part reads them: each application's objects
+// from the cache interface's bulk read, kept for a short time (`treeLifetime`) and dropped at
+// once when this process changes the desktop, objects the bulk read left out read on their
+// own, and what the bulk read lacks fetched ahead of the outline that asks for it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "atspi-client.h"
+#include "atspi-tree.h"
+#include "change-count.h"
+#include "clock.h"
+#include "window-system.h"
+
+namespace pelko::computer::linux_desktop {
+
+/// What the mapping needs of `node`: its own role, states and interfaces, its parent's role,
+/// and whether a combo box holds an editable text.
+ObjectTraits traitsOf(AppTree& tree, const Node& node);
+
+/// Not thread-safe: the accessibility part calls it under its own lock.
+class AppTrees {
+  public:
+    AppTrees(AtspiClient& client, WindowSystem& windows, Clock& clock, ChangeCount& changes)
+        : client_(client), windows_(windows), clock_(clock), changes_(changes) {}
+
+    /// The tree of the application with `busName`, read again when it is stale; nullptr when
+    /// the application is gone.
+    AppTree* treeOf(const std::string& busName);
+    /// The object at `path`, read on its own when the tree lacks it; nullptr with `error` set
+    /// to the invalid-element number when it is gone.
+    Node* nodeOf(AppTree& tree, const std::string& path, int& error);
+    /// Fetches the `extras` of the object that it can answer and its reads use (with `text`,
+    /// its text whatever its value is), with the same extras of the objects that follow it in
+    /// reading order, in one batch.
+    void ensure(AppTree& tree, const std::string& path, uint8_t extras, bool text = false);
+    /// Forgets every tree, so the next read starts from the bulk read.
+    void forget() { trees_.clear(); }
+
+  private:
+    /// Sends calls that complete `tree`, whose life grows by three times what they took.
+    std::vector<CallResult> fetchInto(AppTree& tree, std::vector<AtspiClient::Call> calls);
+    void readNodes(AppTree& tree, const std::vector<std::string>& paths);
+    /// The object at `path`, then the shown objects that follow it in its window's pre-order,
+    /// up to a batch's worth.
+    std::vector<std::string> readingOrder(AppTree& tree, const std::string& path);
+    void readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts);
+    /// Of many children of `parent` the tree lacks, keeps in `paths` those on screen and puts
+    /// the others in the tree as objects off screen, without a call each (when the parent
+    /// offers the collection interface).
+    void leaveOutOffScreen(AppTree& tree, const std::string& parent,
+                           std::vector<std::string>& paths);
+
+    AtspiClient& client_;
+    WindowSystem& windows_;
+    Clock& clock_;
+    ChangeCount& changes_;
+    std::map<std::string, AppTree> trees_;
+    std::map<std::string, Toolkit> toolkits_;
+};
+
+}  // namespace pelko::computer::linux_desktop

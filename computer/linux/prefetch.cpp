@@ -1,0 +1,311 @@
+// Fetching ahead: what the bulk read lacks is asked for the object an outline asks about and
+// the objects that follow it in reading order, every call of a batch sent before the first
+// answer is awaited.
+#include <atspi/atspi-constants.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "app-trees.h"
+#include "atspi-calls.h"
+
+namespace pelko::computer::linux_desktop {
+namespace {
+
+constexpr size_t prefetchLimit = 400;
+// Objects with more actions than this show the first ones.
+constexpr int64_t maxActions = 16;
+
+}  // namespace
+
+std::vector<std::string> AppTrees::readingOrder(AppTree& tree, const std::string& path) {
+    // The window (or other top object) that holds the object: the order is its pre-order.
+    std::string top = path;
+    for (int depth = 0; depth < 500; ++depth) {
+        const Node* node = tree.find(top);
+        if (!node || node->parent.name != tree.busName || node->parent.path == rootPath) break;
+        if (!tree.find(node->parent.path)) break;
+        top = node->parent.path;
+    }
+    std::vector<std::string> order = {path};
+    bool reached = top == path;
+    std::vector<std::string> stack = {top};
+    std::set<std::string> seen;
+    while (!stack.empty() && order.size() < prefetchLimit) {
+        const std::string at = stack.back();
+        stack.pop_back();
+        if (!seen.insert(at).second) continue;
+        const Node* node = tree.find(at);
+        if (!node || node->gone) continue;
+        if (at == path) {
+            reached = true;
+        } else {
+            // What is not on screen is not read ahead, and neither is anything below it.
+            if (isHidden(traitsOf(tree, *node))) continue;
+            if (reached) order.push_back(at);
+        }
+        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child) {
+            if (child->name == tree.busName) stack.push_back(child->path);
+        }
+    }
+    return order;
+}
+
+void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bool text) {
+    Node* target = tree.find(path);
+    if (!target) return;
+
+    // Which extras an object would be asked for: those its interfaces can answer and its reads
+    // use (its value's text or number, a field's placeholder), and of an object off screen only
+    // where it is, which is all a reader learns of it. `text` asks for the text in any case.
+    auto wanted = [&](const Node& node, bool asked) -> uint8_t {
+        uint8_t want = extras & ~node.fetched;
+        const ObjectTraits traits = traitsOf(tree, node);
+        const AXRole role = axRoleOf(traits);
+        const ValueSource source = valueSourceOf(traits, role, !node.name.empty());
+        if (!(node.interfaces & componentInterface)) want &= ~extentsExtra;
+        if (!(node.interfaces & textInterface) || (source != ValueSource::text && !(asked && text)))
+            want &= ~textExtra;
+        if (!(node.interfaces & valueInterface) || source != ValueSource::number)
+            want &= ~valueExtra;
+        if (!(node.interfaces & actionInterface)) want &= ~actionsExtra;
+        if (role.role != "AXTextField" && role.role != "AXTextArea" && role.role != "AXComboBox")
+            want &= ~attributesExtra;
+        if (node.childrenKnown) want &= ~childrenExtra;
+        // Of an object off screen nothing but its children is read ahead of time, and no
+        // extents at all: it has no place on screen.
+        if (isHidden(traits)) want &= asked ? static_cast<uint8_t>(~extentsExtra) : 0;
+        return want;
+    };
+    const uint8_t missing = wanted(*target, true);
+    // What the object cannot answer counts as read, so it is not looked at again; its text
+    // left out only because its value is not its text may still be asked for as such.
+    target->fetched |= extras & ~missing & ~(text ? 0 : textExtra);
+    if (!missing) return;
+
+    // The asked object, then the shown objects that follow it in reading order: the order in
+    // which an outline asks for them.
+    std::vector<std::pair<std::string, uint8_t>> batch;
+    for (const auto& at : readingOrder(tree, path)) {
+        const Node* node = tree.find(at);
+        if (!node) continue;
+        if (const uint8_t want = wanted(*node, at == path) & missing) batch.emplace_back(at, want);
+    }
+
+    std::vector<AtspiClient::Call> calls;
+    std::vector<std::pair<size_t, uint8_t>> slots;  // batch entry, the extra its call reads
+    auto add = [&](size_t entry, uint8_t extra, MessagePtr message) {
+        calls.push_back({tree.busName, std::move(message)});
+        slots.emplace_back(entry, extra);
+    };
+    for (size_t entry = 0; entry < batch.size(); ++entry) {
+        const ObjectRef ref{tree.busName, batch[entry].first};
+        const uint8_t want = batch[entry].second;
+        if (want & extentsExtra) {
+            auto message = objectCall(ref, ATSPI_DBUS_INTERFACE_COMPONENT, "GetExtents");
+            if (message) appendUint(message.get(), ATSPI_COORD_TYPE_SCREEN);
+            add(entry, extentsExtra, std::move(message));
+        }
+        if (want & textExtra) {
+            auto message = objectCall(ref, ATSPI_DBUS_INTERFACE_TEXT, "GetText");
+            if (message) {
+                appendInt(message.get(), 0);
+                appendInt(message.get(), -1);
+            }
+            add(entry, textExtra, std::move(message));
+        }
+        if (want & valueExtra)
+            add(entry, valueExtra, propertyGet(ref, ATSPI_DBUS_INTERFACE_VALUE, "CurrentValue"));
+        // The number of actions first, then each action's name: the names are not the
+        // localized ones (so the press action is found in any language), and the bulk
+        // "GetActions" of some bridge versions aborts the application that answers it.
+        if (want & actionsExtra)
+            add(entry, actionsExtra, propertyGet(ref, ATSPI_DBUS_INTERFACE_ACTION, "NActions"));
+        if (want & attributesExtra)
+            add(entry, attributesExtra,
+                objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetAttributes"));
+        if (want & childrenExtra)
+            add(entry, childrenExtra,
+                objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren"));
+    }
+    const bool needsOrigin = std::any_of(
+        batch.begin(), batch.end(), [](const auto& entry) { return entry.second & extentsExtra; });
+    const Point origin = needsOrigin ? windows_.primaryOrigin() : Point{};
+    const auto answers = fetchInto(tree, std::move(calls));
+
+    std::map<std::string, std::vector<std::string>> unknown;  // by parent
+    std::vector<std::pair<std::string, int>> actionCounts;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        const auto [entry, extra] = slots[i];
+        Node* node = tree.find(batch[entry].first);
+        if (!node) continue;
+        node->fetched |= extra;
+        const CallResult& answer = answers[i];
+        if (!answer.ok()) {
+            if (errorOf(answer) == axInvalidElement &&
+                answer.errorName != DBUS_ERROR_UNKNOWN_METHOD)
+                node->gone = true;
+            continue;
+        }
+        DBusMessageIter iter;
+        if (!firstArgument(answer, iter)) continue;
+        switch (extra) {
+            case extentsExtra:
+                if (auto extents = readExtents(iter)) {
+                    extents->origin.x -= origin.x;
+                    extents->origin.y -= origin.y;
+                    node->extents = *extents;
+                }
+                break;
+            case textExtra:
+                node->text = readString(iter);
+                break;
+            case valueExtra: {
+                DBusMessageIter value = unwrapVariant(iter);
+                node->value = readDouble(value);
+                break;
+            }
+            case actionsExtra: {
+                DBusMessageIter value = unwrapVariant(iter);
+                node->actions.clear();
+                const int count = static_cast<int>(
+                    std::clamp<int64_t>(readInteger(value).value_or(0), 0, maxActions));
+                if (count > 0) actionCounts.emplace_back(batch[entry].first, count);
+                break;
+            }
+            case attributesExtra:
+                node->attributes = readStringMap(iter);
+                break;
+            case childrenExtra:
+                if (auto refs = readRefs(iter)) {
+                    // Chromium answers null for children it has not made yet.
+                    std::erase_if(*refs, [](const ObjectRef& ref) { return ref.isNull(); });
+                    node->children = std::move(*refs);
+                    node->childrenKnown = true;
+                    for (const auto& child : node->children) {
+                        if (child.name == tree.busName && !tree.find(child.path))
+                            unknown[batch[entry].first].push_back(child.path);
+                    }
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    if (!actionCounts.empty()) readActions(tree, actionCounts);
+    // Objects a view makes on demand are missing from the bulk read: read them all at once.
+    std::vector<std::string> toRead;
+    for (auto& [parent, paths] : unknown) {
+        leaveOutOffScreen(tree, parent, paths);
+        toRead.insert(toRead.end(), paths.begin(), paths.end());
+    }
+    if (!toRead.empty()) readNodes(tree, toRead);
+}
+
+void AppTrees::leaveOutOffScreen(AppTree& tree, const std::string& parent,
+                                 std::vector<std::string>& paths) {
+    // A page of thousands of paragraphs shows a few dozen: the collection interface names the
+    // children on screen in one call, and the others need no call of their own.
+    constexpr size_t manyChildren = 64;
+    const Node* node = tree.find(parent);
+    if (paths.size() < manyChildren || !node || !(node->interfaces & collectionInterface)) return;
+    auto message =
+        objectCall({tree.busName, parent}, ATSPI_DBUS_INTERFACE_COLLECTION, "GetMatches");
+    if (!message) return;
+    // The rule "(aiia{ss}iaiiasib)": every child whose states include "showing"; then the
+    // order, no limit on the count, and the children only (no deeper).
+    DBusMessageIter args, rule, array;
+    dbus_message_iter_init_append(message.get(), &args);
+    dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &rule);
+    const StateSet showing = StateSet{1} << ATSPI_STATE_SHOWING;
+    const dbus_int32_t words[] = {static_cast<dbus_int32_t>(showing & 0xFFFFFFFF),
+                                  static_cast<dbus_int32_t>(showing >> 32)};
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
+    for (const dbus_int32_t word : words)
+        dbus_message_iter_append_basic(&array, DBUS_TYPE_INT32, &word);
+    dbus_message_iter_close_container(&rule, &array);
+    const dbus_int32_t all = ATSPI_Collection_MATCH_ALL, none = ATSPI_Collection_MATCH_NONE;
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "{ss}", &array);
+    dbus_message_iter_close_container(&rule, &array);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
+    dbus_message_iter_close_container(&rule, &array);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "s", &array);
+    dbus_message_iter_close_container(&rule, &array);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    const dbus_bool_t invert = false;
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_BOOLEAN, &invert);
+    dbus_message_iter_close_container(&args, &rule);
+    const dbus_uint32_t order = ATSPI_Collection_SORT_ORDER_CANONICAL;
+    const dbus_int32_t count = 0;
+    const dbus_bool_t traverse = false;
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_UINT32, &order);
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_INT32, &count);
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_BOOLEAN, &traverse);
+
+    std::vector<AtspiClient::Call> calls;
+    calls.push_back({tree.busName, std::move(message)});
+    const auto answers = fetchInto(tree, std::move(calls));
+    DBusMessageIter iter;
+    if (!firstArgument(answers[0], iter)) return;
+    const auto matches = readRefs(iter);
+    if (!matches || matches->empty()) return;  // nothing learned: read them all
+    std::set<std::string> onScreen;
+    for (const auto& ref : *matches) onScreen.insert(ref.path);
+    std::vector<std::string> kept;
+    for (auto& path : paths) {
+        if (onScreen.contains(path)) {
+            kept.push_back(std::move(path));
+            continue;
+        }
+        // Off screen: hidden, with nothing more to read (its role is not asked for either).
+        Node off;
+        off.parent = {tree.busName, parent};
+        off.role = ATSPI_ROLE_UNKNOWN;
+        off.fetched = 0xFF;
+        off.childrenKnown = true;
+        tree.nodes[path] = std::move(off);
+    }
+    paths = std::move(kept);
+}
+
+void AppTrees::readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts) {
+    std::vector<AtspiClient::Call> calls;
+    for (const auto& [path, count] : counts) {
+        const ObjectRef ref{tree.busName, path};
+        const Node* node = tree.find(path);
+        // Only menu items show their shortcut.
+        const bool menuItem = node && axRoleOf(traitsOf(tree, *node)).role == "AXMenuItem";
+        for (int i = 0; i < count; ++i) {
+            auto name = objectCall(ref, ATSPI_DBUS_INTERFACE_ACTION, "GetName");
+            if (name) appendInt(name.get(), i);
+            calls.push_back({tree.busName, std::move(name)});
+            if (menuItem) {
+                auto binding = objectCall(ref, ATSPI_DBUS_INTERFACE_ACTION, "GetKeyBinding");
+                if (binding) appendInt(binding.get(), i);
+                calls.push_back({tree.busName, std::move(binding)});
+            }
+        }
+    }
+    const auto answers = fetchInto(tree, std::move(calls));
+    size_t at = 0;
+    for (const auto& [path, count] : counts) {
+        Node* node = tree.find(path);
+        const bool menuItem = node && axRoleOf(traitsOf(tree, *node)).role == "AXMenuItem";
+        std::vector<ToolkitAction> actions;
+        for (int i = 0; i < count; ++i) {
+            ToolkitAction action;
+            DBusMessageIter iter;
+            if (firstArgument(answers[at++], iter)) action.name = readString(iter).value_or("");
+            if (menuItem && firstArgument(answers[at++], iter))
+                action.keyBinding = readString(iter).value_or("");
+            actions.push_back(std::move(action));
+        }
+        if (node) node->actions = std::move(actions);
+    }
+}
+
+}  // namespace pelko::computer::linux_desktop
