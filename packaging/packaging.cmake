@@ -83,10 +83,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Shared libraries the binaries need, as dpkg-shlibdeps finds them; nothing listed by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the programs start or draw with but do not link: the accessibility bus, the session bus,
-# the URL opener, fonts for text in every script; and what the private desktops start.
+# the URL opener, the agent's own desktop (Xephyr and openbox), fonts for text in every script;
+# and what headless desktops and pelko-desktop-session use.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "at-spi2-core, dbus, xdg-utils, fonts-inter, fonts-dejavu-core, fonts-noto-cjk, fonts-noto-color-emoji, fonts-noto-core")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xvfb, openbox, x11-utils, xdotool, xserver-xephyr")
+    "at-spi2-core, dbus, xdg-utils, xserver-xephyr, openbox, fonts-inter, fonts-dejavu-core, fonts-noto-cjk, fonts-noto-color-emoji, fonts-noto-core")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xvfb, x11-utils, xdotool, xcompmgr")
 # The extended description, one line of the control file per line here.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "The Pelko desktop agent starts these programs as child processes and talks"
