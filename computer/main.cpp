@@ -7,9 +7,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
-#include <string_view>
 
+#include "command-line.h"
+#include "data-files.h"
+#include "installed.h"
 #include "linux/linux-backend.h"
 #include "mcp-server.h"
 #include "own-desktop/supervisor.h"
@@ -21,15 +24,6 @@ namespace {
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value ? value : "";
-}
-
-// Whether the arguments ask for the MCP face (--mcp); other arguments are left to their own
-// readers.
-bool wantsMCP(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::string_view(argv[i]) == "--mcp") return true;
-    }
-    return false;
 }
 
 // Serves on `platform` through the face the arguments chose, for the rest of the process.
@@ -45,21 +39,33 @@ bool wantsMCP(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool mcp = wantsMCP(argc, argv);
     using namespace pelko;
+    computer::CommandLine command;
     try {
-        if (const auto desktop = computer::own_desktop::ownDesktopCommand({argv + 1, argv + argc}))
-            return computer::own_desktop::runOwnDesktop(*desktop);
+        command = computer::parseCommandLine({argv + 1, argv + argc});
     } catch (const computer::own_desktop::UsageError& error) {
-        std::cerr << "pelko-computer: " << error.what() << "\n";
+        std::cerr << "pelko-computer: " << error.what() << "\n" << computer::commandLineUsage;
         return 2;
     }
+    if (command.ask == computer::CommandLine::Ask::version) {
+        std::cout << computer::versionLine();
+        return 0;
+    }
+    if (command.ask == computer::CommandLine::Ask::help) {
+        std::cout << computer::commandLineUsage;
+        return 0;
+    }
+    if (command.ownDesktop) return computer::own_desktop::runOwnDesktop(*command.ownDesktop);
+    const bool mcp = command.mcp;
     // Every output line is flushed as it is written; the buffer only gathers one line.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     RealClock clock;
     MainLoop mainLoop(clock);
-    const std::string scenePath = environment("PELKO_SCENE");
-    if (!scenePath.empty()) {
+    const std::string scene = environment("PELKO_SCENE");
+    if (!scene.empty()) {
+        // A path, or the bare name of a scene installed with the program ("desktop").
+        const std::string scenePath =
+            dataFile(scene, std::filesystem::path(installedDataFolder) / "scenes", ".json");
         try {
             const auto backend = computer::sim::makeSimDesktop(
                 clock, mainLoop,

@@ -10,6 +10,8 @@
 #include <optional>
 
 #include "clock.h"
+#include "data-files.h"
+#include "installed.h"
 #include "linux/linux-phone.h"
 #include "main-loop.h"
 #include "output.h"
@@ -27,7 +29,9 @@ int main(int argc, char** argv) {
     sim::Scene scene;
     if (const char* path = std::getenv("PELKO_PHONE_SCENE"); path && *path) {
         try {
-            scene = sim::loadScene(path);
+            // A path, or the bare name of a phone scene installed with the program.
+            scene = sim::loadScene(
+                dataFile(path, std::filesystem::path(installedDataFolder) / "phone-scenes", ".json"));
         } catch (const sim::SceneError& error) {
             log(2, std::string("the phone scene could not be read: ") + error.what());
             return 1;

@@ -16,8 +16,10 @@
 #include <regex>
 #include <thread>
 
+#include "command-line.h"
 #include "decoded-picture.h"
 #include "desktop-session.h"
+#include "installed.h"
 #include "outer-screen.h"
 
 namespace pelko::computer::testing {
@@ -230,25 +232,35 @@ TEST(OwnDesktopHeadless, AnXServerThatDiesTakesTheDesktopWithIt) {
 }
 
 TEST(OwnDesktopCommandLine, WithoutAScreenOrWithABadSizeItSaysWhatToDo) {
+    // Through the binary: what each command line prints, on which stream, and the status.
+    const std::string usage = commandLineUsage;
     struct Case {
         std::vector<std::string> arguments;
         int status;
-        std::string line;
+        std::string out;
+        std::string err;
     };
     const Case cases[] = {
         {{"--own-desktop"},
          1,
+         "",
          "pelko-computer: the agent's desktop did not start: DISPLAY is not set, so there is no "
          "screen to show its window on: run it in your desktop session (on Wayland, XWayland "
          "provides DISPLAY), or add --headless.\n"},
         {{"--own-desktop", "--size", "10x10"},
          2,
+         "",
          "pelko-computer: --size takes a width and a height in pixels from 64 to 16384, as in "
-         "--size 1280x800, not \"10x10\".\n"},
+         "--size 1280x800, not \"10x10\".\n" + usage},
         {{"--headless"},
          2,
+         "",
          "pelko-computer: --headless goes with --own-desktop: pelko-computer --own-desktop "
-         "[--headless] [--size WxH]\n"},
+         "[--headless] [--size WxH]\n" + usage},
+        {{"--mcp", "--verbose"}, 2, "", "pelko-computer: unknown argument \"--verbose\".\n" + usage},
+        {{"--own-desktop", "--headless", "x"}, 2, "", "pelko-computer: unknown argument \"x\".\n" + usage},
+        {{"--mcp", "--version"}, 0, std::string("pelko-computer ") + pelkoVersion + "\n", ""},
+        {{"--help", "--bogus"}, 0, usage, ""},
     };
     for (const auto& item : cases) {
         ChildOptions options = programOptions();
@@ -257,9 +269,9 @@ TEST(OwnDesktopCommandLine, WithoutAScreenOrWithABadSizeItSaysWhatToDo) {
         std::vector<std::string> argv{PELKO_COMPUTER};
         argv.insert(argv.end(), item.arguments.begin(), item.arguments.end());
         ChildProcess program(argv, options);
-        EXPECT_EQ(program.readToEnd(), "");
+        EXPECT_EQ(program.readToEnd(), item.out);
         EXPECT_EQ(program.waitExit(), (ExitStatus{true, item.status, 0}));
-        EXPECT_EQ(program.stderrText(), item.line);
+        EXPECT_EQ(program.stderrText(), item.err);
     }
 }
 
