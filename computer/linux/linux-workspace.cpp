@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 
 #include "fd.h"
@@ -26,7 +27,7 @@ namespace fs = std::filesystem;
 
 constexpr Duration launchLimit = std::chrono::seconds(20);
 constexpr Duration launchPoll = std::chrono::milliseconds(100);
-// How long after an app appears its first window may still take the focus.
+// How long after an app's first window shows it may still take the focus.
 constexpr Duration focusWatch = std::chrono::seconds(5);
 
 std::string baseName(const std::string& path) {
@@ -366,13 +367,21 @@ void LinuxWorkspace::watchLaunch(pid_t child, std::string entryId, std::vector<p
 void LinuxWorkspace::keepInBackground(pid_t pid, uint64_t previous, std::stop_token stop) {
     // Window managers give a new window the focus unless told otherwise, and toolkits tell them
     // so only for a launch time they were given. A window that took the focus from the window
-    // that had it hands it back once; a window the user chose in the meantime keeps it.
+    // that had it hands it back once; a window the user chose in the meantime keeps it. An app
+    // registers before its window shows, by seconds on a busy machine, so the watch over the
+    // focus runs from the moment its first window is there.
     const Instant start = clock_.now();
-    while (!stop.stop_requested() && clock_.now() - start < focusWatch) {
+    std::optional<Instant> shown;
+    while (!stop.stop_requested() && clock_.now() - start < launchLimit &&
+           (!shown || clock_.now() - *shown < focusWatch)) {
+        const auto windows = x11_.windows();
+        if (!shown && std::any_of(windows.begin(), windows.end(), [&](const WindowInfo& window) {
+                return window.pid == pid && window.normal;
+            }))
+            shown = clock_.now();
         const uint64_t active = x11_.activeWindow();
         if (active && active != previous) {
             if (x11_.activePid() == pid) {
-                const auto windows = x11_.windows();
                 const bool stillThere =
                     std::any_of(windows.begin(), windows.end(),
                                 [&](const WindowInfo& window) { return window.id == previous; });
