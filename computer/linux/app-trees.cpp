@@ -3,11 +3,19 @@
 #include <atspi/atspi-constants.h>
 
 #include <iterator>
+#include <map>
 
 #include "atspi-calls.h"
 #include "platform/accessibility.h"
 
 namespace pelko::computer::linux_desktop {
+namespace {
+
+// How many objects one read going down may take in, level by level; a page of thousands of
+// shown objects is read further as the outline asks.
+constexpr size_t descendLimit = 2000;
+
+}  // namespace
 
 AppTree* AppTrees::treeOf(const std::string& busName) {
     if (busName.empty()) return nullptr;
@@ -64,76 +72,111 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
     return &(trees_[busName] = std::move(tree));
 }
 
-void AppTrees::readNodes(AppTree& tree, const std::vector<std::string>& paths) {
+void AppTrees::readNodes(AppTree& tree, std::vector<std::string> paths, bool descend) {
     // The properties in one call, but one by one for Qt: its bridge ends the application that
     // is asked for all of them at once ("GetAll").
     static constexpr const char* properties[] = {"Name", "Description", "Parent", "ChildCount"};
     const bool oneByOne = tree.toolkit == Toolkit::qt;
-    const size_t perNode = 3 + (oneByOne ? std::size(properties) : 1);
-    std::vector<AtspiClient::Call> calls;
-    for (const auto& path : paths) {
-        const ObjectRef ref{tree.busName, path};
-        for (const char* method : {"GetRole", "GetState", "GetInterfaces"})
-            calls.push_back(
-                {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, method)});
-        if (oneByOne) {
-            for (const char* property : properties)
+    // Read going down, the children of each object are asked with it, so a whole shown subtree
+    // takes one wait a level instead of two, and is in the tree when reading ahead looks for
+    // the objects that follow.
+    const size_t childrenAt = 3 + (oneByOne ? std::size(properties) : 1);
+    const size_t perNode = childrenAt + (descend ? 1 : 0);
+    size_t budget = descendLimit;
+    while (!paths.empty()) {
+        std::vector<AtspiClient::Call> calls;
+        for (const auto& path : paths) {
+            const ObjectRef ref{tree.busName, path};
+            for (const char* method : {"GetRole", "GetState", "GetInterfaces"})
                 calls.push_back(
-                    {tree.busName, propertyGet(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, property)});
-        } else {
-            auto all = objectCall(ref, propertiesInterface, "GetAll");
-            if (all) appendString(all.get(), ATSPI_DBUS_INTERFACE_ACCESSIBLE);
-            calls.push_back({tree.busName, std::move(all)});
-        }
-    }
-    const auto answers = fetchInto(tree, std::move(calls));
-    for (size_t i = 0; i < paths.size(); ++i) {
-        const CallResult* answer = &answers[perNode * i];
-        DBusMessageIter iter;
-        if (!firstArgument(answer[0], iter)) continue;
-        Node node;
-        node.role = static_cast<uint32_t>(readInteger(iter).value_or(ATSPI_ROLE_UNKNOWN));
-        if (firstArgument(answer[1], iter)) node.states = readStateSet(iter).value_or(0);
-        if (firstArgument(answer[2], iter)) node.interfaces = readInterfaces(iter).value_or(0);
-        auto take = [&](const std::string& key, DBusMessageIter& value) {
-            if (key == "Name")
-                node.name = shownName(readString(value).value_or(""), tree.toolkit);
-            else if (key == "Description")
-                node.description = readString(value).value_or("");
-            else if (key == "Parent")
-                node.parent = readObjectRef(value).value_or(ObjectRef{});
-            else if (key == "ChildCount")
-                node.childCount = static_cast<int>(readInteger(value).value_or(0));
-        };
-        if (oneByOne) {
-            for (size_t p = 0; p < std::size(properties); ++p) {
-                if (!firstArgument(answer[3 + p], iter)) continue;
-                DBusMessageIter value = unwrapVariant(iter);
-                take(properties[p], value);
+                    {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, method)});
+            if (oneByOne) {
+                for (const char* property : properties)
+                    calls.push_back({tree.busName,
+                                     propertyGet(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, property)});
+            } else {
+                auto all = objectCall(ref, propertiesInterface, "GetAll");
+                if (all) appendString(all.get(), ATSPI_DBUS_INTERFACE_ACCESSIBLE);
+                calls.push_back({tree.busName, std::move(all)});
             }
-        } else if (firstArgument(answer[3], iter) &&
-                   dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_ARRAY) {
-            DBusMessageIter array;
-            dbus_message_iter_recurse(&iter, &array);
-            while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY) {
-                DBusMessageIter entry;
-                dbus_message_iter_recurse(&array, &entry);
-                const std::string key = readString(entry).value_or("");
-                dbus_message_iter_next(&entry);
-                DBusMessageIter value = unwrapVariant(entry);
-                take(key, value);
-                dbus_message_iter_next(&array);
+            if (descend)
+                calls.push_back(
+                    {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren")});
+        }
+        const auto answers = fetchInto(tree, std::move(calls));
+        std::map<std::string, std::vector<std::string>> unknown;  // by parent
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const CallResult* answer = &answers[perNode * i];
+            DBusMessageIter iter;
+            if (!firstArgument(answer[0], iter)) continue;
+            Node node;
+            node.role = static_cast<uint32_t>(readInteger(iter).value_or(ATSPI_ROLE_UNKNOWN));
+            if (firstArgument(answer[1], iter)) node.states = readStateSet(iter).value_or(0);
+            if (firstArgument(answer[2], iter)) node.interfaces = readInterfaces(iter).value_or(0);
+            auto take = [&](const std::string& key, DBusMessageIter& value) {
+                if (key == "Name")
+                    node.name = shownName(readString(value).value_or(""), tree.toolkit);
+                else if (key == "Description")
+                    node.description = readString(value).value_or("");
+                else if (key == "Parent")
+                    node.parent = readObjectRef(value).value_or(ObjectRef{});
+                else if (key == "ChildCount")
+                    node.childCount = static_cast<int>(readInteger(value).value_or(0));
+            };
+            if (oneByOne) {
+                for (size_t p = 0; p < std::size(properties); ++p) {
+                    if (!firstArgument(answer[3 + p], iter)) continue;
+                    DBusMessageIter value = unwrapVariant(iter);
+                    take(properties[p], value);
+                }
+            } else if (firstArgument(answer[3], iter) &&
+                       dbus_message_iter_get_arg_type(&iter) == DBUS_TYPE_ARRAY) {
+                DBusMessageIter array;
+                dbus_message_iter_recurse(&iter, &array);
+                while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY) {
+                    DBusMessageIter entry;
+                    dbus_message_iter_recurse(&array, &entry);
+                    const std::string key = readString(entry).value_or("");
+                    dbus_message_iter_next(&entry);
+                    DBusMessageIter value = unwrapVariant(entry);
+                    take(key, value);
+                    dbus_message_iter_next(&array);
+                }
+            }
+            if (node.childCount == 0) {
+                node.childrenKnown = true;
+                node.fetched |= childrenExtra;
+            } else if (descend && firstArgument(answer[childrenAt], iter)) {
+                if (auto refs = readRefs(iter)) {
+                    // Chromium answers null for children it has not made yet.
+                    std::erase_if(*refs, [](const ObjectRef& ref) { return ref.isNull(); });
+                    node.children = std::move(*refs);
+                    node.childrenKnown = true;
+                    node.fetched |= childrenExtra;
+                }
+            }
+            // An object the bulk read left out that hangs below nothing has been taken out of
+            // its window (the toolkit frees it later): it is gone.
+            if (tree.bulk && node.role != ATSPI_ROLE_APPLICATION && node.parent.isNull())
+                node.gone = true;
+            Node& placed = tree.nodes[paths[i]] = std::move(node);
+            if (!descend || placed.gone || !placed.childrenKnown ||
+                isHidden(traitsOf(tree, placed)))
+                continue;
+            for (const auto& child : placed.children) {
+                if (child.name == tree.busName && !tree.find(child.path))
+                    unknown[paths[i]].push_back(child.path);
             }
         }
-        if (node.childCount == 0) {
-            node.childrenKnown = true;
-            node.fetched |= childrenExtra;
+        budget -= std::min(budget, paths.size());
+        paths.clear();
+        if (budget == 0) break;
+        for (auto& [parent, children] : unknown) {
+            leaveOutOffScreen(tree, parent, children);
+            paths.insert(paths.end(), children.begin(), children.end());
         }
-        // An object the bulk read left out that hangs below nothing has been taken out of its
-        // window (the toolkit frees it later): it is gone.
-        if (tree.bulk && node.role != ATSPI_ROLE_APPLICATION && node.parent.isNull())
-            node.gone = true;
-        tree.nodes[paths[i]] = std::move(node);
+        // What is past the budget is read as it is asked for.
+        if (paths.size() > budget) paths.resize(budget);
     }
 }
 

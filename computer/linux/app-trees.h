@@ -44,7 +44,9 @@ class AppTrees {
   private:
     /// Sends calls that complete `tree`, whose life grows by three times what they took.
     std::vector<CallResult> fetchInto(AppTree& tree, std::vector<AtspiClient::Call> calls);
-    void readNodes(AppTree& tree, const std::vector<std::string>& paths);
+    /// Reads the objects at `paths` that the tree lacks; with `descend`, their children too and
+    /// so on down, level by level, below the objects shown.
+    void readNodes(AppTree& tree, std::vector<std::string> paths, bool descend = false);
     /// The object at `path`, then the shown objects that follow it in its window's pre-order,
     /// up to a batch's worth.
     std::vector<std::string> readingOrder(AppTree& tree, const std::string& path);

@@ -65,7 +65,10 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
         const AXRole role = axRoleOf(traits);
         const ValueSource source = valueSourceOf(traits, role, !node.name.empty());
         if (!(node.interfaces & componentInterface)) want &= ~extentsExtra;
-        if (!(node.interfaces & textInterface) || (source != ValueSource::text && !(asked && text)))
+        // A container's own text (a paragraph's) is asked with its children, and so are the
+        // texts of the containers that follow it.
+        const bool ownText = text && (asked || holdsOwnText(traits, role));
+        if (!(node.interfaces & textInterface) || (source != ValueSource::text && !ownText))
             want &= ~textExtra;
         if (!(node.interfaces & valueInterface) || source != ValueSource::number)
             want &= ~valueExtra;
@@ -200,7 +203,7 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
         leaveOutOffScreen(tree, parent, paths);
         toRead.insert(toRead.end(), paths.begin(), paths.end());
     }
-    if (!toRead.empty()) readNodes(tree, toRead);
+    if (!toRead.empty()) readNodes(tree, std::move(toRead), true);
 }
 
 void AppTrees::leaveOutOffScreen(AppTree& tree, const std::string& parent,

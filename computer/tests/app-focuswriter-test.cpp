@@ -12,7 +12,9 @@ TEST(QtApps, FocusWriterCountsTheWordsTypedAndSelectsFromItsMenu) {
     DesktopComputer computer;
     const JSON writer = openApp(computer, "FocusWriter");
     ASSERT_TRUE(writer.contains("pid")) << writer;
-    const Found document = awaitLine(computer, {{"app", "FocusWriter"}}, R"(\] textarea)");
+    // The document shows once the app has loaded its themes: on a busy machine, many seconds
+    // after its window.
+    const Found document = awaitLine(computer, {{"app", "FocusWriter"}}, R"(\] textarea)", 300);
     ASSERT_GT(document.index, 0);
     EXPECT_GT(awaitLine(computer, {{"app", "FocusWriter"}}, R"(\] text "Words: 0")").index, 0);
     const Found field = findLine(computer, "FocusWriter", R"(\] textarea)");
