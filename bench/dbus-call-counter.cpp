@@ -59,16 +59,21 @@ void count(DBusMessage* message) {
     }
 }
 
-struct Report {
-    ~Report() {
-        if (!std::getenv("PELKO_DBUS_CALLS_REPORT")) return;
-        std::fprintf(stderr, "dbus-calls: %ld\n", calls.load());
-        std::vector<std::pair<long, std::string>> sorted;
+void reportCalls() {
+    if (!std::getenv("PELKO_DBUS_CALLS_REPORT")) return;
+    std::fprintf(stderr, "dbus-calls: %ld\n", calls.load());
+    std::vector<std::pair<long, std::string>> sorted;
+    {
+        std::lock_guard lock(membersMutex);
         for (const auto& [name, count] : members) sorted.emplace_back(count, name);
-        std::sort(sorted.rbegin(), sorted.rend());
-        for (const auto& [count, name] : sorted)
-            std::fprintf(stderr, "dbus-calls %8ld %s\n", count, name.c_str());
     }
+    std::sort(sorted.rbegin(), sorted.rend());
+    for (const auto& [count, name] : sorted)
+        std::fprintf(stderr, "dbus-calls %8ld %s\n", count, name.c_str());
+}
+
+struct Report {
+    ~Report() { reportCalls(); }
 } report;
 
 }  // namespace
@@ -77,6 +82,11 @@ extern "C" {
 
 long pelkoDBusCalls() {
     return calls.load();
+}
+
+// For programs that end without running destructors (std::_Exit).
+void pelkoDBusCallsReport() {
+    reportCalls();
 }
 
 dbus_bool_t dbus_connection_send_with_reply(DBusConnection* connection, DBusMessage* message,
