@@ -33,6 +33,47 @@ MessagePtr propertyGet(const ObjectRef& ref, const char* interface, const char* 
     return message;
 }
 
+MessagePtr showingChildren(const ObjectRef& ref) {
+    auto message = objectCall(ref, ATSPI_DBUS_INTERFACE_COLLECTION, "GetMatches");
+    if (!message) return message;
+    // The rule "(aiia{ss}iaiiasib)": the "showing" state as two words of bits, all of which
+    // must match; the attributes, roles and interfaces (none of them asked), and no inversion;
+    // then the order, no limit on the count, and the children only (no deeper).
+    auto appendEmpty = [](DBusMessageIter& into, const char* signature) {
+        DBusMessageIter array;
+        dbus_message_iter_open_container(&into, DBUS_TYPE_ARRAY, signature, &array);
+        dbus_message_iter_close_container(&into, &array);
+    };
+    const StateSet states = StateSet{1} << ATSPI_STATE_SHOWING;
+    const dbus_int32_t stateWords[] = {static_cast<dbus_int32_t>(states & 0xFFFFFFFF),
+                                       static_cast<dbus_int32_t>(states >> 32)};
+    const dbus_int32_t all = ATSPI_Collection_MATCH_ALL, none = ATSPI_Collection_MATCH_NONE;
+    const dbus_bool_t invert = false;
+    DBusMessageIter args, rule, words;
+    dbus_message_iter_init_append(message.get(), &args);
+    dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &rule);
+    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &words);
+    for (const dbus_int32_t word : stateWords)
+        dbus_message_iter_append_basic(&words, DBUS_TYPE_INT32, &word);
+    dbus_message_iter_close_container(&rule, &words);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
+    appendEmpty(rule, "{ss}");
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    appendEmpty(rule, "i");
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    appendEmpty(rule, "s");
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
+    dbus_message_iter_append_basic(&rule, DBUS_TYPE_BOOLEAN, &invert);
+    dbus_message_iter_close_container(&args, &rule);
+    const dbus_uint32_t order = ATSPI_Collection_SORT_ORDER_CANONICAL;
+    const dbus_int32_t limit = 0;
+    const dbus_bool_t below = false;
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_UINT32, &order);
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_INT32, &limit);
+    dbus_message_iter_append_basic(&args, DBUS_TYPE_BOOLEAN, &below);
+    return message;
+}
+
 bool firstArgument(const CallResult& result, DBusMessageIter& iter) {
     return result.ok() && dbus_message_iter_init(result.reply.get(), &iter);
 }

@@ -28,6 +28,10 @@ void appendString(DBusMessage* message, const char* text);
 void appendInt(DBusMessage* message, dbus_int32_t value);
 void appendUint(DBusMessage* message, dbus_uint32_t value);
 
+/// The collection interface's "GetMatches" on the object `ref` for its children whose states
+/// include "showing", in the order they are shown.
+MessagePtr showingChildren(const ObjectRef& ref);
+
 /// Puts `iter` at the first argument of a reply; false for an error or an empty reply.
 bool firstArgument(const CallResult& result, DBusMessageIter& iter);
 /// An "a(so)" list of references; nothing when the iterator is not at an array.

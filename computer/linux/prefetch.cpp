@@ -213,42 +213,8 @@ void AppTrees::leaveOutOffScreen(AppTree& tree, const std::string& parent,
     constexpr size_t manyChildren = 64;
     const Node* node = tree.find(parent);
     if (paths.size() < manyChildren || !node || !(node->interfaces & collectionInterface)) return;
-    auto message =
-        objectCall({tree.busName, parent}, ATSPI_DBUS_INTERFACE_COLLECTION, "GetMatches");
+    auto message = showingChildren({tree.busName, parent});
     if (!message) return;
-    // The rule "(aiia{ss}iaiiasib)": every child whose states include "showing"; then the
-    // order, no limit on the count, and the children only (no deeper).
-    DBusMessageIter args, rule, array;
-    dbus_message_iter_init_append(message.get(), &args);
-    dbus_message_iter_open_container(&args, DBUS_TYPE_STRUCT, nullptr, &rule);
-    const StateSet showing = StateSet{1} << ATSPI_STATE_SHOWING;
-    const dbus_int32_t words[] = {static_cast<dbus_int32_t>(showing & 0xFFFFFFFF),
-                                  static_cast<dbus_int32_t>(showing >> 32)};
-    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
-    for (const dbus_int32_t word : words)
-        dbus_message_iter_append_basic(&array, DBUS_TYPE_INT32, &word);
-    dbus_message_iter_close_container(&rule, &array);
-    const dbus_int32_t all = ATSPI_Collection_MATCH_ALL, none = ATSPI_Collection_MATCH_NONE;
-    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &all);
-    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "{ss}", &array);
-    dbus_message_iter_close_container(&rule, &array);
-    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
-    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "i", &array);
-    dbus_message_iter_close_container(&rule, &array);
-    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
-    dbus_message_iter_open_container(&rule, DBUS_TYPE_ARRAY, "s", &array);
-    dbus_message_iter_close_container(&rule, &array);
-    dbus_message_iter_append_basic(&rule, DBUS_TYPE_INT32, &none);
-    const dbus_bool_t invert = false;
-    dbus_message_iter_append_basic(&rule, DBUS_TYPE_BOOLEAN, &invert);
-    dbus_message_iter_close_container(&args, &rule);
-    const dbus_uint32_t order = ATSPI_Collection_SORT_ORDER_CANONICAL;
-    const dbus_int32_t count = 0;
-    const dbus_bool_t traverse = false;
-    dbus_message_iter_append_basic(&args, DBUS_TYPE_UINT32, &order);
-    dbus_message_iter_append_basic(&args, DBUS_TYPE_INT32, &count);
-    dbus_message_iter_append_basic(&args, DBUS_TYPE_BOOLEAN, &traverse);
-
     std::vector<AtspiClient::Call> calls;
     calls.push_back({tree.busName, std::move(message)});
     const auto answers = fetchInto(tree, std::move(calls));
