@@ -100,7 +100,8 @@ class Desktop : public ::testing::Test {
         std::ostringstream text;
         for (const PixelRect& r : seen)
             text << "(" << r.x << ", " << r.y << ", " << r.width << ", " << r.height << ") ";
-        EXPECT_TRUE(shown) << "the screen shows " << text.str();
+        EXPECT_TRUE(shown) << "the screen shows " << text.str() << "\nthe resident's log:\n"
+                           << log();
     }
     /// The stack of cards of these heights, newest (first) at the top.
     static std::vector<PixelRect> stack(const std::vector<int>& heights, int x = cardLeft) {
