@@ -38,7 +38,8 @@ JPEGEncoder::JPEGEncoder() : compressor_(tjInitCompress()) {}
 JPEGEncoder::~JPEGEncoder() = default;
 
 std::optional<std::vector<std::uint8_t>> JPEGEncoder::encode(const Pixels& picture, int width,
-                                                             int height, double quality) {
+                                                             int height, double quality,
+                                                             Shrinking shrinking) {
     if (!compressor_ || !picture.data || !validSize(picture.width, picture.height) ||
         !validSize(width, height) || picture.bytesPerRow / 4 < picture.width) {
         return {};
@@ -67,6 +68,30 @@ std::optional<std::vector<std::uint8_t>> JPEGEncoder::encode(const Pixels& pictu
         if (toPlanes(picture.data, picture.bytesPerRow, planes[0], strides[0], planes[1],
                      strides[1], planes[2], strides[2], width, height) != 0) {
             return {};
+        }
+    } else if (shrinking == Shrinking::sharp && width <= picture.width &&
+               height <= picture.height) {
+        // Readers of text see the brightness: it is filtered sharply. The colour, kept at half
+        // the resolution in the JPEG anyway, is averaged in boxes. One conversion of the
+        // full-size picture makes both: reading the big bitmap costs more than converting it.
+        const int fullChromaWidth = (picture.width + 1) / 2,
+                  fullChromaHeight = (picture.height + 1) / 2;
+        const std::size_t fullLuma = static_cast<std::size_t>(picture.width) * picture.height;
+        const std::size_t fullChroma = static_cast<std::size_t>(fullChromaWidth) * fullChromaHeight;
+        full_.resize(fullLuma + 2 * fullChroma);
+        std::uint8_t* const full[3] = {full_.data(), full_.data() + fullLuma,
+                                       full_.data() + fullLuma + fullChroma};
+        if (toPlanes(picture.data, picture.bytesPerRow, full[0], picture.width, full[1],
+                     fullChromaWidth, full[2], fullChromaWidth, picture.width,
+                     picture.height) != 0 ||
+            !sharp_.scale(full[0], picture.width, picture.width, picture.height, planes[0],
+                          strides[0], width, height)) {
+            return {};
+        }
+        for (int plane : {1, 2}) {
+            libyuv::ScalePlane(full[plane], fullChromaWidth, fullChromaWidth, fullChromaHeight,
+                               planes[plane], strides[plane], chromaWidth, chromaHeight,
+                               libyuv::kFilterBox);
         }
     } else if (halvesOrMore && !exactBox) {
         const int fullChromaWidth = (picture.width + 1) / 2;
