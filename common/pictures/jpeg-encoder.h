@@ -65,7 +65,8 @@ class JPEGEncoder {
     std::unique_ptr<void, TurboFree> compressor_;
     Scratch scaled_;          // the picture at the output size, same pixel order
     Scratch halved_;          // the picture at half its size, before the last stretch
-    Scratch full_;            // the picture's planes at its own size
+    Scratch full_;            // the picture's planes at its own size (sharp: colour only)
+    Scratch ring_;            // the latest rows of the picture's brightness (sharp)
     Scratch planes_;          // Y, Cb and Cr planes of the output
     SharpPlaneScaler sharp_;  // the brightness plane's Lanczos filter
     std::unique_ptr<unsigned char, BufferFree> jpeg_;  // room for the largest JPEG of that size

@@ -210,15 +210,23 @@ void filterRow(const std::uint8_t* const* rows, const std::int16_t* weights, int
     filterRowPlain(rows, weights, count, width, out);
 }
 
-void filterRows(const std::uint8_t* source, int stride, int width, const Taps& taps,
-                std::uint8_t* out, int outStride, Loops loops) {
+void filterRows(const RowsFor& rowsFor, int width, const Taps& taps, std::uint8_t* out,
+                int outStride, Loops loops) {
     std::vector<const std::uint8_t*> rows(taps.count);
     for (std::size_t i = 0; i < taps.first.size(); ++i) {
-        for (int k = 0; k < taps.count; ++k)
-            rows[k] = source + std::size_t(taps.first[i] + k) * stride;
+        rowsFor(taps.first[i], taps.count, rows.data());
         filterRow(rows.data(), taps.weights.data() + i * taps.count, taps.count, width,
                   out + i * outStride, loops);
     }
+}
+
+void filterRows(const std::uint8_t* source, int stride, int width, const Taps& taps,
+                std::uint8_t* out, int outStride, Loops loops) {
+    filterRows(
+        [&](int first, int count, const std::uint8_t** rows) {
+            for (int k = 0; k < count; ++k) rows[k] = source + std::size_t(first + k) * stride;
+        },
+        width, taps, out, outStride, loops);
 }
 
 namespace {
@@ -300,6 +308,15 @@ void filterColumns(const std::uint8_t* source, int stride, int width, int height
 
 bool SharpPlaneScaler::scale(const std::uint8_t* source, int stride, int width, int height,
                              std::uint8_t* out, int outStride, int toWidth, int toHeight) {
+    return scale(
+        [&](int first, int count, const std::uint8_t** rows) {
+            for (int k = 0; k < count; ++k) rows[k] = source + std::size_t(first + k) * stride;
+        },
+        width, height, out, outStride, toWidth, toHeight);
+}
+
+bool SharpPlaneScaler::scale(const RowsFor& rowsFor, int width, int height, std::uint8_t* out,
+                             int outStride, int toWidth, int toHeight) {
     if (width < 1 || height < 1 || toWidth < 1 || toHeight < 1) return false;
     if (rowsFrom_ != height || rowsTo_ != toHeight) {
         rowTaps_ = lanczosTaps(height, toHeight);
@@ -314,7 +331,7 @@ bool SharpPlaneScaler::scale(const std::uint8_t* source, int stride, int width, 
     }
     // Rows first: the costlier column pass then runs on the shorter picture.
     short_.resize(std::size_t(width) * toHeight);
-    filterRows(source, stride, width, rowTaps_, short_.data(), width);
+    filterRows(rowsFor, width, rowTaps_, short_.data(), width);
     filterColumns(short_.data(), width, width, toHeight, columnTaps_, out, outStride);
     return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "scratch.h"
@@ -35,8 +36,16 @@ Taps lanczosTaps(int from, int to, int multiple = 1);
 /// vector loops must match exactly).
 enum class Loops { fastest, plain };
 
+/// Gives the rows `first` to `first + count − 1` of a plane: points `rows[k]` at row
+/// `first + k`. Asked once for each output row, in order, with `first` never smaller than the
+/// time before; a row need stay only until the next call asks for rows past it.
+using RowsFor = std::function<void(int first, int count, const std::uint8_t** rows)>;
+
 /// Output row i of `out` (`width` samples, rows `outStride` apart) is the sum of the source
 /// rows `taps` names for it, weighed, rounded and kept within 0..255.
+void filterRows(const RowsFor& rowsFor, int width, const Taps& taps, std::uint8_t* out,
+                int outStride, Loops loops = Loops::fastest);
+/// The same, of a plane in memory whose rows are `stride` apart.
 void filterRows(const std::uint8_t* source, int stride, int width, const Taps& taps,
                 std::uint8_t* out, int outStride, Loops loops = Loops::fastest);
 
@@ -54,6 +63,9 @@ class SharpPlaneScaler {
     /// size is below 1.
     bool scale(const std::uint8_t* source, int stride, int width, int height, std::uint8_t* out,
                int outStride, int toWidth, int toHeight);
+    /// The same, of a plane whose rows `rowsFor` makes as they are needed.
+    bool scale(const RowsFor& rowsFor, int width, int height, std::uint8_t* out, int outStride,
+               int toWidth, int toHeight);
 
   private:
     Taps rowTaps_, columnTaps_;
