@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
     const auto size = pelko::computer::pictureSize({{0, 0}, {double(width), double(height)}},
                                                    std::atoll(argv[2]));
     pelko::pictures::JPEGEncoder encoder;
-    const auto jpeg =
-        encoder.encode({width, height, width * 4, pelko::pictures::PixelOrder::bgra, bgra},
-                       size.width, size.height, pelko::computer::screenshotQuality);
+    const auto jpeg = encoder.encode(
+        {width, height, width * 4, pelko::pictures::PixelOrder::bgra, bgra}, size.width,
+        size.height, pelko::computer::screenshotQuality, pelko::pictures::Shrinking::sharp);
     if (!jpeg) return fail(" did not encode", argv[1]);
     return pelko::writeAll(1, pelko::pictures::base64(*jpeg)) ? 0 : 1;
 }

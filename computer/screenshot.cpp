@@ -136,7 +136,8 @@ std::optional<std::string> pictureData(pictures::JPEGEncoder& encoder, const Win
         return std::nullopt;
     const pictures::Pixels pixels{image.width, image.height, image.bytesPerRow,
                                   pictures::PixelOrder::bgra, image.pixels.data()};
-    const auto jpeg = encoder.encode(pixels, width, height, screenshotQuality);
+    const auto jpeg =
+        encoder.encode(pixels, width, height, screenshotQuality, pictures::Shrinking::sharp);
     if (!jpeg || jpeg->empty()) return std::nullopt;
     return pictures::base64(*jpeg);
 }

@@ -53,9 +53,9 @@ struct PictureSize {
 };
 PictureSize pictureSize(const Rect& frame, int64_t maxWidth);
 
-/// The image scaled to `width` × `height` pixels and encoded as JPEG at the pictures'
-/// quality, in Base64: what a picture's "data" holds. Nothing when the image is empty, its
-/// buffer is shorter than its rows say, or it does not encode.
+/// The image scaled to `width` × `height` pixels (sharply: agents read text in it) and encoded
+/// as JPEG at the pictures' quality, in Base64: what a picture's "data" holds. Nothing when the
+/// image is empty, its buffer is shorter than its rows say, or it does not encode.
 std::optional<std::string> pictureData(pictures::JPEGEncoder& encoder, const WindowImage& image,
                                        int width, int height);
 

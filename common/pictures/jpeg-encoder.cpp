@@ -38,7 +38,8 @@ JPEGEncoder::JPEGEncoder() : compressor_(tjInitCompress()) {}
 JPEGEncoder::~JPEGEncoder() = default;
 
 std::optional<std::vector<std::uint8_t>> JPEGEncoder::encode(const Pixels& picture, int width,
-                                                             int height, double quality) {
+                                                             int height, double quality,
+                                                             Shrinking shrinking) {
     if (!compressor_ || !picture.data || !validSize(picture.width, picture.height) ||
         !validSize(width, height) || picture.bytesPerRow / 4 < picture.width) {
         return {};
@@ -67,6 +68,56 @@ std::optional<std::vector<std::uint8_t>> JPEGEncoder::encode(const Pixels& pictu
         if (toPlanes(picture.data, picture.bytesPerRow, planes[0], strides[0], planes[1],
                      strides[1], planes[2], strides[2], width, height) != 0) {
             return {};
+        }
+    } else if (shrinking == Shrinking::sharp && width <= picture.width &&
+               height <= picture.height) {
+        // Readers of text see the brightness: it is filtered sharply. The colour, kept at half
+        // the resolution in the JPEG anyway, is averaged in boxes. Reading the big bitmap
+        // costs more than converting it, so it is read once, a pair of rows at a time just
+        // ahead of the filter: the brightness goes into a ring of rows that stays in the
+        // cache, the colour into planes at half the size.
+        const int fullChromaWidth = (picture.width + 1) / 2,
+                  fullChromaHeight = (picture.height + 1) / 2;
+        const std::size_t fullChroma = static_cast<std::size_t>(fullChromaWidth) * fullChromaHeight;
+        full_.resize(2 * fullChroma);
+        std::uint8_t* const fullU = full_.data();
+        std::uint8_t* const fullV = full_.data() + fullChroma;
+        int converted = 0, ringRows = 0;
+        bool failed = false;
+        const auto convertPair = [&] {
+            const int rows = std::min(2, picture.height - converted);
+            const std::size_t chromaRow = static_cast<std::size_t>(converted / 2) * fullChromaWidth;
+            failed |=
+                toPlanes(
+                    picture.data + static_cast<std::size_t>(converted) * picture.bytesPerRow,
+                    picture.bytesPerRow,
+                    ring_.data() + static_cast<std::size_t>(converted % ringRows) * picture.width,
+                    picture.width, fullU + chromaRow, fullChromaWidth, fullV + chromaRow,
+                    fullChromaWidth, picture.width, rows) != 0;
+            converted += rows;
+        };
+        const auto rowsFor = [&](int first, int count, const std::uint8_t** rows) {
+            if (ringRows == 0) {
+                // Room for the rows one output reads and the pair converted past them; even,
+                // so that a pair's two rows lie next to each other.
+                ringRows = std::min((count + 2) / 2 * 2, (picture.height + 1) / 2 * 2);
+                ring_.resize(static_cast<std::size_t>(ringRows) * picture.width);
+            }
+            while (converted < first + count) convertPair();
+            for (int k = 0; k < count; ++k)
+                rows[k] =
+                    ring_.data() + static_cast<std::size_t>((first + k) % ringRows) * picture.width;
+        };
+        if (!sharp_.scale(rowsFor, picture.width, picture.height, planes[0], strides[0], width,
+                          height)) {
+            return {};
+        }
+        while (converted < picture.height) convertPair();
+        if (failed) return {};
+        for (int plane : {1, 2}) {
+            libyuv::ScalePlane(plane == 1 ? fullU : fullV, fullChromaWidth, fullChromaWidth,
+                               fullChromaHeight, planes[plane], strides[plane], chromaWidth,
+                               chromaHeight, libyuv::kFilterBox);
         }
     } else if (halvesOrMore && !exactBox) {
         const int fullChromaWidth = (picture.width + 1) / 2;

@@ -79,21 +79,23 @@ TEST(JPEGEncoder, MakesExactlyTheAskedSizeOddOnesIncluded) {
         return Colour{x % 256, y % 256, (x + y) % 256};
     });
     JPEGEncoder encoder;
-    for (const auto& [w, h] : {std::pair{1, 1},
-                               {3, 5},
-                               {59, 128},
-                               {58, 127},
-                               {117, 253},
-                               {116, 1},
-                               {1, 253},
-                               {301, 411}}) {
-        auto jpeg = encoder.encode(picture.pixels, w, h, 0.7);
-        ASSERT_TRUE(jpeg) << w << "x" << h;
-        const Decoded seen = decode(*jpeg);
-        EXPECT_EQ(seen.width, w);
-        EXPECT_EQ(seen.height, h);
-        EXPECT_EQ(seen.subsampling, TJSAMP_420) << w << "x" << h;
-        EXPECT_FALSE(seen.rgb.empty());
+    for (Shrinking shrinking : {Shrinking::fast, Shrinking::sharp}) {
+        for (const auto& [w, h] : {std::pair{1, 1},
+                                   {3, 5},
+                                   {59, 128},
+                                   {58, 127},
+                                   {117, 253},
+                                   {116, 1},
+                                   {1, 253},
+                                   {301, 411}}) {
+            auto jpeg = encoder.encode(picture.pixels, w, h, 0.7, shrinking);
+            ASSERT_TRUE(jpeg) << w << "x" << h;
+            const Decoded seen = decode(*jpeg);
+            EXPECT_EQ(seen.width, w);
+            EXPECT_EQ(seen.height, h);
+            EXPECT_EQ(seen.subsampling, TJSAMP_420) << w << "x" << h;
+            EXPECT_FALSE(seen.rgb.empty());
+        }
     }
 }
 
@@ -106,12 +108,18 @@ TEST(JPEGEncoder, KeepsColoursInEitherByteOrderAndPaddedRows) {
     JPEGEncoder encoder;
     for (PixelOrder order : {PixelOrder::bgra, PixelOrder::rgba}) {
         const Bitmap picture(64, 64, order, quadrants, 12);
-        for (int size : {64, 32, 48}) {  // unscaled, box and bilinear
-            auto jpeg = encoder.encode(picture.pixels, size, size, 0.9);
+        // Unscaled, box and bilinear, then Lanczos at a half and at three quarters.
+        for (const auto& [size, shrinking] : {std::pair{64, Shrinking::fast},
+                                              {32, Shrinking::fast},
+                                              {48, Shrinking::fast},
+                                              {32, Shrinking::sharp},
+                                              {48, Shrinking::sharp}}) {
+            auto jpeg = encoder.encode(picture.pixels, size, size, 0.9, shrinking);
             ASSERT_TRUE(jpeg);
             const Decoded seen = decode(*jpeg);
-            const std::string what =
-                (order == PixelOrder::bgra ? "bgra " : "rgba ") + std::to_string(size);
+            const std::string what = (order == PixelOrder::bgra ? "bgra " : "rgba ") +
+                                     std::to_string(size) +
+                                     (shrinking == Shrinking::sharp ? " sharp" : "");
             const int near = size / 8, far = size - 1 - size / 8;
             expectNear(seen.at(near, near), {255, 0, 0}, 12, what + " red");
             expectNear(seen.at(far, near), {0, 255, 0}, 12, what + " green");
@@ -195,15 +203,18 @@ TEST(JPEGEncoder, ReusedBuffersLeaveNoTraceInTheNextPicture) {
     const Bitmap second(300, 200, PixelOrder::bgra, [](int x, int y) {
         return Colour{255 - x % 256, 40, y};
     });
-    JPEGEncoder encoder;
-    auto once = encoder.encode(first.pixels, 45, 35, 0.72);
-    ASSERT_TRUE(encoder.encode(second.pixels, 299, 201, 0.3));
-    ASSERT_TRUE(encoder.encode(second.pixels, 20, 10, 0.95));
-    auto again = encoder.encode(first.pixels, 45, 35, 0.72);
-    ASSERT_TRUE(once && again);
-    EXPECT_EQ(*once, *again);
-    JPEGEncoder fresh;
-    EXPECT_EQ(fresh.encode(first.pixels, 45, 35, 0.72), once);
+    for (Shrinking shrinking : {Shrinking::fast, Shrinking::sharp}) {
+        JPEGEncoder encoder;
+        auto once = encoder.encode(first.pixels, 45, 35, 0.72, shrinking);
+        ASSERT_TRUE(encoder.encode(second.pixels, 299, 201, 0.3, shrinking));
+        ASSERT_TRUE(encoder.encode(second.pixels, 20, 10, 0.95, shrinking));
+        ASSERT_TRUE(encoder.encode(second.pixels, 150, 100, 0.95, shrinking));
+        auto again = encoder.encode(first.pixels, 45, 35, 0.72, shrinking);
+        ASSERT_TRUE(once && again);
+        EXPECT_EQ(*once, *again);
+        JPEGEncoder fresh;
+        EXPECT_EQ(fresh.encode(first.pixels, 45, 35, 0.72, shrinking), once);
+    }
 }
 
 TEST(JPEGEncoder, RefusesPicturesItCannotRead) {
