@@ -3,6 +3,8 @@
 #include <atspi/atspi-constants.h>
 
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 namespace pelko::computer::linux_desktop {
 namespace {
@@ -27,6 +29,40 @@ std::optional<std::string> replyString(const CallResult& result) {
     DBusMessageIter value = unwrapVariant(iter);
     return readString(value);
 }
+
+// The client on the real accessibility bus.
+class BusClient final : public AtspiClient {
+  public:
+    BusClient(std::unique_ptr<Connection> sessionBus, std::unique_ptr<Connection> bus)
+        : session_(std::move(sessionBus)), bus_(std::move(bus)) {}
+
+    std::vector<App> applications() override;
+    std::string busNameOf(pid_t pid) override;
+    std::optional<pid_t> pidOf(const std::string& busName) override;
+    std::optional<bool> toolkitAccessibilityEnabled() override;
+    bool enableToolkitAccessibility() override;
+    bool answers() override;
+    std::vector<CallResult> callAll(std::vector<Call> calls) override;
+    void setTimeout(const std::string& busName, int milliseconds) override;
+    BusTraffic traffic() override;
+
+  private:
+    // Under the lock: the connection for an application (its own socket when it gives one).
+    Connection& connectionFor(const std::string& busName);
+    std::vector<App> listApplications();
+    std::optional<pid_t> askPid(const std::string& busName);
+    int timeoutOf(const std::string& busName);
+
+    std::mutex mutex_;
+    std::unique_ptr<Connection> session_;
+    std::unique_ptr<Connection> bus_;
+    BusTraffic traffic_;
+    std::map<std::string, std::unique_ptr<Connection>> peers_;
+    /// Bus names whose application offered no socket of its own (calls go through the bus).
+    std::map<std::string, bool> noPeer_;
+    std::map<std::string, pid_t> pids_;
+    std::map<std::string, int> timeouts_;
+};
 
 }  // namespace
 
@@ -152,10 +188,10 @@ std::unique_ptr<AtspiClient> AtspiClient::connect(std::string& error) {
     }
     auto bus = Connection::openBus(address, error);
     if (!bus) return nullptr;
-    return std::unique_ptr<AtspiClient>(new AtspiClient(std::move(sessionBus), std::move(bus)));
+    return std::make_unique<BusClient>(std::move(sessionBus), std::move(bus));
 }
 
-std::vector<AtspiClient::App> AtspiClient::listApplications() {
+std::vector<AtspiClient::App> BusClient::listApplications() {
     const auto answer = callOnce(traffic_, *bus_,
                                  methodCall(ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT,
                                             ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren"),
@@ -197,12 +233,12 @@ std::vector<AtspiClient::App> AtspiClient::listApplications() {
     return apps;
 }
 
-std::vector<AtspiClient::App> AtspiClient::applications() {
+std::vector<AtspiClient::App> BusClient::applications() {
     std::lock_guard lock(mutex_);
     return listApplications();
 }
 
-std::string AtspiClient::busNameOf(pid_t pid) {
+std::string BusClient::busNameOf(pid_t pid) {
     std::lock_guard lock(mutex_);
     for (const auto& [name, known] : pids_) {
         if (known == pid) return name;
@@ -213,7 +249,7 @@ std::string AtspiClient::busNameOf(pid_t pid) {
     return {};
 }
 
-std::optional<pid_t> AtspiClient::askPid(const std::string& name) {
+std::optional<pid_t> BusClient::askPid(const std::string& name) {
     if (const auto known = pids_.find(name); known != pids_.end()) return known->second;
     const auto answer = callOnce(
         traffic_, *bus_,
@@ -227,12 +263,12 @@ std::optional<pid_t> AtspiClient::askPid(const std::string& name) {
     return static_cast<pid_t>(*pid);
 }
 
-std::optional<pid_t> AtspiClient::pidOf(const std::string& name) {
+std::optional<pid_t> BusClient::pidOf(const std::string& name) {
     std::lock_guard lock(mutex_);
     return askPid(name);
 }
 
-std::optional<bool> AtspiClient::toolkitAccessibilityEnabled() {
+std::optional<bool> BusClient::toolkitAccessibilityEnabled() {
     std::lock_guard lock(mutex_);
     if (!session_) return std::nullopt;
     auto call = methodCall("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Get");
@@ -247,7 +283,7 @@ std::optional<bool> AtspiClient::toolkitAccessibilityEnabled() {
     return readBoolean(value);
 }
 
-bool AtspiClient::enableToolkitAccessibility() {
+bool BusClient::enableToolkitAccessibility() {
     std::lock_guard lock(mutex_);
     if (!session_) return false;
     auto call = methodCall("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Set");
@@ -264,7 +300,7 @@ bool AtspiClient::enableToolkitAccessibility() {
     return callOnce(traffic_, *session_, std::move(call), busCallTimeoutMs).ok();
 }
 
-bool AtspiClient::answers() {
+bool BusClient::answers() {
     std::lock_guard lock(mutex_);
     // Pinging the registry's name starts it when it is not running yet.
     return callOnce(traffic_, *bus_,
@@ -274,7 +310,7 @@ bool AtspiClient::answers() {
         .ok();
 }
 
-Connection& AtspiClient::connectionFor(const std::string& name) {
+Connection& BusClient::connectionFor(const std::string& name) {
     if (auto peer = peers_.find(name); peer != peers_.end()) {
         if (peer->second->isConnected()) return *peer->second;
         peers_.erase(peer);  // the application went away or closed its socket
@@ -299,7 +335,7 @@ Connection& AtspiClient::connectionFor(const std::string& name) {
     return *(peers_[name] = std::move(peer));
 }
 
-std::vector<CallResult> AtspiClient::callAll(std::vector<Call> calls) {
+std::vector<CallResult> BusClient::callAll(std::vector<Call> calls) {
     std::lock_guard lock(mutex_);
     CallBatch batch(traffic_);
     for (auto& call : calls) {
@@ -311,17 +347,17 @@ std::vector<CallResult> AtspiClient::callAll(std::vector<Call> calls) {
     return batch.finish();
 }
 
-void AtspiClient::setTimeout(const std::string& name, int milliseconds) {
+void BusClient::setTimeout(const std::string& name, int milliseconds) {
     std::lock_guard lock(mutex_);
     timeouts_[name] = milliseconds;
 }
 
-int AtspiClient::timeoutOf(const std::string& name) {
+int BusClient::timeoutOf(const std::string& name) {
     const auto timeout = timeouts_.find(name);
     return timeout == timeouts_.end() ? defaultCallTimeoutMs : timeout->second;
 }
 
-BusTraffic AtspiClient::traffic() {
+BusTraffic BusClient::traffic() {
     std::lock_guard lock(mutex_);
     return traffic_;
 }
