@@ -12,8 +12,8 @@
 // the outline keeps its limits (one line per numbered element, indexes without gaps, no line
 // started after the character budget ran out, the visit budget held); an outline pass that was
 // not cut short ended within its time budget, give or take the reads of one element; every
-// frame is finite; everything read goes into compact JSON (valid UTF-8); every error number is
-// one the seam knows.
+// frame is finite and within reach of a screen; everything read goes into compact JSON (valid
+// UTF-8); every error number is one the seam knows.
 #include <dbus/dbus.h>
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -27,6 +27,7 @@
 #include "fuzz-support.h"
 #include "graphemes.h"
 #include "json-line.h"
+#include "linux/atspi-calls.h"
 #include "linux/atspi-client.h"
 #include "linux/change-count.h"
 #include "linux/linux-accessibility.h"
@@ -49,14 +50,14 @@ constexpr pid_t appPid = 42;
 const std::string appName = ":1.7";
 const char* const busNames[] = {":1.7", ":1.7", ":1.7", ":1.9", "", "org.a11y.atspi.Registry"};
 const char* const interfaceNames[] = {
-    "org.a11y.atspi.Accessible", "org.a11y.atspi.Action",    "org.a11y.atspi.Component",
+    "org.a11y.atspi.Accessible", "org.a11y.atspi.Action",       "org.a11y.atspi.Component",
     "org.a11y.atspi.Text",       "org.a11y.atspi.EditableText", "org.a11y.atspi.Value",
-    "org.a11y.atspi.Collection", "org.a11y.atspi.Selection", "org.a11y.atspi.Application",
-    "org.a11y.atspi.Document",   "org.a11y.atspi.Image",     "x"};
+    "org.a11y.atspi.Collection", "org.a11y.atspi.Selection",    "org.a11y.atspi.Application",
+    "org.a11y.atspi.Document",   "org.a11y.atspi.Image",        "x"};
 const char* const errorNames[] = {
-    DBUS_ERROR_NO_REPLY,         DBUS_ERROR_UNKNOWN_OBJECT,  DBUS_ERROR_UNKNOWN_METHOD,
-    DBUS_ERROR_SERVICE_UNKNOWN,  DBUS_ERROR_DISCONNECTED,    DBUS_ERROR_UNKNOWN_INTERFACE,
-    DBUS_ERROR_FAILED,           DBUS_ERROR_INVALID_ARGS,    "org.example.Whatever"};
+    DBUS_ERROR_NO_REPLY,        DBUS_ERROR_UNKNOWN_OBJECT, DBUS_ERROR_UNKNOWN_METHOD,
+    DBUS_ERROR_SERVICE_UNKNOWN, DBUS_ERROR_DISCONNECTED,   DBUS_ERROR_UNKNOWN_INTERFACE,
+    DBUS_ERROR_FAILED,          DBUS_ERROR_INVALID_ARGS,   "org.example.Whatever"};
 const char* const texts[] = {"",
                              " ",
                              "OK",
@@ -78,9 +79,8 @@ const char* const texts[] = {"",
                              "Chromium",
                              "Gecko",
                              "3.24"};
-const int32_t extremeInts[] = {0,       1,      -1,        40,         1000,
-                               -32768,  65535,  1 << 30,   INT32_MAX,  INT32_MIN,
-                               -(1 << 30)};
+const int32_t extremeInts[] = {0,     1,       -1,        40,        1000,      -32768,
+                               65535, 1 << 30, INT32_MAX, INT32_MIN, -(1 << 30)};
 const double extremeDoubles[] = {0,
                                  -0.0,
                                  0.5,
@@ -189,7 +189,8 @@ struct Writer {
     void interfaces(DBusMessageIter& iter) {
         DBusMessageIter array;
         dbus_message_iter_open_container(&iter, DBUS_TYPE_ARRAY, "s", &array);
-        for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n) string(array, pick(interfaceNames));
+        for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n)
+            string(array, pick(interfaceNames));
         dbus_message_iter_close_container(&iter, &array);
     }
     uint32_t role() {
@@ -265,8 +266,8 @@ struct Writer {
 
     // "a{sv}" of the Accessible properties.
     void properties(DBusMessageIter& iter) {
-        static const char* const names[] = {"Name", "Description", "Parent", "ChildCount",
-                                            "Locale", "AccessibleId"};
+        static const char* const names[] = {"Name",       "Description", "Parent",
+                                            "ChildCount", "Locale",      "AccessibleId"};
         DBusMessageIter array, entry;
         dbus_message_iter_open_container(&iter, DBUS_TYPE_ARRAY, "{sv}", &array);
         for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n) {
@@ -551,7 +552,8 @@ void checkFrame(const std::optional<Rect>& frame, const std::string& what) {
     if (!frame) return;
     for (const double number :
          {frame->origin.x, frame->origin.y, frame->size.width, frame->size.height}) {
-        if (!std::isfinite(number)) fault("a frame that is not finite", what);
+        if (!std::isfinite(number) || std::abs(number) > 2.0 * maxCoordinate)
+            fault("a frame beyond any screen", what);
     }
 }
 
@@ -568,8 +570,7 @@ void checkOutline(const TreeWriter& writer, int64_t maxChars, Duration elapsed,
         if (!isValidUTF8(lines[i])) fault("a line that is not UTF-8", lines[i]);
         if (lines[i].find('\n') != std::string::npos) fault("a line holds a line break", lines[i]);
         const std::string start = "[" + std::to_string(i + 1) + "] ";
-        if (lines[i].find(start) == std::string::npos)
-            fault("a line without its index", lines[i]);
+        if (lines[i].find(start) == std::string::npos) fault("a line without its index", lines[i]);
         chars += static_cast<int64_t>(graphemeCount(lines[i])) + 1;
     }
     if (writer.visited > visitBudget + 1 + static_cast<int64_t>(peekVisits))

@@ -2,6 +2,7 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -116,7 +117,7 @@ std::optional<std::vector<CacheItem>> parseCacheItems(DBusMessage* reply) {
     DBusMessageIter array;
     dbus_message_iter_recurse(&iter, &array);
     std::vector<CacheItem> items;
-    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
+    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT && items.size() < maxListed) {
         DBusMessageIter field;
         dbus_message_iter_recurse(&array, &field);
         CacheItem item;
@@ -204,7 +205,8 @@ std::vector<AtspiClient::App> BusClient::listApplications() {
     DBusMessageIter array;
     dbus_message_iter_recurse(&iter, &array);
     std::vector<std::string> names;
-    while (auto ref = readObjectRef(array)) {
+    for (std::optional<ObjectRef> ref;
+         names.size() < maxListed && (ref = readObjectRef(array)).has_value();) {
         names.push_back(ref->name);
         if (!dbus_message_iter_next(&array)) break;
     }
@@ -340,9 +342,9 @@ std::vector<CallResult> BusClient::callAll(std::vector<Call> calls) {
     CallBatch batch(traffic_);
     for (auto& call : calls) {
         Connection& connection = connectionFor(call.busName);
-        const auto timeout = timeouts_.find(call.busName);
+        const int timeout = timeoutOf(call.busName);
         batch.add(connection, std::move(call.message),
-                  timeout == timeouts_.end() ? defaultCallTimeoutMs : timeout->second);
+                  call.timeoutMs > 0 ? std::min(call.timeoutMs, timeout) : timeout);
     }
     return batch.finish();
 }

@@ -89,6 +89,9 @@ class AtspiClient {
     struct Call {
         std::string busName;
         MessagePtr message;
+        /// A shorter wait than the application's, for what may be left unanswered (0: the
+        /// application's).
+        int timeoutMs = 0;
     };
     /// Sends the calls together, each to its application's connection, and returns the answers
     /// in the same order; each waits as long as its application's timeout. What comes back is
@@ -104,5 +107,9 @@ class AtspiClient {
 
 /// The default time a call waits for an application.
 constexpr int defaultCallTimeoutMs = 6000;
+/// The most entries a reply's list is read for (objects of the bulk read, references, map
+/// entries); what an application lists beyond is left out, so memory stays bounded whatever it
+/// sends. Ten times the objects an outline looks at.
+constexpr size_t maxListed = 60000;
 
 }  // namespace pelko::computer::linux_desktop
