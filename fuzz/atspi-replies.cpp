@@ -180,15 +180,18 @@ struct Writer {
         dbus_message_iter_close_container(&iter, &array);
     }
     void states(DBusMessageIter& iter) {
+        // Mostly showing and visible, so that the outline has elements with places to read.
+        constexpr dbus_uint32_t shown = (1u << 25) | (1u << 30);
         DBusMessageIter array;
         dbus_message_iter_open_container(&iter, DBUS_TYPE_ARRAY, "u", &array);
         for (int n = in.ConsumeIntegralInRange(0, 3); n > 0; --n)
-            uint32(array, in.ConsumeIntegral<dbus_uint32_t>());
+            uint32(array, in.ConsumeIntegral<dbus_uint32_t>() | (in.ConsumeBool() ? shown : 0));
         dbus_message_iter_close_container(&iter, &array);
     }
     void interfaces(DBusMessageIter& iter) {
         DBusMessageIter array;
         dbus_message_iter_open_container(&iter, DBUS_TYPE_ARRAY, "s", &array);
+        if (in.ConsumeBool()) string(array, "org.a11y.atspi.Component");
         for (int n = in.ConsumeIntegralInRange(0, 6); n > 0; --n)
             string(array, pick(interfaceNames));
         dbus_message_iter_close_container(&iter, &array);
