@@ -83,7 +83,8 @@ std::optional<std::vector<ObjectRef>> readRefs(DBusMessageIter& iter) {
     DBusMessageIter array;
     dbus_message_iter_recurse(&iter, &array);
     std::vector<ObjectRef> refs;
-    while (auto ref = readObjectRef(array)) {
+    for (std::optional<ObjectRef> ref;
+         refs.size() < maxListed && (ref = readObjectRef(array)).has_value();) {
         refs.push_back(std::move(*ref));
         if (!dbus_message_iter_next(&array)) break;
     }
@@ -97,7 +98,7 @@ std::optional<Rect> readExtents(DBusMessageIter& iter) {
     int64_t numbers[4];
     for (int i = 0; i < 4; ++i) {
         const auto number = readInteger(field);
-        if (!number) return std::nullopt;
+        if (!number || *number > maxCoordinate || *number < -maxCoordinate) return std::nullopt;
         numbers[i] = *number;
         dbus_message_iter_next(&field);
     }
@@ -110,7 +111,9 @@ std::map<std::string, std::string> readStringMap(DBusMessageIter& iter) {
     if (dbus_message_iter_get_arg_type(&iter) != DBUS_TYPE_ARRAY) return entries;
     DBusMessageIter array;
     dbus_message_iter_recurse(&iter, &array);
-    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY) {
+    for (size_t read = 0;
+         dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_DICT_ENTRY && read < maxListed;
+         ++read) {
         DBusMessageIter entry;
         dbus_message_iter_recurse(&array, &entry);
         auto key = readString(entry);

@@ -36,7 +36,11 @@ MessagePtr showingChildren(const ObjectRef& ref);
 bool firstArgument(const CallResult& result, DBusMessageIter& iter);
 /// An "a(so)" list of references; nothing when the iterator is not at an array.
 std::optional<std::vector<ObjectRef>> readRefs(DBusMessageIter& iter);
-/// An "(iiii)" rectangle.
+/// The largest distance from the screens' origin, and the largest size, that extents may have:
+/// no desktop is that large, so larger ones are an app's nonsense (a click at their middle would
+/// land wherever the numbers wrap to).
+constexpr int64_t maxCoordinate = 1 << 20;
+/// An "(iiii)" rectangle; nothing when a number lies beyond `maxCoordinate`.
 std::optional<Rect> readExtents(DBusMessageIter& iter);
 /// An "a{ss}" map; entries of another shape are skipped.
 std::map<std::string, std::string> readStringMap(DBusMessageIter& iter);

@@ -2,7 +2,10 @@
 
 #include <atspi/atspi-constants.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 
 namespace pelko::computer::linux_desktop {
 namespace {
@@ -27,6 +30,40 @@ std::optional<std::string> replyString(const CallResult& result) {
     DBusMessageIter value = unwrapVariant(iter);
     return readString(value);
 }
+
+// The client on the real accessibility bus.
+class BusClient final : public AtspiClient {
+  public:
+    BusClient(std::unique_ptr<Connection> sessionBus, std::unique_ptr<Connection> bus)
+        : session_(std::move(sessionBus)), bus_(std::move(bus)) {}
+
+    std::vector<App> applications() override;
+    std::string busNameOf(pid_t pid) override;
+    std::optional<pid_t> pidOf(const std::string& busName) override;
+    std::optional<bool> toolkitAccessibilityEnabled() override;
+    bool enableToolkitAccessibility() override;
+    bool answers() override;
+    std::vector<CallResult> callAll(std::vector<Call> calls) override;
+    void setTimeout(const std::string& busName, int milliseconds) override;
+    BusTraffic traffic() override;
+
+  private:
+    // Under the lock: the connection for an application (its own socket when it gives one).
+    Connection& connectionFor(const std::string& busName);
+    std::vector<App> listApplications();
+    std::optional<pid_t> askPid(const std::string& busName);
+    int timeoutOf(const std::string& busName);
+
+    std::mutex mutex_;
+    std::unique_ptr<Connection> session_;
+    std::unique_ptr<Connection> bus_;
+    BusTraffic traffic_;
+    std::map<std::string, std::unique_ptr<Connection>> peers_;
+    /// Bus names whose application offered no socket of its own (calls go through the bus).
+    std::map<std::string, bool> noPeer_;
+    std::map<std::string, pid_t> pids_;
+    std::map<std::string, int> timeouts_;
+};
 
 }  // namespace
 
@@ -80,7 +117,7 @@ std::optional<std::vector<CacheItem>> parseCacheItems(DBusMessage* reply) {
     DBusMessageIter array;
     dbus_message_iter_recurse(&iter, &array);
     std::vector<CacheItem> items;
-    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
+    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT && items.size() < maxListed) {
         DBusMessageIter field;
         dbus_message_iter_recurse(&array, &field);
         CacheItem item;
@@ -152,10 +189,10 @@ std::unique_ptr<AtspiClient> AtspiClient::connect(std::string& error) {
     }
     auto bus = Connection::openBus(address, error);
     if (!bus) return nullptr;
-    return std::unique_ptr<AtspiClient>(new AtspiClient(std::move(sessionBus), std::move(bus)));
+    return std::make_unique<BusClient>(std::move(sessionBus), std::move(bus));
 }
 
-std::vector<AtspiClient::App> AtspiClient::listApplications() {
+std::vector<AtspiClient::App> BusClient::listApplications() {
     const auto answer = callOnce(traffic_, *bus_,
                                  methodCall(ATSPI_DBUS_NAME_REGISTRY, ATSPI_DBUS_PATH_ROOT,
                                             ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren"),
@@ -168,7 +205,8 @@ std::vector<AtspiClient::App> AtspiClient::listApplications() {
     DBusMessageIter array;
     dbus_message_iter_recurse(&iter, &array);
     std::vector<std::string> names;
-    while (auto ref = readObjectRef(array)) {
+    for (std::optional<ObjectRef> ref;
+         names.size() < maxListed && (ref = readObjectRef(array)).has_value();) {
         names.push_back(ref->name);
         if (!dbus_message_iter_next(&array)) break;
     }
@@ -197,12 +235,12 @@ std::vector<AtspiClient::App> AtspiClient::listApplications() {
     return apps;
 }
 
-std::vector<AtspiClient::App> AtspiClient::applications() {
+std::vector<AtspiClient::App> BusClient::applications() {
     std::lock_guard lock(mutex_);
     return listApplications();
 }
 
-std::string AtspiClient::busNameOf(pid_t pid) {
+std::string BusClient::busNameOf(pid_t pid) {
     std::lock_guard lock(mutex_);
     for (const auto& [name, known] : pids_) {
         if (known == pid) return name;
@@ -213,7 +251,7 @@ std::string AtspiClient::busNameOf(pid_t pid) {
     return {};
 }
 
-std::optional<pid_t> AtspiClient::askPid(const std::string& name) {
+std::optional<pid_t> BusClient::askPid(const std::string& name) {
     if (const auto known = pids_.find(name); known != pids_.end()) return known->second;
     const auto answer = callOnce(
         traffic_, *bus_,
@@ -227,12 +265,12 @@ std::optional<pid_t> AtspiClient::askPid(const std::string& name) {
     return static_cast<pid_t>(*pid);
 }
 
-std::optional<pid_t> AtspiClient::pidOf(const std::string& name) {
+std::optional<pid_t> BusClient::pidOf(const std::string& name) {
     std::lock_guard lock(mutex_);
     return askPid(name);
 }
 
-std::optional<bool> AtspiClient::toolkitAccessibilityEnabled() {
+std::optional<bool> BusClient::toolkitAccessibilityEnabled() {
     std::lock_guard lock(mutex_);
     if (!session_) return std::nullopt;
     auto call = methodCall("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Get");
@@ -247,7 +285,7 @@ std::optional<bool> AtspiClient::toolkitAccessibilityEnabled() {
     return readBoolean(value);
 }
 
-bool AtspiClient::enableToolkitAccessibility() {
+bool BusClient::enableToolkitAccessibility() {
     std::lock_guard lock(mutex_);
     if (!session_) return false;
     auto call = methodCall("org.a11y.Bus", "/org/a11y/bus", propertiesInterface, "Set");
@@ -264,7 +302,7 @@ bool AtspiClient::enableToolkitAccessibility() {
     return callOnce(traffic_, *session_, std::move(call), busCallTimeoutMs).ok();
 }
 
-bool AtspiClient::answers() {
+bool BusClient::answers() {
     std::lock_guard lock(mutex_);
     // Pinging the registry's name starts it when it is not running yet.
     return callOnce(traffic_, *bus_,
@@ -274,7 +312,7 @@ bool AtspiClient::answers() {
         .ok();
 }
 
-Connection& AtspiClient::connectionFor(const std::string& name) {
+Connection& BusClient::connectionFor(const std::string& name) {
     if (auto peer = peers_.find(name); peer != peers_.end()) {
         if (peer->second->isConnected()) return *peer->second;
         peers_.erase(peer);  // the application went away or closed its socket
@@ -299,29 +337,29 @@ Connection& AtspiClient::connectionFor(const std::string& name) {
     return *(peers_[name] = std::move(peer));
 }
 
-std::vector<CallResult> AtspiClient::callAll(std::vector<Call> calls) {
+std::vector<CallResult> BusClient::callAll(std::vector<Call> calls) {
     std::lock_guard lock(mutex_);
     CallBatch batch(traffic_);
     for (auto& call : calls) {
         Connection& connection = connectionFor(call.busName);
-        const auto timeout = timeouts_.find(call.busName);
+        const int timeout = timeoutOf(call.busName);
         batch.add(connection, std::move(call.message),
-                  timeout == timeouts_.end() ? defaultCallTimeoutMs : timeout->second);
+                  call.timeoutMs > 0 ? std::min(call.timeoutMs, timeout) : timeout);
     }
     return batch.finish();
 }
 
-void AtspiClient::setTimeout(const std::string& name, int milliseconds) {
+void BusClient::setTimeout(const std::string& name, int milliseconds) {
     std::lock_guard lock(mutex_);
     timeouts_[name] = milliseconds;
 }
 
-int AtspiClient::timeoutOf(const std::string& name) {
+int BusClient::timeoutOf(const std::string& name) {
     const auto timeout = timeouts_.find(name);
     return timeout == timeouts_.end() ? defaultCallTimeoutMs : timeout->second;
 }
 
-BusTraffic AtspiClient::traffic() {
+BusTraffic BusClient::traffic() {
     std::lock_guard lock(mutex_);
     return traffic_;
 }

@@ -9,9 +9,7 @@
 
 #include <sys/types.h>
 
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,69 +54,62 @@ std::optional<uint32_t> readInterfaces(DBusMessageIter& iter);
 /// D-Bus error names that mean the object, or its whole application, is gone.
 bool meansGone(const std::string& errorName);
 
-/// The accessibility bus and what runs on it. Calls may come from several threads; each public
-/// member takes the client's lock, so the connections are used by one thread at a time.
+/// The accessibility bus and what runs on it, as the accessibility part asks for it. The real
+/// client (`connect`) speaks D-Bus; anything else that answers the same calls can stand in for
+/// it (the fuzz target's fake applications do). Calls may come from several threads; the real
+/// client takes a lock in each public member, so its connections are used by one thread at a
+/// time.
 class AtspiClient {
   public:
     /// Finds the accessibility bus (the session bus's org.a11y.Bus, or AT_SPI_BUS_ADDRESS) and
     /// connects; nothing, with the reason in `error`, when there is none to reach.
     static std::unique_ptr<AtspiClient> connect(std::string& error);
+    virtual ~AtspiClient() = default;
 
     struct App {
         std::string busName;
         pid_t pid = 0;
     };
     /// The applications the registry lists, with their process ids (in the registry's order).
-    std::vector<App> applications();
+    virtual std::vector<App> applications() = 0;
     /// The bus name of the application of process `pid`; empty when it is not registered.
-    std::string busNameOf(pid_t pid);
+    virtual std::string busNameOf(pid_t pid) = 0;
     /// The process of an application's bus name; nothing when it cannot be asked.
-    std::optional<pid_t> pidOf(const std::string& busName);
+    virtual std::optional<pid_t> pidOf(const std::string& busName) = 0;
 
     /// Whether toolkit accessibility is switched on ("org.a11y.Status" "IsEnabled"); nothing
     /// when the switch cannot be read.
-    std::optional<bool> toolkitAccessibilityEnabled();
+    virtual std::optional<bool> toolkitAccessibilityEnabled() = 0;
     /// Switches toolkit accessibility on; false when the switch cannot be set.
-    bool enableToolkitAccessibility();
+    virtual bool enableToolkitAccessibility() = 0;
     /// Whether the accessibility bus still answers (its registry is there).
-    bool answers();
+    virtual bool answers() = 0;
 
     /// A call for the application with `busName` (the message names it as its destination).
     struct Call {
         std::string busName;
         MessagePtr message;
+        /// A shorter wait than the application's, for what may be left unanswered (0: the
+        /// application's).
+        int timeoutMs = 0;
     };
     /// Sends the calls together, each to its application's connection, and returns the answers
-    /// in the same order; each waits as long as its application's timeout.
-    std::vector<CallResult> callAll(std::vector<Call> calls);
+    /// in the same order; each waits as long as its application's timeout. What comes back is
+    /// whatever the application chose to send: every reader checks the shape it reads.
+    virtual std::vector<CallResult> callAll(std::vector<Call> calls) = 0;
 
     /// How long calls to the application with this bus name wait for it, in milliseconds.
-    void setTimeout(const std::string& busName, int milliseconds);
-    int timeoutOf(const std::string& busName);
+    virtual void setTimeout(const std::string& busName, int milliseconds) = 0;
 
     /// The traffic so far.
-    BusTraffic traffic();
-
-  private:
-    AtspiClient(std::unique_ptr<Connection> sessionBus, std::unique_ptr<Connection> bus)
-        : session_(std::move(sessionBus)), bus_(std::move(bus)) {}
-    // Under the lock: the connection for an application (its own socket when it gives one).
-    Connection& connectionFor(const std::string& busName);
-    std::vector<App> listApplications();
-    std::optional<pid_t> askPid(const std::string& busName);
-
-    std::mutex mutex_;
-    std::unique_ptr<Connection> session_;
-    std::unique_ptr<Connection> bus_;
-    BusTraffic traffic_;
-    std::map<std::string, std::unique_ptr<Connection>> peers_;
-    /// Bus names whose application offered no socket of its own (calls go through the bus).
-    std::map<std::string, bool> noPeer_;
-    std::map<std::string, pid_t> pids_;
-    std::map<std::string, int> timeouts_;
+    virtual BusTraffic traffic() = 0;
 };
 
 /// The default time a call waits for an application.
 constexpr int defaultCallTimeoutMs = 6000;
+/// The most entries a reply's list is read for (objects of the bulk read, references, map
+/// entries); what an application lists beyond is left out, so memory stays bounded whatever it
+/// sends. Ten times the objects an outline looks at.
+constexpr size_t maxListed = 60000;
 
 }  // namespace pelko::computer::linux_desktop

@@ -54,6 +54,18 @@ AppTree treeFromCache(const std::string& busName, std::vector<CacheItem> items) 
     return tree;
 }
 
+bool isSelfOrAncestor(AppTree& tree, const std::string& path, const std::string& candidate) {
+    std::string at = path;
+    // No real tree is this deep; a circle of parents stops here too.
+    for (int depth = 0; depth < 1000; ++depth) {
+        if (at == candidate) return true;
+        const Node* node = tree.find(at);
+        if (!node || node->parent.name != tree.busName || node->parent.isNull()) return false;
+        at = node->parent.path;
+    }
+    return false;
+}
+
 Duration treeLifetime(Duration readTook) {
     return std::max<Duration>(std::chrono::milliseconds(250), 3 * readTook);
 }

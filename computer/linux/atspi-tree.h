@@ -79,6 +79,11 @@ std::string trimmedName(std::string_view name);
 /// asked for when they are needed.
 AppTree treeFromCache(const std::string& busName, std::vector<CacheItem> items);
 
+/// Whether `candidate` is the object at `path` itself or one of its ancestors, by the parents
+/// the objects name (a circle of parents ends the climb). An app may list such an object among
+/// the children; taken as one, it would make the tree a circle.
+bool isSelfOrAncestor(AppTree& tree, const std::string& path, const std::string& candidate);
+
 /// How long a tree serves reads: a quarter of a second, or three times what reading it took
 /// when that is longer, so that a large application is not read again in the middle of one
 /// outline.

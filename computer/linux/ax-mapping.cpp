@@ -18,7 +18,10 @@ std::string lowerAscii(std::string_view text) {
 }
 
 bool isOneOf(uint32_t role, std::initializer_list<AtspiRole> roles) {
-    return std::find(roles.begin(), roles.end(), static_cast<AtspiRole>(role)) != roles.end();
+    // Compared as numbers: an app may report a role no enumerator names, which the enum cannot
+    // hold.
+    return std::any_of(roles.begin(), roles.end(),
+                       [role](AtspiRole known) { return static_cast<uint32_t>(known) == role; });
 }
 
 // Roles that map one to one; the rest are decided in `axRoleOf`.

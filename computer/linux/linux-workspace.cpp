@@ -27,6 +27,9 @@ namespace fs = std::filesystem;
 
 constexpr Duration launchLimit = std::chrono::seconds(20);
 constexpr Duration launchPoll = std::chrono::milliseconds(100);
+// How long the app list waits for an unnamed app to say its name (as long as it waits for
+// window titles).
+constexpr int nameTimeoutMs = 500;
 // How long after an app's first window shows it may still take the focus.
 constexpr Duration focusWatch = std::chrono::seconds(5);
 
@@ -217,7 +220,9 @@ std::vector<RunningApp> LinuxWorkspace::runningApplications() {
             if (message)
                 dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &interface,
                                          DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID);
-            calls.push_back({busNames[at], std::move(message)});
+            // Asked of every unnamed app for every list: one that never answers must not
+            // hold up each request for seconds.
+            calls.push_back({busNames[at], std::move(message), nameTimeoutMs});
         }
         const auto answers = client_.callAll(std::move(calls));
         for (size_t i = 0; i < unnamed.size(); ++i) {

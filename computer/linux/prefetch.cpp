@@ -182,8 +182,13 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
                 break;
             case childrenExtra:
                 if (auto refs = readRefs(iter)) {
-                    // Chromium answers null for children it has not made yet.
-                    std::erase_if(*refs, [](const ObjectRef& ref) { return ref.isNull(); });
+                    // Chromium answers null for children it has not made yet; an object or
+                    // its ancestor listed as its child would make the tree a circle.
+                    const std::string& parent = batch[entry].first;
+                    std::erase_if(*refs, [&](const ObjectRef& ref) {
+                        return ref.isNull() || (ref.name == tree.busName &&
+                                                isSelfOrAncestor(tree, parent, ref.path));
+                    });
                     node->children = std::move(*refs);
                     node->childrenKnown = true;
                     for (const auto& child : node->children) {

@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <string_view>
+
+#include "utf8.h"
 
 namespace pelko::computer::linux_desktop {
 namespace {
@@ -51,6 +54,12 @@ std::optional<std::string> textProperty(Display* display, Window window, Atom na
     const auto found = property(display, window, name, type, 8);
     if (!found) return std::nullopt;
     return std::string(reinterpret_cast<const char*>(found->data.get()), found->count);
+}
+
+std::string latin1ToUTF8(std::string_view text) {
+    std::string converted;
+    for (const char byte : text) appendUTF8(converted, static_cast<unsigned char>(byte));
+    return converted;
 }
 
 // Errors of requests on windows that went away in the meantime are expected; they must not end
@@ -224,8 +233,13 @@ std::optional<WindowInfo> X11Desktop::describe(Window window) {
     const auto pid = longs(display, window, atom("_NET_WM_PID"), XA_CARDINAL);
     if (pid.empty()) return std::nullopt;
     info.pid = static_cast<pid_t>(pid.front());
-    info.title = textProperty(display, window, atom("_NET_WM_NAME"), atom("UTF8_STRING"))
-                     .value_or(textProperty(display, window, XA_WM_NAME, XA_STRING).value_or(""));
+    // Titles are whatever bytes the window's client set: the UTF-8 one is repaired where it is
+    // not UTF-8, the old one is Latin-1.
+    if (auto title = textProperty(display, window, atom("_NET_WM_NAME"), atom("UTF8_STRING")))
+        info.title = repairUTF8(*title);
+    else
+        info.title =
+            latin1ToUTF8(textProperty(display, window, XA_WM_NAME, XA_STRING).value_or(""));
     XClassHint hint{};
     if (XGetClassHint(display, window, &hint)) {
         if (hint.res_class) info.windowClass = hint.res_class;

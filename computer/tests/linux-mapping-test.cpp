@@ -3,6 +3,7 @@
 #include <atspi/atspi-constants.h>
 #include <gtest/gtest.h>
 
+#include "linux/atspi-calls.h"
 #include "linux/atspi-client.h"
 #include "linux/atspi-tree.h"
 #include "linux/ax-mapping.h"
@@ -461,6 +462,64 @@ TEST(LinuxTree, ChildrenAreOrderedByIndexAndUnplaceableOrdersAreAskedFor) {
     AppTree partial = treeFromCache(":1.5", *parseCacheItems(missing.finish()));
     EXPECT_FALSE(partial.find("/w")->childrenKnown)
         << "a child the bulk read left out (one a view makes) must be asked for";
+}
+
+// Apps answer whatever they like: lists are read up to a cap, so memory stays bounded, and
+// role numbers beyond AT-SPI's own are roles like any unknown one.
+TEST(LinuxTree, WhatAnAppListsIsReadUpToTheCap) {
+    CacheReply reply;
+    for (size_t i = 0; i < maxListed + 2; ++i) reply.add("/o", "/w", 0, 0, ATSPI_ROLE_PANEL, "", 0);
+    const auto items = parseCacheItems(reply.finish());
+    ASSERT_TRUE(items);
+    EXPECT_EQ(items->size(), maxListed);
+
+    MessagePtr children(dbus_message_new(DBUS_MESSAGE_TYPE_METHOD_RETURN));
+    DBusMessageIter top, array, pair;
+    dbus_message_iter_init_append(children.get(), &top);
+    dbus_message_iter_open_container(&top, DBUS_TYPE_ARRAY, "(so)", &array);
+    const char* name = ":1.5";
+    const char* path = "/o";
+    for (size_t i = 0; i < maxListed + 2; ++i) {
+        dbus_message_iter_open_container(&array, DBUS_TYPE_STRUCT, nullptr, &pair);
+        dbus_message_iter_append_basic(&pair, DBUS_TYPE_STRING, &name);
+        dbus_message_iter_append_basic(&pair, DBUS_TYPE_OBJECT_PATH, &path);
+        dbus_message_iter_close_container(&array, &pair);
+    }
+    dbus_message_iter_close_container(&top, &array);
+    DBusMessageIter iter;
+    ASSERT_TRUE(dbus_message_iter_init(children.get(), &iter));
+    const auto refs = readRefs(iter);
+    ASSERT_TRUE(refs);
+    EXPECT_EQ(refs->size(), maxListed);
+
+    for (const uint32_t role : {200u, 0x7FFFFFFFu, 0xFFFFFFFFu}) {
+        const ObjectTraits traits{role, onScreen, 0, role, false, Toolkit::gtk3, false};
+        EXPECT_EQ(axRoleOf(traits).role, "AXGroup") << role;
+    }
+}
+
+TEST(LinuxTree, AnObjectOrItsAncestorIsNoChildOfIt) {
+    CacheReply reply;
+    const char* root = "/org/a11y/atspi/accessible/root";
+    reply.add(root, ":/org/a11y/atspi/accessible/root", -1, 1, ATSPI_ROLE_APPLICATION, "App", 0);
+    reply.add("/w", root, 0, 1, ATSPI_ROLE_FRAME, "Window", onScreen);
+    reply.add("/a", "/w", 0, 1, ATSPI_ROLE_PANEL, "", onScreen);
+    reply.add("/b", "/a", 0, -1, ATSPI_ROLE_LABEL, "", onScreen);
+    reply.add("/x", "/y", 0, 1, ATSPI_ROLE_PANEL, "", onScreen);  // parents in a circle
+    reply.add("/y", "/x", 0, 1, ATSPI_ROLE_PANEL, "", onScreen);
+    AppTree tree = treeFromCache(":1.5", *parseCacheItems(reply.finish()));
+    const struct {
+        const char* path;
+        const char* candidate;
+        bool expected;
+    } cases[] = {
+        {"/b", "/b", true}, {"/b", "/a", true},  {"/b", "/w", true},
+        {"/b", root, true}, {"/w", "/b", false}, {"/a", "/x", false},
+        {"/x", "/y", true}, {"/x", "/z", false}, {"/gone", "/w", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isSelfOrAncestor(tree, c.path, c.candidate), c.expected)
+            << c.path << " " << c.candidate;
 }
 
 TEST(LinuxTree, ATreeServesReadsBrieflyOrThreeTimesItsReadingTime) {
