@@ -146,20 +146,25 @@ void AppTrees::readNodes(AppTree& tree, std::vector<std::string> paths, bool des
             if (node.childCount == 0) {
                 node.childrenKnown = true;
                 node.fetched |= childrenExtra;
-            } else if (descend && firstArgument(answer[childrenAt], iter)) {
-                if (auto refs = readRefs(iter)) {
-                    // Chromium answers null for children it has not made yet.
-                    std::erase_if(*refs, [](const ObjectRef& ref) { return ref.isNull(); });
-                    node.children = std::move(*refs);
-                    node.childrenKnown = true;
-                    node.fetched |= childrenExtra;
-                }
             }
             // An object the bulk read left out that hangs below nothing has been taken out of
             // its window (the toolkit frees it later): it is gone.
             if (tree.bulk && node.role != ATSPI_ROLE_APPLICATION && node.parent.isNull())
                 node.gone = true;
             Node& placed = tree.nodes[paths[i]] = std::move(node);
+            if (descend && !placed.childrenKnown && firstArgument(answer[childrenAt], iter)) {
+                if (auto refs = readRefs(iter)) {
+                    // Chromium answers null for children it has not made yet; an object or
+                    // its ancestor listed as its child would make the tree a circle.
+                    std::erase_if(*refs, [&](const ObjectRef& ref) {
+                        return ref.isNull() || (ref.name == tree.busName &&
+                                                isSelfOrAncestor(tree, paths[i], ref.path));
+                    });
+                    placed.children = std::move(*refs);
+                    placed.childrenKnown = true;
+                    placed.fetched |= childrenExtra;
+                }
+            }
             if (!descend || placed.gone || !placed.childrenKnown ||
                 isHidden(traitsOf(tree, placed)))
                 continue;
@@ -191,13 +196,14 @@ std::vector<CallResult> AppTrees::fetchInto(AppTree& tree, std::vector<AtspiClie
 }
 
 Node* AppTrees::nodeOf(AppTree& tree, const std::string& path, int& error) {
-    if (Node* node = tree.find(path)) {
-        if (!node->gone) return node;
-        error = axInvalidElement;
-        return nullptr;
+    Node* node = tree.find(path);
+    if (!node) {
+        readNodes(tree, {path});
+        node = tree.find(path);
     }
-    readNodes(tree, {path});
-    if (Node* node = tree.find(path)) return node;
+    // A toolkit keeps the object of a widget it destroyed until the last reference goes, and
+    // says so with the "defunct" state.
+    if (node && !node->gone && !hasState(node->states, ATSPI_STATE_DEFUNCT)) return node;
     error = axInvalidElement;
     return nullptr;
 }
