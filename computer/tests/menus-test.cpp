@@ -92,9 +92,10 @@ TEST_F(Menu, ExactTitlesComeBeforeBeginningsAndPickBeforePress) {
     EXPECT_EQ(menu({"file", "new folder"}), JSON::parse(R"({"ok": true, "via": "pick"})"));
     EXPECT_EQ(menu({"File", "New"}), JSON::parse(R"({"ok": true, "via": "press"})"));
     EXPECT_EQ(menu({"File", "save"}), JSON::parse(R"({"ok": true, "via": "press"})"));
-    EXPECT_EQ(calls("performAction").back()["element"], "save") << "not \"Save As\u2026\" above it";
+    EXPECT_EQ(calls("performAction").back()["element"], JSON("save"))
+        << "not \"Save As\u2026\" above it";
     EXPECT_EQ(menu({"File", "sav"}), JSON::parse(R"({"ok": true, "via": "press"})"));
-    EXPECT_EQ(calls("performAction").back()["element"], "saveAs") << "the first beginning";
+    EXPECT_EQ(calls("performAction").back()["element"], JSON("saveAs")) << "the first beginning";
     EXPECT_EQ(menu({"File", "Share", "messages"}), JSON::parse(R"({"ok": true, "via": "press"})"));
     EXPECT_EQ(menu({"File", "Pickless"}), JSON::parse(R"({"ok": true, "via": "press"})"));
     std::vector<std::string> performed;
