@@ -9,7 +9,6 @@
 #include "computer.h"
 #include "input-events.h"
 #include "method.h"
-#include "overlay.h"
 
 namespace pelko::computer {
 

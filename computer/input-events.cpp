@@ -145,6 +145,16 @@ void bringForward(Computer& computer, const RunningApp& app) {
         computer.platform, [&](const JSON& line) { computer.output.emit(line); }, app);
 }
 
+void highlight(Computer& computer, const Element& element) {
+    Platform& platform = computer.platform;
+    const auto pid = platform.accessibility.processId(element);
+    if (!pid || frontPid(platform) != *pid) return;
+    const auto frame = frameOf(platform.accessibility, element);
+    // Written so that a size that is not a number counts as not positive.
+    if (!frame || !(frame->size.width > 0) || !(frame->size.height > 0)) return;
+    onMain(platform.mainLoop, [&] { computer.overlay.highlight(*frame); });
+}
+
 void post(Platform& platform, std::optional<InputEvent> event) {
     if (!event) return;
     event->sourceUserData = ownEventMark;

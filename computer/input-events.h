@@ -55,6 +55,10 @@ void bringForward(Platform& platform, const Emit& emit, const RunningApp& app);
 /// The same, writing the `front` event to the program's output.
 void bringForward(Computer& computer, const RunningApp& app);
 
+/// Flashes the element's frame, but only when its app is the frontmost app: an outline over
+/// an app in the background would sit on top of other windows. Hops to the main thread.
+void highlight(Computer& computer, const Element& element);
+
 /// Tags `event` with `ownEventMark` and posts it at the hardware event tap; nothing for none.
 void post(Platform& platform, std::optional<InputEvent> event);
 

@@ -2,15 +2,8 @@
 
 #include <algorithm>
 
-#include "ax-readers.h"
-#include "computer.h"
-#include "input-events.h"
-#include "method.h"
-
 namespace pelko::computer {
 namespace {
-
-constexpr uint16_t escapeKeyCode = 53;
 
 // The banner.
 const Font bannerFont{13, fontWeightMedium};
@@ -96,40 +89,6 @@ void Overlay::highlight(const Rect& rect) {
     platform_.mainLoop.postAfter(highlightShown, [&panels, shownPanel] {
         if (const Panel panel = shownPanel.lock()) panels.orderOut(panel);
     });
-}
-
-void highlight(Computer& computer, const Element& element) {
-    Platform& platform = computer.platform;
-    const auto pid = platform.accessibility.processId(element);
-    if (!pid || frontPid(platform) != *pid) return;
-    const auto frame = frameOf(platform.accessibility, element);
-    // Written so that a size that is not a number counts as not positive.
-    if (!frame || !(frame->size.width > 0) || !(frame->size.height > 0)) return;
-    onMain(platform.mainLoop, [&] { computer.overlay.highlight(*frame); });
-}
-
-JSON banner(Computer& computer, const JSON& params) {
-    const bool show = param<bool>(params, "show").value_or(false);
-    const std::string text = param<std::string>(params, "text").value_or(defaultBannerText);
-    onMain(computer.platform.mainLoop, [&] {
-        if (show)
-            computer.overlay.show(text);
-        else
-            computer.overlay.hide();
-    });
-    return {{"ok", true}};
-}
-
-void escapeMonitor(Computer& computer, const KeyDown& key) {
-    if (key.keyCode != escapeKeyCode) return;
-    if (!computer.overlay.shown()) return;
-    if (key.sourceUserData == ownEventMark) return;
-    computer.output.emit({{"event", "stop"}});
-}
-
-void installEscapeMonitor(Computer& computer) {
-    computer.platform.application.addGlobalKeyDownMonitor(
-        [&computer](const KeyDown& key) { escapeMonitor(computer, key); });
 }
 
 }  // namespace pelko::computer

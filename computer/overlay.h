@@ -1,18 +1,15 @@
-// The overlay: the banner shown at the top of the main screen while the agent works, the brief
-// outline around what the agent is about to act on, and the Escape stop that the banner arms.
-// Both are borderless panels that never take focus and never catch the mouse.
+// The overlay: the banner shown at the top of the main screen while the agent works and the brief
+// outline around what the agent is about to act on. Both are borderless panels that never take
+// focus and never catch the mouse. The methods that use it (the "banner" method, the Escape
+// stop, the highlight before an act) live above the process-wide values that hold it.
 #pragma once
 
 #include <optional>
 #include <string>
 
-#include "json-line.h"
 #include "platform/platform.h"
 
 namespace pelko::computer {
-
-struct Computer;
-struct KeyDown;
 
 /// The banner's text when the host gives none.
 inline const std::string defaultBannerText = "Pelko is using your computer \u00B7 Esc to stop";
@@ -42,20 +39,5 @@ class Overlay {
     Panel flash_;
     bool shown_ = false;
 };
-
-/// Flashes the element's frame, but only when its app is the frontmost app: an outline over
-/// an app in the background would sit on top of other windows. Hops to the main thread.
-void highlight(Computer& computer, const Element& element);
-
-/// The "banner" method (runs on `uiWork`): shows the banner (`show` true, with `text`) or
-/// hides it; {"ok": true}.
-JSON banner(Computer& computer, const JSON& params);
-
-/// The Escape monitor: writes {"event": "stop"} for a key-down of Escape (53) while the
-/// banner is shown, unless the event carries `ownEventMark`. Runs on the main thread.
-void escapeMonitor(Computer& computer, const KeyDown& key);
-
-/// Installs `escapeMonitor` as the global key-down monitor; a failure to install is ignored.
-void installEscapeMonitor(Computer& computer);
 
 }  // namespace pelko::computer

@@ -4,11 +4,11 @@
 #include <thread>
 
 #include "apps.h"
+#include "banner.h"
 #include "click.h"
 #include "fd.h"
 #include "menus.h"
 #include "method.h"
-#include "overlay.h"
 #include "screenshot.h"
 #include "scrolling.h"
 #include "state-reader.h"

@@ -5,7 +5,6 @@
 #include "computer.h"
 #include "input-events.h"
 #include "method.h"
-#include "overlay.h"
 
 namespace pelko::computer {
 namespace {

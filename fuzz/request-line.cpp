@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "banner.h"
 #include "computer.h"
 #include "fuzz-support.h"
-#include "overlay.h"
 #include "request-loop.h"
 #include "sim/sim-desktop.h"
 #include "utf8.h"

@@ -15,7 +15,8 @@ const JSON clickDesktop = JSON::parse(R"({
   "apps": [
     {"name": "Mail", "pid": 20, "active": true,
      "windows": [{"id": "mail.window", "role": "AXWindow", "frame": [0, 0, 600, 400], "children": [
-       {"id": "mail.field", "role": "AXTextField", "frame": [10, 40, 200, 20], "settable": ["AXFocused"]}]}]},
+       {"id": "mail.field", "role": "AXTextField", "frame": [10, 40, 200, 20], "settable": ["AXFocused"]},
+       {"id": "mail.send", "role": "AXButton", "frame": [10, 80, 60, 20], "actions": ["AXPress"]}]}]},
     {"name": "Notes", "pid": 10,
      "windows": [{"id": "window", "role": "AXWindow", "frame": [100, 50, 800, 600], "children": [
        {"id": "button", "role": "AXButton", "title": "Save", "frame": [110, 60, 80, 20], "actions": ["AXPress"],
@@ -25,12 +26,16 @@ const JSON clickDesktop = JSON::parse(R"({
         "actionErrors": {"AXPress": -25204}},
        {"id": "field", "role": "AXTextField", "frame": [300, 60, 200, 20], "settable": ["AXFocused", "AXValue"]},
        {"id": "fixed", "role": "AXTextField", "frame": [300, 100, 200, 20]},
+       {"id": "search", "role": "AXTextField", "frame": [300, 220, 200, 20], "settable": ["AXFocused"],
+        "actions": ["AXPress"]},
        {"id": "popup", "role": "AXPopUpButton", "frame": [300, 140, 100, 20],
         "actions": ["AXShowMenu", "Name:Copy link\nTarget:0x0", "AXRaise"], "actionErrors": {"AXRaise": -25204}},
        {"id": "flat", "role": "AXButton", "frame": [300, 180, 0, 20]},
        {"id": "text", "role": "AXStaticText", "frame": [600, 60, 50, 20]},
        {"id": "g1", "role": "AXGroup", "description": "Card", "frame": [100, 300, 400, 300], "actions": ["AXPress"],
-        "children": [{"id": "g2", "role": "AXGroup", "children": [{"id": "g3", "role": "AXGroup", "children": [
+        "children": [{"id": "open", "role": "AXButton", "title": "Open", "frame": [120, 320, 60, 20],
+                      "actions": ["AXPress"]},
+                     {"id": "g2", "role": "AXGroup", "children": [{"id": "g3", "role": "AXGroup", "children": [
           {"id": "near", "role": "AXImage"},
           {"id": "g4", "role": "AXGroup", "children": [{"id": "deep", "role": "AXImage"}]}]}]}]},
        {"id": "web", "role": "AXWebArea", "actions": ["AXPress"], "children": [{"id": "webText", "role": "AXStaticText"}]},
@@ -42,7 +47,8 @@ const JSON clickDesktop = JSON::parse(R"({
 
 class Click : public ActingFixture {
   protected:
-    void SetUp() override {
+    void SetUp() override { reset(); }
+    void reset() {
         build(clickDesktop);
         number(10, {{1, "button"},
                     {2, "label"},
@@ -51,8 +57,10 @@ class Click : public ActingFixture {
                     {5, "popup"},
                     {6, "flat"},
                     {7, "fixed"},
-                    {8, "g1"}});
-        number(20, {{1, "mail.field"}});
+                    {8, "g1"},
+                    {9, "open"},
+                    {10, "search"}});
+        number(20, {{1, "mail.field"}, {2, "mail.send"}});
     }
     JSON click(JSON params) {
         params["app"] = params.value("app", "Notes");
@@ -129,6 +137,30 @@ TEST_F(Click, RightClicksOpenTheContextMenuUnlessFrontIsAsked) {
     EXPECT_EQ(posted(),
               (std::vector<std::string>{"post mouseMoved system", "post rightMouseDown(1) system",
                                         "post rightMouseUp(1) system"}));
+}
+
+TEST_F(Click, EachWayIsTakenOnlyWhereItsConditionsHold) {
+    struct Case {
+        JSON params;
+        const char* expected;
+        const char* why;
+    };
+    const Case cases[] = {
+        {{{"index", 5}},
+         R"({"via": "pointer", "front": true})",
+         "a left click never opens the context menu"},
+        {{{"index", 10}}, R"({"via": "press"})", "a text field that offers a press is pressed"},
+        {{{"app", "Mail"}, {"x", 20}, {"y", 85}},
+         R"({"via": "pointer", "front": false})",
+         "in front, a point is clicked with the pointer, not pressed"},
+        {{{"x", 30}, {"y", 275}},
+         R"({"via": "pressAtPoint", "role": "AXButton", "label": "Open"})",
+         "the smallest element at the point, not the card around it"},
+    };
+    for (const auto& [params, expected, why] : cases) {
+        reset();
+        EXPECT_EQ(click(params), JSON::parse(expected)) << why;
+    }
 }
 
 TEST_F(Click, ADoubleClickIsAlwaysAPointerClick) {

@@ -673,6 +673,33 @@ TEST(LinuxDesktop, APictureOfACoveredWindowShowsTheWindowItself) {
     endApp(computer, editor["pid"].get<pid_t>());
 }
 
+// Run in a desktop of its own whose X server lacks the Composite extension: the window is read
+// from the screen itself.
+TEST(LinuxDesktopWithoutComposite, AScreenshotIsStillTheWindowsPicture) {
+    SKIP_WITHOUT_DESKTOP();
+    const DisplayPtr display = openSessionDisplay();
+    ASSERT_TRUE(display);
+    int opcode = 0, event = 0, error = 0;
+    ASSERT_FALSE(XQueryExtension(display.get(), "Composite", &opcode, &event, &error))
+        << "this desktop was meant to run without Composite";
+    DesktopComputer computer;
+    const JSON picture = computer.result("screenshot", {{"app", "Widget Factory"}});
+    const DecodedPicture decoded = decodePicture(picture.value("data", ""));
+    ASSERT_TRUE(decoded.valid()) << picture.dump();
+    EXPECT_EQ(decoded.width, picture["width"].get<int>());
+    EXPECT_EQ(decoded.height, picture["height"].get<int>());
+    int light = 0, dark = 0;
+    for (int y = 0; y < decoded.height; y += 4) {
+        for (int x = 0; x < decoded.width; x += 4) {
+            const auto [red, green, blue] = decoded.at(x, y);
+            if (red + green + blue > 600) ++light;
+            if (red + green + blue < 384) ++dark;
+        }
+    }
+    EXPECT_GT(light, 1000) << "the window's light background";
+    EXPECT_GT(dark, 20) << "and its dark text";
+}
+
 TEST(LinuxBackendChoice, WithoutASceneOrADesktopTheProgramExitsWithOneLine) {
     ChildOptions options;
     options.unset = {"PELKO_SCENE", "DISPLAY", "WAYLAND_DISPLAY"};

@@ -22,7 +22,8 @@ JSON menuDesktop() {
         item("New Note", {{"attributes", {{"AXMenuItemCmdChar", "N"}}}}),
         item("New Folder", {{"id", "newFolder"}, {"actions", {"AXPick", "AXPress"}}}),
         {{"role", "AXMenuItem"}},  // a separator
-        item("Save As\u2026"),
+        item("Save As\u2026", {{"id", "saveAs"}}),
+        item("Save", {{"id", "save"}}),  // after the longer title it begins
         item("Share", {{"children",
                         {{{"role", "AXMenu"}, {"children", {item("Mail"), item("Messages")}}}}}}),
         item("Export\u2026",
@@ -91,13 +92,18 @@ TEST_F(Menu, ExactTitlesComeBeforeBeginningsAndPickBeforePress) {
     EXPECT_EQ(menu({"file", "new folder"}), JSON::parse(R"({"ok": true, "via": "pick"})"));
     EXPECT_EQ(menu({"File", "New"}), JSON::parse(R"({"ok": true, "via": "press"})"));
     EXPECT_EQ(menu({"File", "save"}), JSON::parse(R"({"ok": true, "via": "press"})"));
+    EXPECT_EQ(calls("performAction").back()["element"], JSON("save"))
+        << "not \"Save As\u2026\" above it";
+    EXPECT_EQ(menu({"File", "sav"}), JSON::parse(R"({"ok": true, "via": "press"})"));
+    EXPECT_EQ(calls("performAction").back()["element"], JSON("saveAs")) << "the first beginning";
     EXPECT_EQ(menu({"File", "Share", "messages"}), JSON::parse(R"({"ok": true, "via": "press"})"));
     EXPECT_EQ(menu({"File", "Pickless"}), JSON::parse(R"({"ok": true, "via": "press"})"));
     std::vector<std::string> performed;
     for (const auto& entry : calls("performAction"))
         performed.push_back(entry["action"].get<std::string>() + " " + entry["result"].dump());
-    EXPECT_EQ(performed, (std::vector<std::string>{"AXPick 0", "AXPress 0", "AXPress 0",
-                                                   "AXPress 0", "AXPick -25204", "AXPress 0"}));
+    EXPECT_EQ(performed,
+              (std::vector<std::string>{"AXPick 0", "AXPress 0", "AXPress 0", "AXPress 0",
+                                        "AXPress 0", "AXPick -25204", "AXPress 0"}));
     EXPECT_EQ(posted(), std::vector<std::string>{});
 }
 
@@ -105,7 +111,7 @@ TEST_F(Menu, AnEntryThatMatchesNothingListsTheTitledItemsAmongTheFirstForty) {
     const Failure file = menuFailure({"File", "Print"});
     EXPECT_EQ(file.message,
               "No menu item \"Print\" there. The items are: New Note, New Folder, Save As\u2026, "
-              "Share, Export\u2026, Zoom In, Accent, Quiet, Broken, Pickless.");
+              "Save, Share, Export\u2026, Zoom In, Accent, Quiet, Broken, Pickless.");
     EXPECT_EQ(file.code, "not-found");
     std::string docs;
     for (int i = 1; i <= 39; ++i) docs += (i > 1 ? ", Doc " : "Doc ") + std::to_string(i);

@@ -2,6 +2,7 @@
 // whose call log shows every panel change.
 #include "overlay.h"
 
+#include "banner.h"
 #include "input-events.h"
 #include "request-loop.h"
 #include "sim-fixture.h"

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "decoded-picture.h"
+#include "jpeg-quality.h"
 #include "request-loop.h"
 #include "sim-fixture.h"
 
@@ -162,6 +163,9 @@ TEST_F(Screenshot, AWideWindowIsHalvedAndANarrowOneKeepsItsSize) {
     EXPECT_EQ(narrow["scale"], 1);
     EXPECT_EQ(narrow["window"]["x"], 100.5);
     EXPECT_EQ(decodePicture(narrow["data"]).width, 800);
+    const auto jpeg = pictures::decodeBase64(narrow["data"].get<std::string>());
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(pelko::testing::jpegQualityOf(*jpeg), 72);
 
     const JSON tiny = shoot("Narrow", 0);
     EXPECT_EQ(tiny["width"], 1);

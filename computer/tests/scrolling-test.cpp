@@ -32,15 +32,15 @@ JSON scrollDesktop() {
          "windows": [{"role": "AXWindow", "frame": [0, 0, 600, 400]}]},
         {"name": "Reader", "pid": 10, "windows": [{"id": "window", "role": "AXWindow", "frame": [0, 0, 800, 700],
          "children": [
-          {"id": "list", "role": "AXScrollArea", "frame": [0, 100, 400, 500],
-           "attributes": {"AXVerticalScrollBar": {"ref": "bar"}}, "children": [
-            {"id": "content", "role": "AXGroup", "frame": [0, 100, 400, 1500]},
-            {"id": "bar", "role": "AXScrollBar", "frame": [390, 100, 10, 500], "value": 0, "settable": ["AXValue"]}]},
           {"id": "small", "role": "AXScrollArea", "frame": [400, 100, 100, 100],
            "attributes": {"AXVerticalScrollBar": {"ref": "smallBar"}}, "children": [
             {"id": "smallContent", "role": "AXGroup", "frame": [400, 100, 100, 1000],
              "children": [{"id": "row", "role": "AXRow", "frame": [400, 100, 100, 20]}]},
-            {"id": "smallBar", "role": "AXScrollBar", "value": 0, "settable": ["AXValue"]}]}]}]},
+            {"id": "smallBar", "role": "AXScrollBar", "value": 0, "settable": ["AXValue"]}]},
+          {"id": "list", "role": "AXScrollArea", "frame": [0, 100, 400, 500],
+           "attributes": {"AXVerticalScrollBar": {"ref": "bar"}}, "children": [
+            {"id": "content", "role": "AXGroup", "frame": [0, 100, 400, 1500]},
+            {"id": "bar", "role": "AXScrollBar", "frame": [390, 100, 10, 500], "value": 0, "settable": ["AXValue"]}]}]}]},
         {"name": "Pages", "pid": 30, "windows": [{"role": "AXWindow", "frame": [0, 0, 800, 600], "children": [
           {"id": "page", "role": "AXScrollArea", "frame": [0, 0, 800, 600], "children": [
             {"id": "doc", "role": "AXGroup", "frame": [0, 0, 800, 1800]}]}]}]},
@@ -50,7 +50,17 @@ JSON scrollDesktop() {
             {"role": "AXGroup", "frame": [0, 0, 1300, 300]},
             {"id": "hbar", "role": "AXScrollBar", "value": 0.5, "settable": ["AXValue"]}]}]}]},
         {"name": "Flat", "pid": 40, "windows": [{"role": "AXWindow", "frame": [0, 0, 200, 100]}]},
-        {"name": "Empty", "pid": 60}
+        {"name": "Empty", "pid": 60},
+        {"name": "Browser", "pid": 80, "windows": [{"role": "AXWindow", "frame": [0, 0, 800, 600], "children": [
+          {"role": "AXScrollArea", "frame": [0, 0, 200, 600],
+           "attributes": {"AXVerticalScrollBar": {"ref": "sideBar"}}, "children": [
+            {"role": "AXGroup", "frame": [0, 0, 200, 1200]},
+            {"id": "sideBar", "role": "AXScrollBar", "value": 0, "settable": ["AXValue"]}]},
+          {"role": "AXWebArea", "frame": [200, 0, 600, 600], "children": [
+            {"role": "AXScrollArea", "frame": [200, 0, 600, 600],
+             "attributes": {"AXVerticalScrollBar": {"ref": "pageBar"}}, "children": [
+              {"role": "AXGroup", "frame": [200, 0, 600, 3000]},
+              {"id": "pageBar", "role": "AXScrollBar", "value": 0, "settable": ["AXValue"]}]}]}]}]}
       ]})");
     scene["apps"][2]["windows"][0]["children"][0]["children"][0]["children"] = paragraphs(6, 0);
     return scene;
@@ -86,6 +96,36 @@ TEST_F(Scroll, TheLargestAreasScrollBarIsSteppedByEighteenPointsALine) {
         scroll({{"direction", direction}, {"amount", amount}});
         EXPECT_NEAR(barValue("bar"), to, 1e-9) << direction << " " << amount << " from " << from;
     }
+}
+
+TEST_F(Scroll, TheAreaIsTheOneUnderThePointElseTheLargestOutsideWebPages) {
+    // Reader's small area comes before its larger list, so the largest is not merely the first.
+    number(10, {{1, "row"}});
+    EXPECT_EQ(scroll({{"x", 450}, {"y", 110}}), JSON::parse(R"({"via": "behind"})"));
+    EXPECT_DOUBLE_EQ(barValue("smallBar"), 0.1) << "the area around the row under the point";
+    EXPECT_EQ(barValue("bar"), 0);
+    EXPECT_EQ(scroll(JSON::object()), JSON::parse(R"({"via": "behind"})"));
+    EXPECT_DOUBLE_EQ(barValue("bar"), 0.09);
+
+    // The page's own area is larger, but the inside of a web area is not searched.
+    EXPECT_EQ(scroll({{"app", "Browser"}}), JSON::parse(R"({"via": "behind"})"));
+    EXPECT_DOUBLE_EQ(barValue("sideBar"), 0.15) << "90 points of a 600-point range";
+    EXPECT_EQ(barValue("pageBar"), 0);
+}
+
+TEST_F(Scroll, ABarThatRefusesItsValueGivesWayToScrollingIntoView) {
+    JSON scene = scrollDesktop();
+    JSON& page = scene["apps"][2]["windows"][0]["children"][0];
+    page["attributes"] = {{"AXVerticalScrollBar", {{"ref", "stuckBar"}}}};
+    page["children"].push_back({{"id", "stuckBar"},
+                                {"role", "AXScrollBar"},
+                                {"value", 0},
+                                {"settable", {"AXValue"}},
+                                {"setErrors", {{"AXValue", -25200}}}});
+    build(scene);
+    EXPECT_EQ(scroll({{"app", "Pages"}}), JSON::parse(R"({"via": "behind"})"));
+    EXPECT_EQ(acts(),
+              (std::vector<std::string>{"set stuckBar AXValue -25200", "AXScrollToVisible p3 0"}));
 }
 
 TEST_F(Scroll, ABarAtItsEndAnswersMovedFalseWithoutAnyEvent) {
@@ -187,6 +227,11 @@ TEST_F(Scroll, FrontOrAnAppInFrontAlwaysUsesTheWheel) {
               JSON::parse(R"({"via": "wheel", "front": true})"));
     EXPECT_EQ(calls("post")[2]["location"], JSON::parse("[10, 20]"));
     EXPECT_EQ(barValue("bar"), 0);
+
+    // An app in front that has a scroll area still gets the wheel.
+    EXPECT_EQ(scroll(JSON::object()), JSON::parse(R"({"via": "wheel", "front": false})"));
+    EXPECT_EQ(barValue("bar"), 0);
+    EXPECT_EQ(posted().size(), 6u);
 }
 
 TEST_F(Scroll, ScrollAtHoldsTheAmountAndReadsTheDirection) {

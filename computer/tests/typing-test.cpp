@@ -30,7 +30,8 @@ const JSON typingDesktop = JSON::parse(R"({
         "setErrors": {"AXSelectedText": -25200}},
        {"id": "title", "role": "AXTextField", "value": "", "settable": ["AXFocused"]},
        {"id": "password", "role": "AXTextField", "subrole": "AXSecureTextField", "value": "",
-        "settable": ["AXFocused", "AXSelectedText"]}]}]},
+        "settable": ["AXFocused", "AXSelectedText"]},
+       {"id": "canvas", "role": "AXGroup", "settable": ["AXFocused"]}]}]},
     {"name": "Deaf", "pid": 40, "focusedElement": "deaf.field",
      "windows": [{"role": "AXWindow", "children": [
        {"id": "deaf.field", "role": "AXTextField", "value": "", "settable": ["AXFocused"]}]}]},
@@ -48,7 +49,8 @@ class Typing : public ActingFixture {
                     {4, "inert"},
                     {5, "refusing"},
                     {6, "title"},
-                    {7, "password"}});
+                    {7, "password"},
+                    {8, "canvas"}});
         number(20, {{1, "mail.subject"}});
     }
     JSON type(JSON params) {
@@ -130,11 +132,17 @@ TEST_F(Typing, FrontSkipsOnlyTheKeysBehind) {
                                                   "post keyUp \"Tea\" system"}));
 }
 
-TEST_F(Typing, WithNothingFocusedTheAppIsBroughtForwardAndTypedInto) {
+TEST_F(Typing, WithNothingFocusedOrNoValueToWatchTheAppIsBroughtForward) {
     EXPECT_EQ(type({{"app", "Blank"}, {"text", "x"}}),
               JSON::parse(R"({"via": "keys", "front": true})"));
     EXPECT_EQ(outputLines(),
               (std::vector<JSON>{JSON::parse(R"({"event":"front","app":"Blank"})")}));
+    // Keys behind could never be seen to land in a target whose value does not read as text.
+    EXPECT_EQ(type({{"index", 8}, {"text", "x"}}),
+              JSON::parse(R"({"via": "keys", "front": true})"));
+    EXPECT_EQ(posted(),
+              (std::vector<std::string>{"post keyDown \"x\" system", "post keyUp \"x\" system",
+                                        "post keyDown \"x\" system", "post keyUp \"x\" system"}));
 }
 
 TEST_F(Typing, KeysThatVisiblyMissTheirFieldAnswerLandedFalse) {

@@ -176,6 +176,32 @@ TEST_F(Recorder, EveryStopAtOnceGivesOneDoneLine) {
     EXPECT_EQ(probe(file)["codec_name"], "aac");
 }
 
+TEST_F(Recorder, AStopRightAfterRecordingBeginsStillFinishesTheFile) {
+    const auto file = folder / "take.m4a";
+    const auto stopped = recordThenStop(tone, {file.string()}, std::chrono::milliseconds(0),
+                                        [](ChildProcess& mic) { mic.signal(SIGTERM); });
+    EXPECT_GE(stopped.recorded, 0) << "one done line";
+    auto fields = probe(file);
+    EXPECT_EQ(fields["format_name"], "mov,mp4,m4a,3gp,3g2,mj2") << "a whole MPEG-4 file";
+    EXPECT_EQ(fields["codec_name"], "aac");
+}
+
+TEST_F(Recorder, AHostThatStopsReadingLeavesTheRecordingToRunAndFinish) {
+    const auto file = folder / "take.m4a";
+    auto mic = recordFrom(tone, {file.string()});
+    ASSERT_EQ(mic->readLine(), "recording");
+    mic->closeStdout();
+    // Level lines now go to a closed pipe; the recording goes on regardless.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    mic->closeStdin();
+    EXPECT_EQ(mic->waitExit(), exited0);
+    EXPECT_EQ(mic->stderrText(), "");
+    auto fields = probe(file);
+    EXPECT_EQ(fields["format_name"], "mov,mp4,m4a,3gp,3g2,mj2") << "a whole MPEG-4 file";
+    EXPECT_EQ(fields["codec_name"], "aac");
+    EXPECT_GT(number(fields["duration"]), 0);
+}
+
 TEST_F(Recorder, MaxSecondsStopsTheRecordingOnItsLastSample) {
     const auto file = folder / "take.m4a";
     auto mic = recordFrom(tone, {file.string(), "2"});

@@ -9,6 +9,7 @@
 
 #include "copy-png-command.h"
 #include "sim/file-pasteboard.h"
+#include "test-support.h"
 #include "video-support.h"
 
 namespace pelko::phone {
@@ -175,6 +176,50 @@ TEST_F(CopyPNG, WhatIsNotAnAbsolutePathToAPictureIsRefused) {
     const PhoneRun refused = copyPNG(picture, options);
     EXPECT_EQ(refused.status, (ExitStatus{true, 1, 0}));
     EXPECT_EQ(refused.error, "pelko-phone: the pasteboard refused the image\n");
+}
+
+/// Reads pictures and writes TIFF as the real codec does, but cannot make a PNG.
+class NoPNGCodec final : public ImageCodec {
+  public:
+    std::optional<DecodedImage> decodeImage(const std::vector<std::uint8_t>& bytes) override {
+        return real_.decodeImage(bytes);
+    }
+    std::optional<std::vector<std::uint8_t>> tiffRendition(const DecodedImage& image) override {
+        return real_.tiffRendition(image);
+    }
+    std::optional<std::vector<std::uint8_t>> pngRendition(const DecodedImage&) override {
+        return std::nullopt;
+    }
+
+  private:
+    linux_backend::FFmpegImageCodec real_;
+};
+
+TEST_F(CopyPNG, APictureThatCannotBeMadeIntoAPNGIsReportedAndNothingIsCopied) {
+    testing::TestPlatform test(JSON::object());
+    NoPNGCodec codec;
+    sim::FilePasteboard folderPasteboard(pasteboard);
+    Platform platform{test.capture,
+                      test.usb,
+                      test.video,
+                      codec,
+                      folderPasteboard,
+                      test.clock,
+                      test.mainLoop,
+                      -1,
+                      test.output.writeEnd,
+                      test.error.writeEnd,
+                      [](int status) { throw testing::ProcessExit{status}; }};
+    const std::string picture = path("picture.jpg");
+    try {
+        runCopyPNG(platform, picture);
+        ADD_FAILURE() << "copy-png did not end";
+    } catch (const testing::ProcessExit& exit) {
+        EXPECT_EQ(exit.status, 1);
+    }
+    EXPECT_EQ(test.error.readAvailable(), "pelko-phone: cannot convert " + picture + " to PNG\n");
+    EXPECT_EQ(test.output.readAvailable(), "");
+    EXPECT_FALSE(std::filesystem::exists(pasteboard)) << "nothing copied";
 }
 
 TEST(FilePasteboard, ReplacingForgetsTheTypesDeclaredBefore) {

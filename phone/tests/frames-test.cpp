@@ -12,6 +12,7 @@
 
 #include "contact-sheet.h"
 #include "frames-command.h"
+#include "jpeg-quality.h"
 #include "json-line.h"
 #include "linux/ffmpeg-video.h"
 #include "video-support.h"
@@ -219,6 +220,53 @@ TEST(SheetLabels, TextSizeAndRounding) {
     EXPECT_EQ(roundedToHundredths(-0.125), -0.13);
 }
 
+TEST(SheetLabels, TheBadgeHugsTheTextFourPixelsInsideTheCellsCorner) {
+    const SheetGeometry geometry = sheetGeometry(1, 360, {1920, 1080}, 1920);
+    auto sheet = ContactSheet::create(geometry);
+    ASSERT_TRUE(sheet);
+    sheet->drawPicture(0, nullptr);
+    sheet->drawLabel(0, 12.5);
+
+    // The text measured on its own, in the label's face.
+    SurfacePtr scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
+    CairoPtr cairo(cairo_create(scratch.get()));
+    GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cairo.get()));
+    pango_layout_set_font_description(
+        layout.get(), describeFont(labelFontFamily, labelFontSize(360), labelFontWeight).get());
+    PangoAttrList* attributes = pango_attr_list_new();
+    pango_attr_list_insert(attributes, pango_attr_font_features_new(labelFontFeatures));
+    pango_layout_set_attributes(layout.get(), attributes);
+    pango_attr_list_unref(attributes);
+    pango_layout_set_text(layout.get(), "12.5s", -1);
+    PangoRectangle text;
+    pango_layout_get_extents(layout.get(), nullptr, &text);
+
+    // The cell starts at (6, 6); the badge 4 further in, 8 wider and 4 higher than the text.
+    // Each edge is checked on the first pixel wholly outside it and the last wholly inside.
+    const double left = 10, top = 10;
+    const double right = left + text.width / double(PANGO_SCALE) + 8;
+    const double bottom = top + text.height / double(PANGO_SCALE) + 4;
+    const int midX = static_cast<int>((left + right) / 2);
+    const int midY = static_cast<int>((top + bottom) / 2);
+    auto green = [&](int x, int y) {
+        return int(sheet->pixels()[y * sheet->bytesPerRow() + x * 4 + 1]);
+    };
+    struct Edge {
+        const char* name;
+        int outsideX, outsideY, insideX, insideY;
+    };
+    const Edge edges[] = {
+        {"left", int(left) - 1, midY, int(left), midY},
+        {"top", midX, int(top) - 1, midX, int(top)},
+        {"right", int(std::ceil(right)), midY, int(right) - 1, midY},
+        {"bottom", midX, int(std::ceil(bottom)), midX, int(bottom) - 1},
+    };
+    for (const auto& [name, outsideX, outsideY, insideX, insideY] : edges) {
+        EXPECT_EQ(green(outsideX, outsideY), 51) << name << ": the grey of a missing picture";
+        EXPECT_NEAR(green(insideX, insideY), 51 * 0.28, 1.5) << name << ": black at 0.72 over it";
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Turning pictures by the display matrix
 
@@ -304,6 +352,11 @@ TEST_F(ScriptedSheet, EachFailureHasItsSentenceAndWritesNothing) {
         {[](VideoScript& s) { s.geometry->preferredTransform = {1, 0, 1, 0, 0, 0}; },
          framesMessages::noPictureSize},
         {[](VideoScript& s) { s.fails = [](double) { return true; }; }, framesMessages::noFrame},
+        // Cells a million pixels high: more than the drawing library's largest surface.
+        {[](VideoScript& s) {
+             s.geometry->naturalSize = {64, 1e6};
+         },
+         framesMessages::notDrawn},
     };
     for (const Case& c : cases) {
         script = VideoScript{};
@@ -327,7 +380,11 @@ TEST_F(ScriptedSheet, CellsThatFailStayGreyAndKeepTheirLabels) {
     EXPECT_EQ(script.askedWidth, 360);
     EXPECT_EQ(script.askedHeight, 203);
 
-    auto sheet = decodeJPEG(readFile(output));
+    const std::string written = readFile(output);
+    EXPECT_EQ(pelko::testing::jpegQualityOf(
+                  {reinterpret_cast<const std::uint8_t*>(written.data()), written.size()}),
+              85);
+    auto sheet = decodeJPEG(written);
     ASSERT_TRUE(sheet);
     ASSERT_EQ(sheet->width, 1470);
     ASSERT_EQ(sheet->height, 215);
