@@ -32,6 +32,21 @@ struct DisplayClose {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayClose>;
 
+/// A window's picture, not a blank: light background and dark text both, sampled every fourth
+/// pixel.
+void expectWindowNotBlank(const DecodedPicture& decoded) {
+    int light = 0, dark = 0;
+    for (int y = 0; y < decoded.height; y += 4) {
+        for (int x = 0; x < decoded.width; x += 4) {
+            const auto [red, green, blue] = decoded.at(x, y);
+            if (red + green + blue > 600) ++light;
+            if (red + green + blue < 384) ++dark;
+        }
+    }
+    EXPECT_GT(light, 1000) << "the window's light background";
+    EXPECT_GT(dark, 20) << "and its dark text";
+}
+
 DisplayPtr openSessionDisplay() {
     return DisplayPtr(XOpenDisplay(DesktopSession::get().display.c_str()));
 }
@@ -507,17 +522,7 @@ TEST(LinuxDesktop, AScreenshotOfTheWindowDecodesAtTheSizeItReports) {
     ASSERT_TRUE(decoded.valid());
     EXPECT_EQ(decoded.width, picture["width"].get<int>());
     EXPECT_EQ(decoded.height, picture["height"].get<int>());
-    // A window's picture, not a blank: light background and dark text both.
-    int light = 0, dark = 0;
-    for (int y = 0; y < decoded.height; y += 4) {
-        for (int x = 0; x < decoded.width; x += 4) {
-            const auto [red, green, blue] = decoded.at(x, y);
-            if (red + green + blue > 600) ++light;
-            if (red + green + blue < 384) ++dark;
-        }
-    }
-    EXPECT_GT(light, 1000);
-    EXPECT_GT(dark, 20);
+    expectWindowNotBlank(decoded);
 }
 
 TEST(LinuxDesktop, TheTextEditorTakesKeysBehindAndMenusByPath) {
@@ -688,16 +693,7 @@ TEST(LinuxDesktopWithoutComposite, AScreenshotIsStillTheWindowsPicture) {
     ASSERT_TRUE(decoded.valid()) << picture.dump();
     EXPECT_EQ(decoded.width, picture["width"].get<int>());
     EXPECT_EQ(decoded.height, picture["height"].get<int>());
-    int light = 0, dark = 0;
-    for (int y = 0; y < decoded.height; y += 4) {
-        for (int x = 0; x < decoded.width; x += 4) {
-            const auto [red, green, blue] = decoded.at(x, y);
-            if (red + green + blue > 600) ++light;
-            if (red + green + blue < 384) ++dark;
-        }
-    }
-    EXPECT_GT(light, 1000) << "the window's light background";
-    EXPECT_GT(dark, 20) << "and its dark text";
+    expectWindowNotBlank(decoded);
 }
 
 TEST(LinuxBackendChoice, WithoutASceneOrADesktopTheProgramExitsWithOneLine) {

@@ -186,7 +186,9 @@ TEST_F(Stack, PostingAShownIdUpdatesItAndMovesItToTheTop) {
 TEST_F(Stack, CardsShowTheIconsThePlatformFindsForTheirApps) {
     pelko::testing::ScopedTempDir folder;
     auto picture = (folder / "icon.png").string();
-    ASSERT_TRUE(renderCardPNG(CardView(CardContent{"x", "x"}, icons), picture, 0.1));
+    CardContent content;
+    content.id = content.title = "x";
+    ASSERT_TRUE(renderCardPNG(CardView(content, icons), picture, 0.1));
     icons.add("/apps/known", picture);
     post("a", {{"app", "/apps/known"}});
     post("b", {{"app", "/apps/unknown"}});
