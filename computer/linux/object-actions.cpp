@@ -13,8 +13,12 @@ int ObjectActions::callBoolean(const ObjectRef& ref, const char* interface, cons
     auto message = objectCall(ref, interface, method);
     if (message && text) appendString(message.get(), text->c_str());
     if (message && argument) appendInt(message.get(), *argument);
+    return act(ref, std::move(message));
+}
+
+int ObjectActions::act(const ObjectRef& ref, MessagePtr call) {
     std::vector<AtspiClient::Call> calls;
-    calls.push_back({ref.name, std::move(message)});
+    calls.push_back({ref.name, std::move(call)});
     const auto answers = client_.callAll(std::move(calls));
     changes_.bump();
     DBusMessageIter iter;
@@ -137,13 +141,7 @@ int ObjectActions::replaceSelection(const ObjectRef& ref, const std::string& tex
         appendString(insert.get(), text.c_str());
         appendInt(insert.get(), static_cast<int32_t>(text.size()));
     }
-    std::vector<AtspiClient::Call> calls;
-    calls.push_back({ref.name, std::move(insert)});
-    const auto answers = client_.callAll(std::move(calls));
-    changes_.bump();
-    DBusMessageIter iter;
-    if (!firstArgument(answers[0], iter)) return errorOf(answers[0]);
-    return readBoolean(iter).value_or(true) ? axSuccess : axCannotComplete;
+    return act(ref, std::move(insert));
 }
 
 }  // namespace pelko::computer::linux_desktop

@@ -42,6 +42,9 @@ class ObjectActions {
     int replaceSelection(const ObjectRef& ref, const std::string& text);
 
   private:
+    /// Sends one call that acts on the app and answers a boolean; the seam's error number.
+    int act(const ObjectRef& ref, MessagePtr call);
+
     AtspiClient& client_;
     ChangeCount& changes_;
 };
