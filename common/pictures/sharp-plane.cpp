@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <numeric>
 
 namespace pelko::pictures {
 
@@ -172,12 +173,25 @@ Taps lanczosTaps(int from, int to, int multiple) {
     taps.first.resize(to);
     taps.weights.assign(std::size_t(taps.count) * to, 0);
     std::vector<double> exact(taps.count);
+    // Outputs `period` apart sit at the same place between source samples, so away from the
+    // edges they weigh alike: the weights are worked out once a period (once in all at a whole
+    // factor), not once an output.
+    const int period = to / std::gcd(from, to);
+    std::vector<int> firsts(to);
+    const auto inside = [&](int first) {
+        return first >= 0 && first + std::max(span, taps.count) <= from;
+    };
     for (int i = 0; i < to; ++i) {
         const double centre = (i + 0.5) * scale - 0.5;
-        const int first = firstOf(centre);
+        const int first = firsts[i] = firstOf(centre);
         // The run starts at the first sample inside the source, early enough to end inside it.
         const int start = std::clamp(first, 0, from - taps.count);
         taps.first[i] = start;
+        if (i >= period && inside(first) && inside(firsts[i - period])) {
+            std::copy_n(taps.weights.data() + std::size_t(i - period) * taps.count, taps.count,
+                        taps.weights.data() + std::size_t(i) * taps.count);
+            continue;
+        }
         std::fill(exact.begin(), exact.end(), 0.0);
         double total = 0;
         for (int k = 0; k < span; ++k) {
@@ -258,52 +272,57 @@ int floorDivide(int a, int b) {
 
 }  // namespace
 
-void filterColumns(const std::uint8_t* source, int stride, int width, int height, const Taps& taps,
-                   std::uint8_t* out, int outStride, Loops loops) {
-    const int outWidth = int(taps.first.size());
-    if (outWidth == 0) return;
+ColumnFilter::ColumnFilter(int width, const Taps& taps, Loops loops)
+    : taps_(taps), loops_(loops), outWidth_(int(taps.first.size())), rows_(taps.count) {
+    if (outWidth_ == 0) return;
     // Shrinking by a whole factor, the outputs away from the edges weigh the same run of
     // samples `factor` apart: split into phases, each tap is one phase shifted, and the row
     // loop (vectors along the row) does the sums.
-    const int factor = width / outWidth, middle = outWidth / 2;
-    const int offset = taps.first[middle] - factor * middle;
-    const std::int16_t* middleWeights = taps.weights.data() + std::size_t(middle) * taps.count;
+    factor_ = width / outWidth_;
+    const int middle = outWidth_ / 2;
+    offset_ = taps.first[middle] - factor_ * middle;
+    middleWeights_ = taps.weights.data() + std::size_t(middle) * taps.count;
     const auto regular = [&](int i) {
-        return taps.first[i] == factor * i + offset &&
-               std::equal(middleWeights, middleWeights + taps.count,
+        return taps.first[i] == factor_ * i + offset_ &&
+               std::equal(middleWeights_, middleWeights_ + taps.count,
                           taps.weights.data() + std::size_t(i) * taps.count);
     };
-    int begin = middle, end = middle;
-    if (factor >= 2 && factor <= 8 && width == factor * outWidth) {
-        while (begin > 0 && regular(begin - 1)) --begin;
-        while (end < outWidth && regular(end)) ++end;
+    begin_ = end_ = middle;
+    if (factor_ >= 2 && factor_ <= 8 && width == factor_ * outWidth_) {
+        while (begin_ > 0 && regular(begin_ - 1)) --begin_;
+        while (end_ < outWidth_ && regular(end_)) ++end_;
     }
-    std::vector<std::uint8_t> phases;
-    std::vector<const std::uint8_t*> rows(taps.count);
-    if (end > begin) phases.resize(std::size_t(width));
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t* row = source + std::size_t(y) * stride;
-        std::uint8_t* outRow = out + std::size_t(y) * outStride;
-        if (end > begin) {
-            splitPhases(row, factor, outWidth, phases.data());
-            for (int k = 0; k < taps.count; ++k) {
-                const int t = offset + k, phase = t - factor * floorDivide(t, factor);
-                rows[k] =
-                    phases.data() + std::size_t(phase) * outWidth + floorDivide(t, factor) + begin;
-            }
-            filterRow(rows.data(), middleWeights, taps.count, end - begin, outRow + begin, loops);
-            filterColumnsPlain(row, taps, 0, begin, outRow);
-            filterColumnsPlain(row, taps, end, outWidth, outRow);
-            continue;
+    if (end_ > begin_) phases_.resize(std::size_t(width));
+}
+
+void ColumnFilter::filter(const std::uint8_t* row, std::uint8_t* out) {
+    if (outWidth_ == 0) return;
+    if (end_ > begin_) {
+        splitPhases(row, factor_, outWidth_, phases_.data());
+        for (int k = 0; k < taps_.count; ++k) {
+            const int t = offset_ + k, phase = t - factor_ * floorDivide(t, factor_);
+            rows_[k] =
+                phases_.data() + std::size_t(phase) * outWidth_ + floorDivide(t, factor_) + begin_;
         }
+        filterRow(rows_.data(), middleWeights_, taps_.count, end_ - begin_, out + begin_, loops_);
+        filterColumnsPlain(row, taps_, 0, begin_, out);
+        filterColumnsPlain(row, taps_, end_, outWidth_, out);
+        return;
+    }
 #ifdef PELKO_AVX2
-        if (loops == Loops::fastest && haveAVX2() && taps.count % 16 == 0) {
-            filterColumnsAVX2(row, taps, outWidth, outRow);
-            continue;
-        }
-#endif
-        filterColumnsPlain(row, taps, 0, outWidth, outRow);
+    if (loops_ == Loops::fastest && haveAVX2() && taps_.count % 16 == 0) {
+        filterColumnsAVX2(row, taps_, outWidth_, out);
+        return;
     }
+#endif
+    filterColumnsPlain(row, taps_, 0, outWidth_, out);
+}
+
+void filterColumns(const std::uint8_t* source, int stride, int width, int height, const Taps& taps,
+                   std::uint8_t* out, int outStride, Loops loops) {
+    ColumnFilter columns(width, taps, loops);
+    for (int y = 0; y < height; ++y)
+        columns.filter(source + std::size_t(y) * stride, out + std::size_t(y) * outStride);
 }
 
 bool SharpPlaneScaler::scale(const std::uint8_t* source, int stride, int width, int height,
@@ -329,10 +348,17 @@ bool SharpPlaneScaler::scale(const RowsFor& rowsFor, int width, int height, std:
         columnsFrom_ = width;
         columnsTo_ = toWidth;
     }
-    // Rows first: the costlier column pass then runs on the shorter picture.
-    short_.resize(std::size_t(width) * toHeight);
-    filterRows(rowsFor, width, rowTaps_, short_.data(), width);
-    filterColumns(short_.data(), width, width, toHeight, columnTaps_, out, outStride);
+    // Rows first, the costlier column pass then runs on the shorter picture; each filtered row
+    // goes through the columns at once, while it is still in the cache.
+    row_.resize(std::size_t(width));
+    ColumnFilter columns(width, columnTaps_);
+    std::vector<const std::uint8_t*> rows(rowTaps_.count);
+    for (int i = 0; i < toHeight; ++i) {
+        rowsFor(rowTaps_.first[i], rowTaps_.count, rows.data());
+        filterRow(rows.data(), rowTaps_.weights.data() + std::size_t(i) * rowTaps_.count,
+                  rowTaps_.count, width, row_.data(), Loops::fastest);
+        columns.filter(row_.data(), out + std::size_t(i) * outStride);
+    }
     return true;
 }
 

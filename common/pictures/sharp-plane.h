@@ -54,6 +54,23 @@ void filterRows(const std::uint8_t* source, int stride, int width, const Taps& t
 void filterColumns(const std::uint8_t* source, int stride, int width, int height, const Taps& taps,
                    std::uint8_t* out, int outStride, Loops loops = Loops::fastest);
 
+/// Filters the columns of one row after another by the same taps, set up once.
+class ColumnFilter {
+  public:
+    /// For rows of `width` samples; `taps` must outlive the filter.
+    ColumnFilter(int width, const Taps& taps, Loops loops = Loops::fastest);
+    /// Output sample i of `out` is the sum of the samples of `row` that the taps name for it.
+    void filter(const std::uint8_t* row, std::uint8_t* out);
+
+  private:
+    const Taps& taps_;
+    Loops loops_;
+    int outWidth_ = 0, factor_ = 0, offset_ = 0, begin_ = 0, end_ = 0;
+    const std::int16_t* middleWeights_ = nullptr;
+    std::vector<std::uint8_t> phases_;  // a row split into its phases (whole factors)
+    std::vector<const std::uint8_t*> rows_;
+};
+
 /// Scales planes. Keeps its taps and its buffer for the next plane of the same sizes. One
 /// thread at a time.
 class SharpPlaneScaler {
@@ -70,7 +87,7 @@ class SharpPlaneScaler {
   private:
     Taps rowTaps_, columnTaps_;
     int rowsFrom_ = 0, rowsTo_ = 0, columnsFrom_ = 0, columnsTo_ = 0;
-    Scratch short_;  // the rows filtered: width × toHeight
+    Scratch row_;  // one output row, filtered down the columns only
 };
 
 }  // namespace pelko::pictures
