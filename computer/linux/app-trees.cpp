@@ -77,11 +77,9 @@ void AppTrees::readNodes(AppTree& tree, std::vector<std::string> paths, bool des
     // is asked for all of them at once ("GetAll").
     static constexpr const char* properties[] = {"Name", "Description", "Parent", "ChildCount"};
     const bool oneByOne = tree.toolkit == Toolkit::qt;
-    // Read going down, the children of each object are asked with it, so a whole shown subtree
-    // takes one wait a level instead of two, and is in the tree when reading ahead looks for
-    // the objects that follow.
-    const size_t childrenAt = 3 + (oneByOne ? std::size(properties) : 1);
-    const size_t perNode = childrenAt + (descend ? 1 : 0);
+    // Read going down, each level takes two batches: the objects, then the children of those
+    // shown that have any (leaves and hidden objects are not asked for theirs).
+    const size_t perNode = 3 + (oneByOne ? std::size(properties) : 1);
     size_t budget = descendLimit;
     while (!paths.empty()) {
         std::vector<AtspiClient::Call> calls;
@@ -99,12 +97,9 @@ void AppTrees::readNodes(AppTree& tree, std::vector<std::string> paths, bool des
                 if (all) appendString(all.get(), ATSPI_DBUS_INTERFACE_ACCESSIBLE);
                 calls.push_back({tree.busName, std::move(all)});
             }
-            if (descend)
-                calls.push_back(
-                    {tree.busName, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren")});
         }
         const auto answers = fetchInto(tree, std::move(calls));
-        std::map<std::string, std::vector<std::string>> unknown;  // by parent
+        std::vector<std::string> parents;
         for (size_t i = 0; i < paths.size(); ++i) {
             const CallResult* answer = &answers[perNode * i];
             DBusMessageIter iter;
@@ -152,34 +147,14 @@ void AppTrees::readNodes(AppTree& tree, std::vector<std::string> paths, bool des
             if (tree.bulk && node.role != ATSPI_ROLE_APPLICATION && node.parent.isNull())
                 node.gone = true;
             Node& placed = tree.nodes[paths[i]] = std::move(node);
-            if (descend && !placed.childrenKnown && firstArgument(answer[childrenAt], iter)) {
-                if (auto refs = readRefs(iter)) {
-                    // Chromium answers null for children it has not made yet; an object or
-                    // its ancestor listed as its child would make the tree a circle.
-                    std::erase_if(*refs, [&](const ObjectRef& ref) {
-                        return ref.isNull() || (ref.name == tree.busName &&
-                                                isSelfOrAncestor(tree, paths[i], ref.path));
-                    });
-                    placed.children = std::move(*refs);
-                    placed.childrenKnown = true;
-                    placed.fetched |= childrenExtra;
-                }
-            }
-            if (!descend || placed.gone || !placed.childrenKnown ||
-                isHidden(traitsOf(tree, placed)))
-                continue;
-            for (const auto& child : placed.children) {
-                if (child.name == tree.busName && !tree.find(child.path))
-                    unknown[paths[i]].push_back(child.path);
-            }
+            if (descend && !placed.gone && !placed.childrenKnown &&
+                !isHidden(traitsOf(tree, placed)))
+                parents.push_back(paths[i]);
         }
         budget -= std::min(budget, paths.size());
         paths.clear();
-        if (budget == 0) break;
-        for (auto& [parent, children] : unknown) {
-            leaveOutOffScreen(tree, parent, children);
-            paths.insert(paths.end(), children.begin(), children.end());
-        }
+        if (budget == 0 || parents.empty()) break;
+        paths = readChildren(tree, parents);
         // What is past the budget is read as it is asked for.
         if (paths.size() > budget) paths.resize(budget);
     }

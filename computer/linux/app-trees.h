@@ -51,11 +51,10 @@ class AppTrees {
     /// up to a batch's worth.
     std::vector<std::string> readingOrder(AppTree& tree, const std::string& path);
     void readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts);
-    /// Of many children of `parent` the tree lacks, keeps in `paths` those on screen and puts
-    /// the others in the tree as objects off screen, without a call each (when the parent
-    /// offers the collection interface).
-    void leaveOutOffScreen(AppTree& tree, const std::string& parent,
-                           std::vector<std::string>& paths);
+    /// Reads the children of the objects at `parents` (all of them, or of an object with very
+    /// many only those on screen), puts those off screen in the tree as hidden objects
+    /// without a call each, and answers the children the tree lacks, to be read.
+    std::vector<std::string> readChildren(AppTree& tree, const std::vector<std::string>& parents);
 
     AtspiClient& client_;
     WindowSystem& windows_;

@@ -41,6 +41,8 @@ struct Node {
     /// The children in order; trustworthy only once `childrenKnown`.
     std::vector<ObjectRef> children;
     bool childrenKnown = false;
+    /// The children are those on screen only (of an object with very many).
+    bool childrenPartial = false;
     /// The extras already fetched (or found missing).
     uint8_t fetched = 0;
     /// In global points (origin top-left of the primary screen).

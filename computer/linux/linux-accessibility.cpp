@@ -226,7 +226,18 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
         if (!select || !parent || !(parent->interfaces & selectionInterface))
             return axAttributeUnsupported;
         int index = node->indexInParent;
-        if (index < 0) {
+        if (index < 0 && parent->childrenPartial) {
+            // Its parent lists only the children on screen: the object knows its place.
+            std::vector<AtspiClient::Call> calls;
+            calls.push_back(
+                {target.ref.name,
+                 objectCall(target.ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetIndexInParent")});
+            DBusMessageIter iter;
+            const auto answers = client_.callAll(std::move(calls));
+            if (!firstArgument(answers[0], iter)) return axCannotComplete;
+            index = static_cast<int>(readInteger(iter).value_or(-1));
+            if (index < 0) return axCannotComplete;
+        } else if (index < 0) {
             const auto& siblings = parent->children;
             const auto at = std::find(siblings.begin(), siblings.end(), target.ref);
             if (at == siblings.end()) return axCannotComplete;

@@ -4,7 +4,7 @@
 #include <atspi/atspi-constants.h>
 
 #include <algorithm>
-#include <map>
+#include <optional>
 #include <set>
 
 #include "app-trees.h"
@@ -128,16 +128,12 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
         if (want & attributesExtra)
             add(entry, attributesExtra,
                 objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetAttributes"));
-        if (want & childrenExtra)
-            add(entry, childrenExtra,
-                objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren"));
     }
     const bool needsOrigin = std::any_of(
         batch.begin(), batch.end(), [](const auto& entry) { return entry.second & extentsExtra; });
     const Point origin = needsOrigin ? windows_.primaryOrigin() : Point{};
     const auto answers = fetchInto(tree, std::move(calls));
 
-    std::map<std::string, std::vector<std::string>> unknown;  // by parent
     std::vector<std::pair<std::string, int>> actionCounts;
     for (size_t i = 0; i < answers.size(); ++i) {
         const auto [entry, extra] = slots[i];
@@ -180,70 +176,128 @@ void AppTrees::ensure(AppTree& tree, const std::string& path, uint8_t extras, bo
             case attributesExtra:
                 node->attributes = readStringMap(iter);
                 break;
-            case childrenExtra:
-                if (auto refs = readRefs(iter)) {
-                    // Chromium answers null for children it has not made yet; an object or
-                    // its ancestor listed as its child would make the tree a circle.
-                    const std::string& parent = batch[entry].first;
-                    std::erase_if(*refs, [&](const ObjectRef& ref) {
-                        return ref.isNull() || (ref.name == tree.busName &&
-                                                isSelfOrAncestor(tree, parent, ref.path));
-                    });
-                    node->children = std::move(*refs);
-                    node->childrenKnown = true;
-                    for (const auto& child : node->children) {
-                        if (child.name == tree.busName && !tree.find(child.path))
-                            unknown[batch[entry].first].push_back(child.path);
-                    }
-                }
-                break;
             default:
                 break;
         }
     }
     if (!actionCounts.empty()) readActions(tree, actionCounts);
-    // Objects a view makes on demand are missing from the bulk read: read them all at once.
-    std::vector<std::string> toRead;
-    for (auto& [parent, paths] : unknown) {
-        leaveOutOffScreen(tree, parent, paths);
-        toRead.insert(toRead.end(), paths.begin(), paths.end());
+    // Children, where the tree lacks them (objects a view makes on demand are missing from the
+    // bulk read), after the rest: which to list depends on how many there are. The new ones
+    // are read all at once, and so on down.
+    std::vector<std::string> parents;
+    for (const auto& [path, want] : batch) {
+        const Node* node = tree.find(path);
+        if ((want & childrenExtra) && node && !node->gone && !node->childrenKnown)
+            parents.push_back(path);
     }
-    if (!toRead.empty()) readNodes(tree, std::move(toRead), true);
+    if (parents.empty()) return;
+    if (auto toRead = readChildren(tree, parents); !toRead.empty())
+        readNodes(tree, std::move(toRead), true);
 }
 
-void AppTrees::leaveOutOffScreen(AppTree& tree, const std::string& parent,
-                                 std::vector<std::string>& paths) {
-    // A page of thousands of paragraphs shows a few dozen: the collection interface names the
-    // children on screen in one call, and the others need no call of their own.
-    constexpr size_t manyChildren = 64;
-    const Node* node = tree.find(parent);
-    if (paths.size() < manyChildren || !node || !(node->interfaces & collectionInterface)) return;
-    auto message = showingChildren({tree.busName, parent});
-    if (!message) return;
+std::vector<std::string> AppTrees::readChildren(AppTree& tree,
+                                                const std::vector<std::string>& parents) {
+    // A toolbar keeps buttons for every width of window, a page of thousands of paragraphs
+    // shows a few dozen: where an object has several children and the collection interface,
+    // that names those on screen in the same batch, and the others need no calls of their own.
+    // Listing thousands of children costs the app as much as the rest of a read, so an object
+    // with that many lists only those on screen.
+    constexpr int severalChildren = 4, manyChildren = 64;
+    struct Ask {
+        std::optional<size_t> all, showing;  // the calls' places in the batch
+    };
+    std::vector<Ask> asks(parents.size());
     std::vector<AtspiClient::Call> calls;
-    calls.push_back({tree.busName, std::move(message)});
-    const auto answers = fetchInto(tree, std::move(calls));
-    DBusMessageIter iter;
-    if (!firstArgument(answers[0], iter)) return;
-    const auto matches = readRefs(iter);
-    if (!matches || matches->empty()) return;  // nothing learned: read them all
-    std::set<std::string> onScreen;
-    for (const auto& ref : *matches) onScreen.insert(ref.path);
-    std::vector<std::string> kept;
-    for (auto& path : paths) {
-        if (onScreen.contains(path)) {
-            kept.push_back(std::move(path));
+    const auto ask = [&](std::optional<size_t>& slot, MessagePtr call) {
+        if (!call) return;
+        slot = calls.size();
+        calls.push_back({tree.busName, std::move(call)});
+    };
+    for (size_t i = 0; i < parents.size(); ++i) {
+        const Node* node = tree.find(parents[i]);
+        if (!node) continue;
+        const ObjectRef ref{tree.busName, parents[i]};
+        const bool canSay = node->interfaces & collectionInterface;
+        if (canSay && node->childCount >= severalChildren)
+            ask(asks[i].showing, showingChildren(ref));
+        if (!asks[i].showing || node->childCount < manyChildren)
+            ask(asks[i].all, objectCall(ref, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren"));
+    }
+    auto answers = fetchInto(tree, std::move(calls));
+    const auto refsIn = [&](std::optional<size_t> slot) -> std::optional<std::vector<ObjectRef>> {
+        DBusMessageIter iter;
+        if (!slot || !firstArgument(answers[*slot], iter)) return std::nullopt;
+        return readRefs(iter);
+    };
+    // Chromium answers null for children it has not made yet; an object or its ancestor
+    // listed as its child would make the tree a circle.
+    const auto isChild = [&](const std::string& parent, const ObjectRef& ref) {
+        return !ref.isNull() &&
+               !(ref.name == tree.busName && isSelfOrAncestor(tree, parent, ref.path));
+    };
+
+    std::vector<std::string> toRead, listAll;
+    for (size_t i = 0; i < parents.size(); ++i) {
+        Node* node = tree.find(parents[i]);
+        if (!node) continue;
+        auto showing = refsIn(asks[i].showing);
+        // An empty answer says nothing (a page not made yet answers so too): all are read.
+        if (showing && showing->empty()) showing.reset();
+        auto all = refsIn(asks[i].all);
+        if (!asks[i].all && !showing) {
+            listAll.push_back(parents[i]);
             continue;
         }
-        // Off screen: hidden, with nothing more to read (its role is not asked for either).
-        Node off;
-        off.parent = {tree.busName, parent};
-        off.role = ATSPI_ROLE_UNKNOWN;
-        off.fetched = 0xFF;
-        off.childrenKnown = true;
-        tree.nodes[path] = std::move(off);
+        const bool partial = !asks[i].all;
+        auto children = partial ? std::move(showing) : std::move(all);
+        if (!children) continue;
+        std::erase_if(*children, [&](const ObjectRef& ref) { return !isChild(parents[i], ref); });
+        std::set<std::string> onScreen;
+        if (showing && !partial)
+            for (const auto& ref : *showing) onScreen.insert(ref.path);
+        for (const auto& child : *children) {
+            if (child.name != tree.busName || tree.find(child.path)) continue;
+            if (onScreen.empty() || onScreen.contains(child.path)) {
+                toRead.push_back(child.path);
+                continue;
+            }
+            // Off screen: hidden, with nothing more to read (its role is not asked for either).
+            Node off;
+            off.parent = {tree.busName, parents[i]};
+            off.role = ATSPI_ROLE_UNKNOWN;
+            off.fetched = 0xFF;
+            off.childrenKnown = true;
+            tree.nodes[child.path] = std::move(off);
+        }
+        node->children = std::move(*children);
+        node->childrenPartial = partial;
+        node->childrenKnown = true;
+        node->fetched |= childrenExtra;
     }
-    paths = std::move(kept);
+    // Objects with many children none of which is said to be on screen list them all.
+    if (!listAll.empty()) {
+        std::vector<AtspiClient::Call> lists;
+        for (const auto& path : listAll)
+            lists.push_back(
+                {tree.busName,
+                 objectCall({tree.busName, path}, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren")});
+        answers = fetchInto(tree, std::move(lists));
+        for (size_t i = 0; i < listAll.size(); ++i) {
+            Node* node = tree.find(listAll[i]);
+            const auto children = refsIn(i);
+            if (!node || !children) continue;
+            node->children.clear();
+            for (const auto& child : *children) {
+                if (!isChild(listAll[i], child)) continue;
+                node->children.push_back(child);
+                if (child.name == tree.busName && !tree.find(child.path))
+                    toRead.push_back(child.path);
+            }
+            node->childrenKnown = true;
+            node->fetched |= childrenExtra;
+        }
+    }
+    return toRead;
 }
 
 void AppTrees::readActions(AppTree& tree, const std::vector<std::pair<std::string, int>>& counts) {
