@@ -14,6 +14,8 @@ namespace {
 // How many objects one read going down may take in, level by level; a page of thousands of
 // shown objects is read further as the outline asks.
 constexpr size_t descendLimit = 2000;
+// More objects than this in the bulk read, and the app is read going down instead.
+constexpr size_t largeTree = 2000;
 
 }  // namespace
 
@@ -27,8 +29,14 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
         trees_.erase(found);
     }
     std::vector<AtspiClient::Call> calls;
-    calls.push_back({busName, methodCall(busName, "/org/a11y/atspi/cache",
-                                         ATSPI_DBUS_INTERFACE_CACHE, "GetItems")});
+    // An app of thousands of objects (a long page) takes longer to list them all than to read
+    // those on screen going down: once its bulk read was that large, it is read going down,
+    // and asking for its root's role tells whether it is still there.
+    const bool bulk = !largeTrees_.contains(busName);
+    calls.push_back(
+        {busName,
+         bulk ? methodCall(busName, "/org/a11y/atspi/cache", ATSPI_DBUS_INTERFACE_CACHE, "GetItems")
+              : objectCall({busName, rootPath}, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetRole")});
     // The toolkit's dialect, asked once per application in the same batch.
     const bool askToolkit = !toolkits_.contains(busName);
     if (askToolkit) {
@@ -53,13 +61,15 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
     }
     AppTree tree;
     if (answers[0].ok()) {
-        auto items = parseCacheItems(answers[0].reply.get());
+        auto items = bulk ? parseCacheItems(answers[0].reply.get()) : std::nullopt;
+        if (items && items->size() > largeTree) largeTrees_.insert(busName);
         // Qt answers with no items at all: its objects are read as asked.
         if (items && !items->empty()) tree = treeFromCache(busName, std::move(*items));
     } else if (answers[0].errorName != DBUS_ERROR_UNKNOWN_METHOD &&
                answers[0].errorName != DBUS_ERROR_UNKNOWN_OBJECT &&
                answers[0].errorName != DBUS_ERROR_UNKNOWN_INTERFACE &&
                meansGone(answers[0].errorName)) {
+        largeTrees_.erase(busName);
         return nullptr;  // the application is gone
     }
     // Without the bulk read (a toolkit without the cache interface) objects are read as asked.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +63,8 @@ class AppTrees {
     ChangeCount& changes_;
     std::map<std::string, AppTree> trees_;
     std::map<std::string, Toolkit> toolkits_;
+    /// The apps whose bulk read was too large to repeat.
+    std::set<std::string> largeTrees_;
 };
 
 }  // namespace pelko::computer::linux_desktop

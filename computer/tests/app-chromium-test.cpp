@@ -64,35 +64,10 @@ TEST(Chromium, ALongPageShowsWhatIsOnScreenAndItsEndOnceScrolledThere) {
     DesktopComputer computer;
     // Hundreds of paragraphs, a few dozen on screen: the page lists only those.
     const std::string home = std::getenv("HOME");
-    {
-        std::ofstream page(home + "/long-page.html");
-        page << "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\">"
-                "<title>Long page</title></head><body>\n";
-        for (int i = 1; i <= 300; ++i)
-            page << "<p>Paragraph " << i << " says a few words, with <a href=\"#p" << i
-                 << "\">link number " << i << "</a> inside it.</p>\n";
-        page << "</body></html>\n";
-    }
     StartedApp browser(chromium({"--user-data-dir=" + home + "/chromium-long", "--no-first-run",
-                                 "file://" + home + "/long-page.html"}));
+                                 writeLongPage(home, 300)}));
     ASSERT_TRUE(awaitApp(computer, "Chromium").contains("pid"));
-    const JSON page = {{"app", "Chromium"}, {"window", "Long page"}};
-    ASSERT_GT(awaitLine(computer, page, R"(\] link "link number 1")").index, 0);
-    std::string tree = computer.result("state", page).value("tree", "");
-    EXPECT_TRUE(hasLine(tree, R"(\] webpage "Long page")")) << tree;
-    EXPECT_FALSE(hasLine(tree, R"(\] link "link number 300")")) << tree;
-
-    EXPECT_EQ(computer.result("pressKey", {{"app", "Chromium"}, {"key", "End"}, {"front", true}})
-                  .value("via", ""),
-              "front");
-    const Found last = awaitLine(computer, page, R"(\] link "link number 300")");
-    ASSERT_GT(last.index, 0);
-    tree = computer.result("state", page).value("tree", "");
-    EXPECT_TRUE(hasLine(tree, R"(Paragraph 300 says a few words)")) << tree;
-    EXPECT_FALSE(hasLine(tree, R"(\] link "link number 1")")) << tree;
-    EXPECT_EQ(computer.result("click", {{"app", "Chromium"},
-                                        {"index", indexOf(tree, R"(\] link "link number 300")")}}),
-              JSON({{"via", "press"}}));
+    readLongPage(computer, "Chromium", 300);
 }
 
 TEST(Chromium, OpenedWithoutFlagsItShowsItsPageAtTheSecondRead) {

@@ -1,8 +1,10 @@
 // Firefox (Gecko): the sentences a page keeps in its paragraphs' text read as text lines
-// around the links inside them, and a form filled, sent and answered.
+// around the links inside them, a form filled, sent and answered, and a page too long to list
+// whole read as far as it shows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "desktop-apps.h"
 
@@ -56,6 +58,16 @@ TEST(Firefox, AFormInAPageIsFilledSentAndAnswered) {
         awaitLine(computer, page, R"(\] text value="Thank you, Ada\. Your order is on its way\.")")
             .index,
         0);
+}
+
+TEST(Firefox, ALongPageIsReadAsFarAsItShowsAndAtItsEnd) {
+    SKIP_WITHOUT_APP("firefox-esr");
+    DesktopComputer computer;
+    // More objects than are worth listing in one bulk read: after the first read the page is
+    // read going down, the paragraphs on screen only.
+    StartedApp browser({"firefox-esr", "--no-remote", writeLongPage(std::getenv("HOME"), 1200)});
+    ASSERT_TRUE(awaitApp(computer, "Firefox ESR").contains("pid"));
+    readLongPage(computer, "Firefox ESR", 1200);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <fstream>
 #include <thread>
 
 namespace pelko::computer::testing {
@@ -36,6 +37,38 @@ JSON awaitApp(DesktopComputer& computer, const std::string& app) {
 
 std::string pageURL(const std::string& name) {
     return std::string("file://") + PELKO_TEST_PAGES + "/" + name;
+}
+
+std::string writeLongPage(const std::string& folder, int paragraphs) {
+    const std::string path = folder + "/long-page.html";
+    std::ofstream page(path);
+    page << "<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\">"
+            "<title>Long page</title></head><body>\n";
+    for (int i = 1; i <= paragraphs; ++i)
+        page << "<p>Paragraph " << i << " says a few words, with <a href=\"#p" << i
+             << "\">link number " << i << "</a> inside it.</p>\n";
+    page << "</body></html>\n";
+    return "file://" + path;
+}
+
+void readLongPage(DesktopComputer& computer, const std::string& app, int paragraphs) {
+    const JSON page = {{"app", app}, {"window", "Long page"}};
+    const std::string last = R"(\] link "link number )" + std::to_string(paragraphs) + "\"";
+    ASSERT_GT(awaitLine(computer, page, R"(\] link "link number 1")").index, 0);
+    std::string tree = computer.result("state", page).value("tree", "");
+    EXPECT_TRUE(hasLine(tree, R"(\] webpage "Long page")")) << tree;
+    EXPECT_FALSE(hasLine(tree, last)) << tree;
+
+    EXPECT_EQ(computer.result("pressKey", {{"app", app}, {"key", "End"}, {"front", true}})
+                  .value("via", ""),
+              "front");
+    ASSERT_GT(awaitLine(computer, page, last).index, 0);
+    tree = computer.result("state", page).value("tree", "");
+    EXPECT_TRUE(hasLine(tree, "Paragraph " + std::to_string(paragraphs) + " says a few words"))
+        << tree;
+    EXPECT_FALSE(hasLine(tree, R"(\] link "link number 1")")) << tree;
+    EXPECT_EQ(computer.result("click", {{"app", app}, {"index", indexOf(tree, last)}}),
+              JSON({{"via", "press"}}));
 }
 
 }  // namespace pelko::computer::testing

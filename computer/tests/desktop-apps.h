@@ -31,4 +31,11 @@ JSON awaitApp(DesktopComputer& computer, const std::string& app);
 /// The file URL of a test page (computer/tests/pages).
 std::string pageURL(const std::string& name);
 
+/// Writes a page titled "Long page" of `paragraphs` paragraphs, each with a link ("link number
+/// N") inside it, into `folder`; its file URL.
+std::string writeLongPage(const std::string& folder, int paragraphs);
+/// A browser showing that page: its outline holds what is on screen (the first link, not the
+/// last), and after the End key the page's end, whose last link takes a press.
+void readLongPage(DesktopComputer& computer, const std::string& app, int paragraphs);
+
 }  // namespace pelko::computer::testing
