@@ -32,7 +32,9 @@ head -n 120 /usr/share/common-licenses/GPL-3 >"$work/page.txt"
   echo '<style>body{font-family:sans-serif;margin:16px;columns:2;font-size:15px}'
   echo 'small{font-size:12px} td{padding:2px 8px;font-size:13px}</style></head><body>'
   echo '<h2>Terms and conditions</h2>'
-  sed -n '/TERMS AND CONDITIONS/,$p' /usr/share/common-licenses/GPL-3 | head -n 160 |
+  # 160 lines from the terms on, read to the end (a `head` that stops reading early would end
+  # the writer with SIGPIPE, and the script with it).
+  sed -n '/TERMS AND CONDITIONS/,$p' /usr/share/common-licenses/GPL-3 | sed -n '1,160p' |
     sed 's/&/\&amp;/g; s/</\&lt;/g' |
     awk 'BEGIN { RS = "" } { print NR % 3 ? "<p>" $0 "</p>" : "<p><small>" $0 "</small></p>" }'
   echo '<table><tr><th>Release</th><th>Date</th><th>Size</th><th>Checksum</th></tr>'
