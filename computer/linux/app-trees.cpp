@@ -14,7 +14,7 @@ namespace {
 // How many objects one read going down may take in, level by level; a page of thousands of
 // shown objects is read further as the outline asks.
 constexpr size_t descendLimit = 2000;
-// More objects than this in the bulk read, and the app is read going down instead.
+// More objects than this in Gecko's bulk read, and the app is read going down instead.
 constexpr size_t largeTree = 2000;
 
 }  // namespace
@@ -29,9 +29,10 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
         trees_.erase(found);
     }
     std::vector<AtspiClient::Call> calls;
-    // An app of thousands of objects (a long page) takes longer to list them all than to read
-    // those on screen going down: once its bulk read was that large, it is read going down,
-    // and asking for its root's role tells whether it is still there.
+    // Gecko on a long page lists thousands of objects, which takes longer than reading those
+    // on screen going down: once its bulk read was that large, it is read going down, and
+    // asking for its root's role tells whether it is still there. (Only Gecko: other toolkits
+    // list on demand, and an app may answer the bulk read better than its objects' calls.)
     const bool bulk = !largeTrees_.contains(busName);
     calls.push_back(
         {busName,
@@ -62,7 +63,8 @@ AppTree* AppTrees::treeOf(const std::string& busName) {
     AppTree tree;
     if (answers[0].ok()) {
         auto items = bulk ? parseCacheItems(answers[0].reply.get()) : std::nullopt;
-        if (items && items->size() > largeTree) largeTrees_.insert(busName);
+        if (items && items->size() > largeTree && toolkits_[busName] == Toolkit::gecko)
+            largeTrees_.insert(busName);
         // Qt answers with no items at all: its objects are read as asked.
         if (items && !items->empty()) tree = treeFromCache(busName, std::move(*items));
     } else if (answers[0].errorName != DBUS_ERROR_UNKNOWN_METHOD &&
