@@ -229,74 +229,63 @@ std::vector<std::string> AppTrees::readChildren(AppTree& tree,
         if (!slot || !firstArgument(answers[*slot], iter)) return std::nullopt;
         return readRefs(iter);
     };
-    // Chromium answers null for children it has not made yet; an object or its ancestor
-    // listed as its child would make the tree a circle.
-    const auto isChild = [&](const std::string& parent, const ObjectRef& ref) {
-        return !ref.isNull() &&
-               !(ref.name == tree.busName && isSelfOrAncestor(tree, parent, ref.path));
-    };
-
+    // Puts the children in the tree: those it lacks are to be read, except those said to be off
+    // screen, which go in as hidden objects with nothing more to read.
     std::vector<std::string> toRead, listAll;
-    for (size_t i = 0; i < parents.size(); ++i) {
-        Node* node = tree.find(parents[i]);
-        if (!node) continue;
-        auto showing = refsIn(asks[i].showing);
-        // An empty answer says nothing (a page not made yet answers so too): all are read.
-        if (showing && showing->empty()) showing.reset();
-        auto all = refsIn(asks[i].all);
-        if (!asks[i].all && !showing) {
-            listAll.push_back(parents[i]);
-            continue;
-        }
-        const bool partial = !asks[i].all;
-        auto children = partial ? std::move(showing) : std::move(all);
-        if (!children) continue;
-        std::erase_if(*children, [&](const ObjectRef& ref) { return !isChild(parents[i], ref); });
-        std::set<std::string> onScreen;
-        if (showing && !partial)
-            for (const auto& ref : *showing) onScreen.insert(ref.path);
-        for (const auto& child : *children) {
+    const auto take = [&](const std::string& parent, std::vector<ObjectRef> children,
+                          const std::set<std::string>& onScreen, bool partial) {
+        Node* node = tree.find(parent);
+        if (!node) return;
+        // Chromium answers null for children it has not made yet; an object or its ancestor
+        // listed as its child would make the tree a circle.
+        std::erase_if(children, [&](const ObjectRef& ref) {
+            return ref.isNull() ||
+                   (ref.name == tree.busName && isSelfOrAncestor(tree, parent, ref.path));
+        });
+        for (const auto& child : children) {
             if (child.name != tree.busName || tree.find(child.path)) continue;
             if (onScreen.empty() || onScreen.contains(child.path)) {
                 toRead.push_back(child.path);
                 continue;
             }
-            // Off screen: hidden, with nothing more to read (its role is not asked for either).
             Node off;
-            off.parent = {tree.busName, parents[i]};
+            off.parent = {tree.busName, parent};
             off.role = ATSPI_ROLE_UNKNOWN;
             off.fetched = 0xFF;
             off.childrenKnown = true;
             tree.nodes[child.path] = std::move(off);
         }
-        node->children = std::move(*children);
+        node->children = std::move(children);
         node->childrenPartial = partial;
         node->childrenKnown = true;
         node->fetched |= childrenExtra;
-    }
-    // Objects with many children none of which is said to be on screen list them all.
-    if (!listAll.empty()) {
-        std::vector<AtspiClient::Call> lists;
-        for (const auto& path : listAll)
-            lists.push_back(
-                {tree.busName,
-                 objectCall({tree.busName, path}, ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren")});
-        answers = fetchInto(tree, std::move(lists));
-        for (size_t i = 0; i < listAll.size(); ++i) {
-            Node* node = tree.find(listAll[i]);
-            const auto children = refsIn(i);
-            if (!node || !children) continue;
-            node->children.clear();
-            for (const auto& child : *children) {
-                if (!isChild(listAll[i], child)) continue;
-                node->children.push_back(child);
-                if (child.name == tree.busName && !tree.find(child.path))
-                    toRead.push_back(child.path);
-            }
-            node->childrenKnown = true;
-            node->fetched |= childrenExtra;
+    };
+    for (size_t i = 0; i < parents.size(); ++i) {
+        if (!asks[i].all && !asks[i].showing) continue;
+        auto showing = refsIn(asks[i].showing);
+        // An empty answer says nothing (a page not made yet answers so too): all are read.
+        if (showing && showing->empty()) showing.reset();
+        if (!asks[i].all) {
+            // Very many: those on screen, or all of them when none is said to be.
+            if (showing)
+                take(parents[i], std::move(*showing), {}, true);
+            else
+                listAll.push_back(parents[i]);
+            continue;
         }
+        std::set<std::string> onScreen;
+        if (showing)
+            for (const auto& ref : *showing) onScreen.insert(ref.path);
+        if (auto all = refsIn(asks[i].all)) take(parents[i], std::move(*all), onScreen, false);
     }
+    if (listAll.empty()) return toRead;
+    calls.clear();
+    for (const auto& path : listAll)
+        calls.push_back({tree.busName, objectCall({tree.busName, path},
+                                                  ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren")});
+    answers = fetchInto(tree, std::move(calls));
+    for (size_t i = 0; i < listAll.size(); ++i)
+        if (auto all = refsIn(i)) take(listAll[i], std::move(*all), {}, false);
     return toRead;
 }
 
