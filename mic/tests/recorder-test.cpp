@@ -183,7 +183,10 @@ TEST_F(Recorder, AStopRightAfterRecordingBeginsStillFinishesTheFile) {
     EXPECT_GE(stopped.recorded, 0) << "one done line";
     auto fields = probe(file);
     EXPECT_EQ(fields["format_name"], "mov,mp4,m4a,3gp,3g2,mj2") << "a whole MPEG-4 file";
-    EXPECT_EQ(fields["codec_name"], "aac");
+    // On a busy machine the stop may come before the first samples ("done 0.00"): the file
+    // then holds no track at all, as the muxer writes none that is empty. What was recorded
+    // is AAC.
+    if (stopped.recorded > 0) EXPECT_EQ(fields["codec_name"], "aac");
 }
 
 TEST_F(Recorder, AHostThatStopsReadingLeavesTheRecordingToRunAndFinish) {
