@@ -3,7 +3,6 @@
 #include <atspi/atspi-constants.h>
 
 #include <iterator>
-#include <map>
 
 #include "atspi-calls.h"
 #include "platform/accessibility.h"

@@ -38,11 +38,10 @@ struct Node {
     uint32_t role = 0;
     std::string description;
     StateSet states = 0;
-    /// The children in order; trustworthy only once `childrenKnown`.
+    /// The children in order; trustworthy only once `childrenKnown`. Of an object with very
+    /// many, only those on screen.
     std::vector<ObjectRef> children;
     bool childrenKnown = false;
-    /// The children are those on screen only (of an object with very many).
-    bool childrenPartial = false;
     /// The extras already fetched (or found missing).
     uint8_t fetched = 0;
     /// In global points (origin top-left of the primary screen).

@@ -226,8 +226,10 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
         if (!select || !parent || !(parent->interfaces & selectionInterface))
             return axAttributeUnsupported;
         int index = node->indexInParent;
-        if (index < 0 && parent->childrenPartial) {
-            // Its parent lists only the children on screen: the object knows its place.
+        if (index < 0) {
+            // Not from the bulk read: the object says where it stands. Its place in the list
+            // read here is no index (those off screen of a long list, null and circular
+            // children are left out).
             std::vector<AtspiClient::Call> calls;
             calls.push_back(
                 {target.ref.name,
@@ -237,11 +239,6 @@ int LinuxAccessibility::setAttribute(const Element& element, const std::string& 
             if (!firstArgument(answers[0], iter)) return axCannotComplete;
             index = static_cast<int>(readInteger(iter).value_or(-1));
             if (index < 0) return axCannotComplete;
-        } else if (index < 0) {
-            const auto& siblings = parent->children;
-            const auto at = std::find(siblings.begin(), siblings.end(), target.ref);
-            if (at == siblings.end()) return axCannotComplete;
-            index = static_cast<int>(at - siblings.begin());
         }
         return objects_.callBoolean(node->parent, ATSPI_DBUS_INTERFACE_SELECTION,
                                     *select ? "SelectChild" : "DeselectChild", index);

@@ -233,7 +233,7 @@ std::vector<std::string> AppTrees::readChildren(AppTree& tree,
     // screen, which go in as hidden objects with nothing more to read.
     std::vector<std::string> toRead, listAll;
     const auto take = [&](const std::string& parent, std::vector<ObjectRef> children,
-                          const std::set<std::string>& onScreen, bool partial) {
+                          const std::set<std::string>& onScreen) {
         Node* node = tree.find(parent);
         if (!node) return;
         // Chromium answers null for children it has not made yet; an object or its ancestor
@@ -256,7 +256,6 @@ std::vector<std::string> AppTrees::readChildren(AppTree& tree,
             tree.nodes[child.path] = std::move(off);
         }
         node->children = std::move(children);
-        node->childrenPartial = partial;
         node->childrenKnown = true;
         node->fetched |= childrenExtra;
     };
@@ -268,7 +267,7 @@ std::vector<std::string> AppTrees::readChildren(AppTree& tree,
         if (!asks[i].all) {
             // Very many: those on screen, or all of them when none is said to be.
             if (showing)
-                take(parents[i], std::move(*showing), {}, true);
+                take(parents[i], std::move(*showing), {});
             else
                 listAll.push_back(parents[i]);
             continue;
@@ -276,7 +275,7 @@ std::vector<std::string> AppTrees::readChildren(AppTree& tree,
         std::set<std::string> onScreen;
         if (showing)
             for (const auto& ref : *showing) onScreen.insert(ref.path);
-        if (auto all = refsIn(asks[i].all)) take(parents[i], std::move(*all), onScreen, false);
+        if (auto all = refsIn(asks[i].all)) take(parents[i], std::move(*all), onScreen);
     }
     if (listAll.empty()) return toRead;
     calls.clear();
@@ -285,7 +284,7 @@ std::vector<std::string> AppTrees::readChildren(AppTree& tree,
                                                   ATSPI_DBUS_INTERFACE_ACCESSIBLE, "GetChildren")});
     answers = fetchInto(tree, std::move(calls));
     for (size_t i = 0; i < listAll.size(); ++i)
-        if (auto all = refsIn(i)) take(listAll[i], std::move(*all), {}, false);
+        if (auto all = refsIn(i)) take(listAll[i], std::move(*all), {});
     return toRead;
 }
 
